@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "engine/TaskOptions.h"  // CurrentEncoderName: today's name of an older encoder
+
 enum class TParameter {
     VideoSize,
     VideoBitRate,
