@@ -266,7 +266,8 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
 
         for (int* crop : {&out.CropTop, &out.CropLeft, &out.CropBottom, &out.CropRight})
             if (*crop == -1) *crop = 0;
-        const int t = job.CropMarginTop, l = job.CropMarginLeft, b = job.CropMarginBottom, r = job.CropMarginRight;
+        const int t = std::max(0, job.CropMarginTop), l = std::max(0, job.CropMarginLeft),
+                  b = std::max(0, job.CropMarginBottom), r = std::max(0, job.CropMarginRight);
         const bool cropped = t > 0 || l > 0 || b > 0 || r > 0;
         // The part of the source that survives the job's crop.
         const int CW = SW - l - r, CH = SH - t - b;
@@ -309,10 +310,10 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
                     ct += e, cb += e;
                 }
             }
-            out.CropLeft = std::max(0, cl);
-            out.CropRight = std::max(0, cr);
-            out.CropTop = std::max(0, ct);
-            out.CropBottom = std::max(0, cb);
+            out.CropLeft = cl;
+            out.CropRight = cr;
+            out.CropTop = ct;
+            out.CropBottom = cb;
             out.FrameSize = Size(W, H);
             out.AspectRatio = Ratio(W, H);
         } else if (M == "center") {

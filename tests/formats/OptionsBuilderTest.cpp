@@ -386,6 +386,21 @@ TEST_F(Builder, WithoutVolumeAnywhereTheSoundIsLeftAsItIs) {
     EXPECT_EQ(out.AudioCodec, "libmp3lame");
 }
 
+// The filter texts must mean to today's filter graph what they say: crop first (width,
+// height, left, top), then scale, then pad to the full frame.
+TEST_F(Builder, CropScaleAndPadFiltersRunInTheFilterGraph) {
+    StoreVideo("320x240");
+    source = {1, 320, 240, 0};
+    job = {"lbox", 0, 20, 0, 100};  // 200x240 remains
+    for (const char* mode : {"lbox", "center"}) {
+        job.ZoomMode = mode;
+        Build();
+        const std::string picture = dir.file(std::string(mode) + ".png");
+        testsupport::MakeClip(picture, 0.2, {"-frames:v", "1", "-an", "-vf", out.VideoFilters});
+        EXPECT_EQ(testsupport::ProbeValue(picture, "stream=width,height"), "320\n240") << out.VideoFilters;
+    }
+}
+
 TEST(StoredZoomMode, ReadsTheFormatsZoomKeyOrLetterbox) {
     testsupport::TempDir dir;
     IniFile settings(dir.file("settings.ini"));
