@@ -1,5 +1,7 @@
 #include "engine/FFUtils.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -115,12 +117,13 @@ std::int64_t ReadWholeFile(const std::string& path, std::string& data) {
     data.clear();
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return -1;
-    std::int64_t size = -1;
-    if (std::fseek(f, 0, SEEK_END) == 0) size = std::ftell(f);
-    if (size < 0 || std::fseek(f, 0, SEEK_SET) != 0) {
+    // A folder opens too, and reports a size that is no size at all.
+    struct stat st {};
+    if (::fstat(::fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
         std::fclose(f);
         return -1;
     }
+    const std::int64_t size = st.st_size;
     try {
         data.resize(size_t(size));  // std::string keeps the terminating zero after the data
     } catch (const std::bad_alloc&) {
