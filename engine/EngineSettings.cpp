@@ -65,6 +65,7 @@ void TGenericOptions::Clear() {
     FFormatSet.clear();
     FScalerSet.clear();
     for (auto& d : FPrivate) d.reset();
+    FFormatPrivate.reset();
 }
 
 void TGenericOptions::Reset() {
@@ -144,4 +145,22 @@ int64_t TGenericOptions::ScalerFlags() const {
     int64_t flags = SWS_BICUBIC;
     if (FScaler) avutil().av_opt_get_int(FScaler.get(), "sws_flags", 0, &flags);
     return flags;
+}
+
+void TGenericOptions::SetFormatPrivateOption(const std::string& name, const std::string& value) {
+    AVDictionary* d = FFormatPrivate.release();
+    avutil().av_dict_set(&d, name.c_str(), value.c_str(), 0);
+    FFormatPrivate.reset(d);
+}
+
+std::string TGenericOptions::FormatPrivateOption(const std::string& name) const {
+    if (!FFormatPrivate) return {};
+    AVDictionaryEntry* e = avutil().av_dict_get(FFormatPrivate.get(), name.c_str(), nullptr, AV_DICT_MATCH_CASE);
+    return e ? std::string(e->value) : std::string();
+}
+
+AVDictionary* TGenericOptions::FormatPrivateOptions() const {
+    AVDictionary* copy = nullptr;
+    if (FFormatPrivate) avutil().av_dict_copy(&copy, FFormatPrivate.get(), 0);
+    return copy;
 }

@@ -82,6 +82,7 @@ public:
 struct TEngineSettings {
     // ---- input/output choice
     std::string ForcedFormat;            // "f": format of the next input or output
+    bool PgmYuvCompatibility = false;    // "f=pgmyuv" was given (read as image2 with the PGMYUV decoder)
     bool LoopInput = false;              // "loop_input"
     int LoopOutput = -1;                 // "loop_output": -1 = the format's default (no loop)
     int ProgramId = -1;                  // "programid": -1 = none requested
@@ -263,6 +264,12 @@ public:
     // The scaler flags set through "sws_flags" (the template's value; SWS_BICUBIC by default).
     int64_t ScalerFlags() const;
 
+    // Muxer-private options (for example "muxrate" of the MPEG program stream muxers).
+    void SetFormatPrivateOption(const std::string& name, const std::string& value);
+    std::string FormatPrivateOption(const std::string& name) const;  // "" when absent
+    // A copy the caller owns (may be null); pass it to avformat_write_header.
+    AVDictionary* FormatPrivateOptions() const;
+
 private:
     std::array<TCodecContextPtr, GENERIC_CODEC_TYPES> FCodec;
     TFormatContextPtr FFormat;
@@ -272,6 +279,7 @@ private:
     std::vector<std::string> FFormatSet;
     std::vector<std::string> FScalerSet;
     std::array<TDictionaryPtr, GENERIC_CODEC_TYPES> FPrivate;
+    TDictionaryPtr FFormatPrivate;
 };
 
 // Copies one option by name from source to target (both AVOption-enabled objects), keeping
