@@ -7,9 +7,16 @@
 using Presets = OptionsFixture;
 
 namespace {
-// Opens libx264 on a small picture with everything the store holds for video. Returns the
-// open result and leaves the options the encoder did not take in `leftover`.
-int OpenX264(TGenericOptions& generic, std::string& leftover) {
+struct TX264Open {
+    int Result = -1;
+    std::string Leftover;  // options the encoder did not take
+    int Profile = -1;      // from the sequence parameter set of the global header
+    int Level = -1;
+};
+
+// Opens libx264 on a small picture with everything the store holds for video.
+TX264Open OpenX264(TGenericOptions& generic) {
+    TX264Open r;
     const AVCodec* codec = avcodec().avcodec_find_encoder_by_name("libx264");
     TCodecContextPtr ctx(avcodec().avcodec_alloc_context3(codec));
     ctx->width = 320;
@@ -17,14 +24,31 @@ int OpenX264(TGenericOptions& generic, std::string& leftover) {
     ctx->pix_fmt = AV_PIX_FMT_YUV420P;
     ctx->time_base = {1, 25};
     generic.ApplyToCodecContext(AVMEDIA_TYPE_VIDEO, ctx.get(), AV_OPT_FLAG_ENCODING_PARAM | AV_OPT_FLAG_VIDEO_PARAM);
+    ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     AVDictionary* opts = generic.CodecPrivateOptions(AVMEDIA_TYPE_VIDEO);
-    int r = avcodec().avcodec_open2(ctx.get(), codec, &opts);
-    leftover.clear();
+    r.Result = avcodec().avcodec_open2(ctx.get(), codec, &opts);
     const AVDictionaryEntry* e = nullptr;
     while ((e = avutil().av_dict_get(opts, "", e, AV_DICT_IGNORE_SUFFIX)))
-        leftover += std::string(e->key) + "=" + e->value + " ";
+        r.Leftover += std::string(e->key) + "=" + e->value + " ";
     avutil().av_dict_free(&opts);
+    const uint8_t* x = ctx->extradata;
+    for (int i = 0; r.Result == 0 && i + 6 < ctx->extradata_size; ++i)
+        if (x[i] == 0 && x[i + 1] == 0 && x[i + 2] == 1 && (x[i + 3] & 0x1f) == 7) {
+            r.Profile = x[i + 4];
+            r.Level = x[i + 6];
+            break;
+        }
     return r;
+}
+
+TX264Open OpenWithPreset(TOptionHost& host, const std::string& preset) {
+    TEngineSettings settings;
+    TGenericOptions generic;
+    generic.Reset();
+    TOptionParser parser(settings, generic, host);
+    parser.ParseOption("vcodec", "libx264");
+    parser.ParseOption("vpre", preset);
+    return OpenX264(generic);
 }
 }  // namespace
 
@@ -45,17 +69,27 @@ TEST_F(Presets, TheTableHoldsFortyUniquelyNamedPresets) {
 TEST_F(Presets, EveryBuiltinPresetOpensLibx264) {
     for (const auto& preset : BuiltinPresets()) {
         SCOPED_TRACE(preset.Name);
-        TEngineSettings settings;
-        TGenericOptions generic;
-        generic.Reset();
-        TOptionParser parser(settings, generic, Host);
-        parser.ParseOption("vcodec", "libx264");
-        ASSERT_NO_THROW(parser.ParseOption("vpre", preset.Name));
-        std::string leftover;
-        EXPECT_EQ(OpenX264(generic, leftover), 0);
+        TX264Open r;
+        ASSERT_NO_THROW(r = OpenWithPreset(Host, preset.Name));
+        EXPECT_EQ(r.Result, 0);
         // Every translated setting was one that x264 understood.
-        EXPECT_EQ(leftover, "");
+        EXPECT_EQ(r.Leftover, "");
     }
+}
+
+TEST_F(Presets, PresetsReachTheStreamx264Writes) {
+    // The four legacy lines of the baseline preset leave nothing above baseline.
+    TX264Open baseline = OpenWithPreset(Host, "libx264-baseline");
+    EXPECT_EQ(baseline.Profile, 66);
+    TX264Open ipod = OpenWithPreset(Host, "libx264-ipod320");
+    EXPECT_EQ(ipod.Profile, 66);
+    EXPECT_EQ(ipod.Level, 13);
+    EXPECT_EQ(OpenWithPreset(Host, "libx264-ipod640").Level, 30);
+    EXPECT_EQ(OpenWithPreset(Host, "libx264-main").Profile, 77);
+    EXPECT_EQ(OpenWithPreset(Host, "libx264-psp").Level, 30);
+    // Constant quantiser 0 is lossless: x264 switches to the High 4:4:4 Predictive profile.
+    EXPECT_EQ(OpenWithPreset(Host, "libx264-lossless_ultrafast").Profile, 244);
+    EXPECT_EQ(OpenWithPreset(Host, "libx264-medium").Profile, 100);
 }
 
 TEST_F(Presets, ShortNamesResolveThroughTheVideoCodec) {
@@ -83,35 +117,6 @@ TEST_F(Presets, ShortNamesResolveThroughTheVideoCodec) {
     EXPECT_EQ(generic.PrivateOption(AVMEDIA_TYPE_VIDEO, "weightb"), "0");
     EXPECT_EQ(generic.PrivateOption(AVMEDIA_TYPE_VIDEO, "8x8dct"), "0");
     EXPECT_EQ(generic.PrivateOption(AVMEDIA_TYPE_VIDEO, "weightp"), "0");
-}
-
-TEST_F(Presets, TheBaselinePresetGivesABaselineStream) {
-    Parser.ParseOption("vcodec", "libx264");
-    Parser.ParseOption("vpre", "libx264-ipod320");
-    const AVCodec* codec = avcodec().avcodec_find_encoder_by_name("libx264");
-    TCodecContextPtr ctx(avcodec().avcodec_alloc_context3(codec));
-    ctx->width = 320;
-    ctx->height = 240;
-    ctx->pix_fmt = AV_PIX_FMT_YUV420P;
-    ctx->time_base = {1, 25};
-    ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    Generic.ApplyToCodecContext(AVMEDIA_TYPE_VIDEO, ctx.get());
-    AVDictionary* opts = Generic.CodecPrivateOptions(AVMEDIA_TYPE_VIDEO);
-    ASSERT_EQ(avcodec().avcodec_open2(ctx.get(), codec, &opts), 0);
-    avutil().av_dict_free(&opts);
-    // The SPS in the global header: profile_idc 66 (baseline), level_idc 13.
-    const uint8_t* x = ctx->extradata;
-    int n = ctx->extradata_size;
-    int sps = -1;
-    for (int i = 0; i + 4 < n; ++i)
-        if (x[i] == 0 && x[i + 1] == 0 && x[i + 2] == 1 && (x[i + 3] & 0x1f) == 7) {
-            sps = i + 4;
-            break;
-        }
-    ASSERT_GE(sps, 0);
-    ASSERT_LT(sps + 2, n);
-    EXPECT_EQ(x[sps], 66);
-    EXPECT_EQ(x[sps + 2], 13);
 }
 
 TEST_F(Presets, PresetFilesAndTheirErrors) {
@@ -171,17 +176,18 @@ TEST_F(LegacyNames, OldNamesAreTranslatedAndVanishedOnesSkipped) {
     EXPECT_EQ(VideoInt("trellis"), 1);
     EXPECT_TRUE(Logged("flags=+noise no longer exists"));
 
-    std::string leftover;
-    EXPECT_EQ(OpenX264(Generic, leftover), 0);
-    EXPECT_EQ(leftover, "");
+    TX264Open r = OpenX264(Generic);
+    EXPECT_EQ(r.Result, 0);
+    EXPECT_EQ(r.Leftover, "");
 }
 
 TEST_F(LegacyNames, MpegFamilyFlagsAccumulateForTheirEncoders) {
     Parser.ParseOption("vcodec", "mpeg4");
     EXPECT_TRUE(Parser.SetGenericOption("flags", "+naq+mv0+mv4"));
     EXPECT_TRUE(Parser.SetGenericOption("flags2", "+skiprd"));
-    EXPECT_TRUE(Parser.SetGenericOption("me_method", "epzs"));
+    EXPECT_TRUE(Parser.SetGenericOption("me_method", "x1"));
     EXPECT_EQ(Generic.PrivateOption(AVMEDIA_TYPE_VIDEO, "mpv_flags"), "+naq+mv0+skip_rd");
+    EXPECT_EQ(Generic.PrivateOption(AVMEDIA_TYPE_VIDEO, "motion_est"), "xone");
     EXPECT_TRUE(VideoInt("flags") & AV_CODEC_FLAG_4MV);
 
     const AVCodec* codec = avcodec().avcodec_find_encoder_by_name("mpeg4");
