@@ -634,7 +634,7 @@ void TCustomFFmpeg::DecodeVideo(TInputStream& ist, AVFrame* frame) {
     duration += duration * frame->repeat_pict / 2;
     ist.NextPts = ptsUs + duration;
     // Frames before the start position come from seeking to the previous key frame.
-    if (FInputs[ist.FileIndex]->SeekPos > 0 && ptsUs + duration / 2 < 0) return;
+    if (FInputs[ist.FileIndex]->SeekPos > 0 && ptsUs < 0) return;
     ++FFrameNumber;
     if (FHookOn && OnCustomHook) RunHook(frame, ptsUs);
     if (!FSettings.VideoHooks.empty() && avutil().av_frame_make_writable(frame) >= 0) {
