@@ -18,7 +18,7 @@ bool Open(const QUrl& url) {
 }  // namespace
 
 bool IsWebAddress(const std::string& text) {
-    const QUrl url(QString::fromStdString(text), QUrl::StrictMode);
+    const QUrl url(QString::fromStdString(text), QUrl::TolerantMode);
     if (!url.isValid() || url.host().isEmpty()) return false;
     const QString scheme = url.scheme().toLower();
     return scheme == QLatin1String("http") || scheme == QLatin1String("https");
@@ -26,7 +26,7 @@ bool IsWebAddress(const std::string& text) {
 
 bool OpenWebAddress(const std::string& address) {
     if (!IsWebAddress(address)) return false;
-    return Open(QUrl(QString::fromStdString(address), QUrl::StrictMode));
+    return Open(QUrl(QString::fromStdString(address), QUrl::TolerantMode));
 }
 
 bool OpenFolder(const std::string& path) {
