@@ -51,7 +51,7 @@ extern "C" {
     X(av_frame_copy_props) X(av_frame_get_side_data)                                              \
     X(av_get_pix_fmt) X(av_get_pix_fmt_name) X(av_pix_fmt_desc_get) X(av_get_pix_fmt_string)      \
     X(av_get_picture_type_char) X(av_get_media_type_string)                                       \
-    X(av_get_sample_fmt) X(av_get_sample_fmt_name) X(av_get_bytes_per_sample)                    \
+    X(av_get_sample_fmt) X(av_get_sample_fmt_name) X(av_get_sample_fmt_string) X(av_get_bytes_per_sample)                    \
     X(av_sample_fmt_is_planar) X(av_get_packed_sample_fmt) X(av_get_planar_sample_fmt)            \
     X(av_samples_alloc) X(av_samples_get_buffer_size) X(av_samples_copy) X(av_samples_set_silence) \
     X(av_image_alloc) X(av_image_fill_arrays) X(av_image_get_buffer_size) X(av_image_copy)         \
@@ -145,15 +145,24 @@ extern "C" {
     X(SDL_MixAudioFormat) X(SDL_QueueAudio) X(SDL_GetQueuedAudioSize) X(SDL_ClearQueuedAudio)     \
     X(SDL_Delay) X(SDL_GetTicks)
 
+// Exported variables, bound like the functions (a pointer to the variable each).
+#define RS_AVUTIL_VARIABLES(X)
+#define RS_AVCODEC_VARIABLES(X)
+#define RS_AVFORMAT_VARIABLES(X)
+#define RS_AVFILTER_VARIABLES(X)
+#define RS_SWSCALE_VARIABLES(X)
+#define RS_SWRESAMPLE_VARIABLES(X)
+#define RS_SDL_VARIABLES(X)
+
 // One struct per library: a typed pointer per entry point, named as the library exports it.
 #define RS_DECLARE_ENTRY(name) decltype(&::name) name = nullptr;
-struct AvUtilApi { RS_AVUTIL_ENTRIES(RS_DECLARE_ENTRY) };
-struct AvCodecApi { RS_AVCODEC_ENTRIES(RS_DECLARE_ENTRY) };
-struct AvFormatApi { RS_AVFORMAT_ENTRIES(RS_DECLARE_ENTRY) };
-struct AvFilterApi { RS_AVFILTER_ENTRIES(RS_DECLARE_ENTRY) };
-struct SwScaleApi { RS_SWSCALE_ENTRIES(RS_DECLARE_ENTRY) };
-struct SwResampleApi { RS_SWRESAMPLE_ENTRIES(RS_DECLARE_ENTRY) };
-struct SdlApi { RS_SDL_ENTRIES(RS_DECLARE_ENTRY) };
+struct AvUtilApi { RS_AVUTIL_ENTRIES(RS_DECLARE_ENTRY) RS_AVUTIL_VARIABLES(RS_DECLARE_ENTRY) };
+struct AvCodecApi { RS_AVCODEC_ENTRIES(RS_DECLARE_ENTRY) RS_AVCODEC_VARIABLES(RS_DECLARE_ENTRY) };
+struct AvFormatApi { RS_AVFORMAT_ENTRIES(RS_DECLARE_ENTRY) RS_AVFORMAT_VARIABLES(RS_DECLARE_ENTRY) };
+struct AvFilterApi { RS_AVFILTER_ENTRIES(RS_DECLARE_ENTRY) RS_AVFILTER_VARIABLES(RS_DECLARE_ENTRY) };
+struct SwScaleApi { RS_SWSCALE_ENTRIES(RS_DECLARE_ENTRY) RS_SWSCALE_VARIABLES(RS_DECLARE_ENTRY) };
+struct SwResampleApi { RS_SWRESAMPLE_ENTRIES(RS_DECLARE_ENTRY) RS_SWRESAMPLE_VARIABLES(RS_DECLARE_ENTRY) };
+struct SdlApi { RS_SDL_ENTRIES(RS_DECLARE_ENTRY) RS_SDL_VARIABLES(RS_DECLARE_ENTRY) };
 #undef RS_DECLARE_ENTRY
 
 // Valid once the loader has bound the library's set; calling through an unbound
