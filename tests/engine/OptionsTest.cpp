@@ -3,6 +3,7 @@
 
 #include "OptionsTestSupport.h"
 #include "tests/support/TestSupport.h"
+#include "platform/ProgramFolder.h"
 
 using OptionTable = OptionsFixture;
 
@@ -274,7 +275,7 @@ TEST_F(OptionTable, CodecsTagsLanguagesAndNewStreams) {
 
 TEST_F(OptionTable, StatisticsFileIsNamedInTheProgramFolder) {
     Parser.ParseOption("vstats", "");
-    std::regex pattern(std::regex_replace(ProgramFolder(), std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") +
+    std::regex pattern(std::regex_replace(ProgramFolder() + "/", std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") +
                        R"(vstats_\d{6}\.log)");
     EXPECT_TRUE(std::regex_match(Settings.VStatsFilename, pattern)) << Settings.VStatsFilename;
 }
