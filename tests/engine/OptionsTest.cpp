@@ -118,17 +118,6 @@ TEST_F(OptionTable, TimesAndCountsReachTheSettings) {
     Parser.ParseOption("ac", "1");
     EXPECT_EQ(Settings.AudioSampleRate, 22050);
     EXPECT_EQ(Settings.AudioChannels, 1);
-
-    Parser.ParseOption("muxdelay", "0.2");
-    Parser.ParseOption("muxpreload", "0.1");
-    Parser.ParseOption("vsync", "2");
-    Parser.ParseOption("async", "1000");
-    Parser.ParseOption("vol", "512");
-    EXPECT_FLOAT_EQ(Settings.MuxMaxDelay, 0.2f);
-    EXPECT_FLOAT_EQ(Settings.MuxPreload, 0.1f);
-    EXPECT_EQ(Settings.VideoSyncMethod, 2);
-    EXPECT_EQ(Settings.AudioSyncMethod, 1000);
-    EXPECT_EQ(Settings.AudioVolume, 512);
 }
 
 TEST_F(OptionTable, BooleansAreTrueForAnyValueButZero) {
