@@ -56,7 +56,10 @@ const std::map<std::string, TRename>& Renames() {
         {"quantizer_noise_shaping", {"quantizer_noise_shaping", K::okCodecPrivate}},
         {"qns", {"quantizer_noise_shaping", K::okCodecPrivate}},
         {"error", {"error_rate", K::okCodecPrivate}},
-        {"prediction_method", {"pred", K::okCodecPrivate}},
+        {"pred", {"pred", K::okCodecPrivate}},
+        {"lelim", {"luma_elim_threshold", K::okCodecPrivate}},
+        {"celim", {"chroma_elim_threshold", K::okCodecPrivate}},
+        {"skipcmp", {"skip_cmp", K::okCodecPrivate}},
         // audio encoders (FLAC, LAME)
         {"lpc_coeff_precision", {"lpc_coeff_precision", K::okCodecPrivate}},
         {"min_prediction_order", {"min_prediction_order", K::okCodecPrivate}},
@@ -79,7 +82,10 @@ bool IsRemoved(const std::string& name) {
     static const char* const removed[] = {"rc_buf_aggressivity", "rc_qmod_amp", "rc_qmod_freq", "rc_strategy",
                                           "mb_qmin", "mb_qmax", "inter_threshold", "antialias",
                                           "dtg_active_format", "color_table_id", "use_lpc", "sc_factor",
-                                          "rc_initial_cplx", "scenechange_factor", "max_qdiff_b"};
+                                          "hurry_up", "real_frame_number", "mv_bits", "header_bits",
+                                          "i_tex_bits", "p_tex_bits", "i_count", "p_count", "skip_count",
+                                          "misc_bits", "frame_bits", "vismv", "preme", "xvmc_acceleration",
+                                          "stream_codec_tag", "mb_threshold", "er", "request_channels"};
     for (const char* r : removed)
         if (name == r) return true;
     return false;
@@ -160,6 +166,7 @@ const TFlagMove kFlagMoves[] = {
     {"non_linear_q", K::okCodecPrivate, "non_linear_quant", "1", "0"},
     {"drop_frame_timecode", K::okCodecPrivate, "drop_frame_timecode", "1", "0"},
     {"bit_reservoir", K::okCodecPrivate, "reservoir", "1", "0"},
+    {"reservoir", K::okCodecPrivate, "reservoir", "1", "0"},
 };
 
 std::vector<TOptionStep> TranslateFlags(const std::string& name, const std::string& value) {

@@ -186,6 +186,8 @@ TEST_F(LegacyNames, MpegFamilyFlagsAccumulateForTheirEncoders) {
     EXPECT_TRUE(Parser.SetGenericOption("flags", "+naq+mv0+mv4"));
     EXPECT_TRUE(Parser.SetGenericOption("flags2", "+skiprd"));
     EXPECT_TRUE(Parser.SetGenericOption("me_method", "x1"));
+    EXPECT_TRUE(Parser.SetGenericOption("lelim", "2"));
+    EXPECT_TRUE(Parser.SetGenericOption("hurry_up", "1"));  // gone: skipped
     EXPECT_EQ(Generic.PrivateOption(AVMEDIA_TYPE_VIDEO, "mpv_flags"), "+naq+mv0+skip_rd");
     EXPECT_EQ(Generic.PrivateOption(AVMEDIA_TYPE_VIDEO, "motion_est"), "xone");
     EXPECT_TRUE(VideoInt("flags") & AV_CODEC_FLAG_4MV);
@@ -203,5 +205,7 @@ TEST_F(LegacyNames, MpegFamilyFlagsAccumulateForTheirEncoders) {
     EXPECT_NE(avutil().av_dict_get(opts, "me_method", nullptr, 0), nullptr);
     EXPECT_EQ(avutil().av_dict_get(opts, "motion_est", nullptr, 0), nullptr);
     EXPECT_EQ(avutil().av_dict_get(opts, "mpv_flags", nullptr, 0), nullptr);
+    EXPECT_EQ(avutil().av_dict_get(opts, "luma_elim_threshold", nullptr, 0), nullptr);
+    EXPECT_EQ(avutil().av_dict_count(opts), 1);
     avutil().av_dict_free(&opts);
 }
