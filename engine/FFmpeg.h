@@ -140,7 +140,7 @@ private:
     std::atomic<bool> FStop{false};
     std::mutex FPauseLock;
     std::condition_variable FPauseChanged;
-    bool FPaused = false;
+    std::atomic<bool> FPaused{false};
 
     // run state
     int FFrameNumber = 0;
