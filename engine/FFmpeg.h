@@ -87,7 +87,7 @@ public:
 
     int Verbose() const override { return FSettings.Verbose; }
     int64_t ProgressInterval = 500000;  // microseconds
-    int PreviewFlags = 0;               // bit 1: OnPreviewBitmap
+    int PreviewFlags = 0;               // bit 0: preview window, bit 1: preview bitmap; either feeds OnPreviewBitmap
     TEngineHook OnCustomHook;
     TEnginePreview OnPreviewBitmap;
     TEngineProgressEvent OnProgress;
