@@ -135,7 +135,7 @@ void TCustomFFmpeg::VideoFrameEncoded(TOutputStream& ost, const AVPacket& pkt) {
 }
 
 void TCustomFFmpeg::VideoFrameToEncode(const AVFrame& frame, int64_t ptsUs) {
-    if (!(PreviewFlags & 2) || !OnPreviewBitmap) return;
+    if (!(PreviewFlags & 3) || !OnPreviewBitmap) return;
     const int64_t now = avutil().av_gettime_relative();
     if (FLastPreview && now - FLastPreview < 100000) return;
     FLastPreview = now;
@@ -212,7 +212,13 @@ void TCustomFFmpeg::SetupCopy(TOutputStream& ost, TInputStream& ist) {
 void TCustomFFmpeg::SetupPassLog(TOutputStream& ost) {
     if (!ost.Enc || !(ost.Enc->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2))) return;
     const std::string prefix = FSettings.PassLogFileName.empty() ? "ffmpeg2pass" : FSettings.PassLogFileName;
-    const std::string name = Format("%s-%d.log", prefix.c_str(), int(&ost - &ost) + ost.Index);
+    const std::string name = Format("%s-%d.log", prefix.c_str(), ost.Index);
+    // x264 keeps its statistics in a file of its own; it is told the name.
+    if (ost.EncCodec && std::strcmp(ost.EncCodec->name, "libx264") == 0) {
+        if (auto* vo = dynamic_cast<TVideoOutput*>(&ost))
+            avutil().av_dict_set(&vo->PrivateOptions, "stats", name.c_str(), AV_DICT_DONT_OVERWRITE);
+        return;
+    }
     if (ost.Enc->flags & AV_CODEC_FLAG_PASS1) {
         ost.PassLog = std::fopen(name.c_str(), "wb");
         if (!ost.PassLog) throw FFmpegException(Format("Cannot write log file %s for pass-1 encoding", name.c_str()));

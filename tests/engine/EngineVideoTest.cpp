@@ -148,3 +148,25 @@ TEST(StopRequest, StopsInTheMiddleOfARunOfDuplicates) {
     EXPECT_EQ(encoded, 1);
     EXPECT_EQ(CountFrames(job.output), 1);
 }
+
+TEST(Geometry, APictureSizeChangeMidwayKeepsTheOutputSizeAndTheClock) {
+    // Two transport streams of different sizes glued together: the second restarts its
+    // clock, which the engine takes as a discontinuity.
+    std::string big = Scratch().file("big.ts"), small = Scratch().file("small.ts");
+    for (auto [file, size] : {std::pair{big, "320x240"}, std::pair{small, "160x120"}})
+        testsupport::Run({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+                          std::string("testsrc2=rate=25:size=") + size, "-t", "1", "-c:v", "mpeg2video", file});
+    std::string glued = Scratch().file("glued.ts");
+    testsupport::WriteFile(glued, testsupport::ReadFile(big) + testsupport::ReadFile(small));
+    Job job{{glued}, {}, Scratch().file("glued.mp4"), {{"vcodec", "mpeg4"}}};
+    Outcome r = Convert(job);
+    ASSERT_TRUE(r.ok) << r.error;
+    bool logged = false;
+    for (const auto& line : r.log) logged |= line == "Input Stream #0.0 frame size changed to 160x120, yuv420p";
+    EXPECT_TRUE(logged);
+    ProbeReport p(job.output);
+    EXPECT_EQ(p.Int("v.width"), 320);
+    EXPECT_EQ(p.Int("v.height"), 240);
+    EXPECT_NEAR(p.Double("format.duration"), 2.0, 0.1);
+    EXPECT_GE(CountFrames(job.output), 48);
+}
