@@ -49,7 +49,7 @@ one_cli() { "$cli" --info "${files[@]}"; }
 best_cli=""; best_ff=""; best_one=""
 min() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b + 0 < a + 0) ? b : a }'; }
 each_cli >/dev/null 2>&1; each_ffprobe >/dev/null 2>&1   # warm the caches
-for round in 1 2 3; do
+for ((round = 0; round < ${ROUNDS:-3}; round++)); do
   best_cli=$(min "$best_cli" "$(seconds each_cli)")
   best_ff=$(min "$best_ff" "$(seconds each_ffprobe)")
   best_one=$(min "$best_one" "$(seconds one_cli)")
