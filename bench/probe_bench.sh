@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Probing speed: `reelshift-cli --info` against `ffprobe` on the same short files, in one run.
 #   bench/probe_bench.sh [BUILD_DIR] [COUNT]     defaults: build, 200
-# Both programs are started once per file (the way a user adds files one by one), three
-# rounds each, alternating; the best round of each counts. A second figure gives the whole
+# Both programs are started once per file (the way a user adds files one by one), ROUNDS
+# (default 3) rounds each, alternating; the best round of each counts. A second figure gives the whole
 # list to one reelshift-cli, which is how the job list probes a multi-file selection.
 # Prints the seconds and the ratio reelshift/ffprobe (below 1 means ReelShift is faster).
 set -euo pipefail
