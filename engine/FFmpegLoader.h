@@ -37,8 +37,7 @@ struct TEntrySlot {
 void BindEntries(void* handle, const std::string& fileName, const std::vector<TEntrySlot>& functions,
                  const std::vector<TEntrySlot>& variables);
 
-// The folder of the running program, and the private library folder inside it.
-std::string ProgramFolder();
+// The private library folder inside the program's folder.
 std::string DefaultLibraryFolder();
 
 struct TLibraryStatus {

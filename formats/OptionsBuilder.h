@@ -1,0 +1,74 @@
+#pragma once
+// Turns the chosen output format and the user's parameter choices for it into the output
+// options of one job: disc targets, audio-only output, encoders and H.264 presets, bit
+// rates, frame rate, container, output size and the geometry of the zoom modes.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "engine/TaskOptions.h"
+
+class IniFile;
+
+// The job's picture geometry: zoom mode and crop margins in source pixels (0: no crop).
+struct TJobGeometry {
+    std::string ZoomMode = "lbox";  // "full", "lbox", "pan", "center"
+    int CropMarginTop = 0;
+    int CropMarginLeft = 0;
+    int CropMarginBottom = 0;
+    int CropMarginRight = 0;
+};
+
+// What the builder needs to know about the job's source.
+struct TSourceSummary {
+    int VideoStreamCount = 0;
+    int Width = 0;  // of the first video stream
+    int Height = 0;
+    int64_t BitRate = 0;  // bit/s of the first video stream; 0 when unknown
+};
+
+// Asked when the stored frame size cannot be read: true uses 320x240, false the source size.
+class TSizeQuestion {
+public:
+    virtual ~TSizeQuestion() = default;
+    virtual bool AskUseDefaultSize() = 0;
+};
+
+// The answer of a program without windows: always the default size.
+class TDefaultSizeAnswer : public TSizeQuestion {
+public:
+    bool AskUseDefaultSize() override { return true; }
+};
+
+// The text of the question a window shows, with its caption.
+inline constexpr const char* SizeQuestionText = "Error output Video Size.Use the default size 320x240?";
+inline constexpr const char* SizeQuestionCaption = "Warning";
+
+// One format's parameter values as the builder reads them: the value stored in the settings
+// file when there is one, else the default entry of the format definition's list (what the
+// panel's "Default" button would store), else the given fallback.
+class TFormatParameters {
+public:
+    TFormatParameters(int formatCode, const IniFile& formatFile, const IniFile& settingsFile);
+    std::string Read(const std::string& valueKey, const std::string& fallback) const;
+    // The definition's default for a "para..." key, mapped as the panel stores it.
+    std::optional<std::string> DefinitionDefault(const std::string& valueKey) const;
+    // "Format" of the definition, "null" when absent.
+    std::string DefinedFormat() const;
+    const std::string& Section() const { return FSection; }
+
+private:
+    std::string FSection;
+    const IniFile& FFormatFile;
+    const IniFile& FSettingsFile;
+};
+
+// The job's zoom mode as stored for the format ("paraZoom", compared without regard to the
+// key's case), "lbox" when the format has none.
+std::string StoredZoomMode(int formatCode, const IniFile& settingsFile);
+
+// Fills the output options (which the caller has reset) and, for audio-only output, the
+// input's extra options. Shows at most one question; never fails otherwise.
+void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile& settingsFile,
+                        const TJobGeometry& job, const TSourceSummary& source, TSizeQuestion& question,
+                        TOutputOptions& output, TInputOptions& input);
