@@ -14,6 +14,7 @@
 #include "engine/FFmpegLoader.h"
 #include "engine/FFmpegLogger.h"
 #include "engine/LibAVApi.h"
+#include "platform/ProgramFolder.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;
