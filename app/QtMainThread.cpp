@@ -9,12 +9,27 @@ TQtMainThread::~TQtMainThread() {
     ServePending();  // nobody may be left waiting
 }
 
+void TQtMainThread::Post(std::function<void()> fn) {
+    if (IsMainThread()) {
+        fn();
+        return;
+    }
+    auto* call = new TCall{};
+    call->Owned = std::move(fn);
+    call->Fn = &call->Owned;
+    call->Detached = true;
+    std::lock_guard lock(FMutex);
+    FQueue.push_back(call);
+    QMetaObject::invokeMethod(this, [this] { ServePending(); }, Qt::QueuedConnection);
+}
+
 void TQtMainThread::RunAndWait(const std::function<void()>& fn) {
     if (IsMainThread()) {
         fn();
         return;
     }
-    TCall call{&fn};
+    TCall call;
+    call.Fn = &fn;
     std::unique_lock lock(FMutex);
     FQueue.push_back(&call);
     QMetaObject::invokeMethod(this, [this] { ServePending(); }, Qt::QueuedConnection);
@@ -34,6 +49,10 @@ void TQtMainThread::ServePending() {
             call->Error = std::current_exception();
         }
         lock.lock();
+        if (call->Detached) {
+            delete call;  // nobody waits for it
+            continue;
+        }
         call->Done = true;
         FDone.notify_all();
     }

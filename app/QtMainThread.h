@@ -19,14 +19,17 @@ public:
     ~TQtMainThread() override;
 
     void RunAndWait(const std::function<void()>& fn) override;
+    void Post(std::function<void()> fn) override;
     void ServePending() override;
     bool IsMainThread() const override { return std::this_thread::get_id() == FMainId; }
 
 private:
     struct TCall {
-        const std::function<void()>* Fn;
+        const std::function<void()>* Fn = nullptr;
         bool Done = false;
         std::exception_ptr Error;
+        bool Detached = false;  // posted: owned by the queue
+        std::function<void()> Owned;
     };
     std::thread::id FMainId;
     std::mutex FMutex;

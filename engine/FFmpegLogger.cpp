@@ -132,13 +132,15 @@ void TFFLogger::LibraryLog(const void* context, int libraryLevel, const std::str
         // Threads come and go (one per task): an entry with nothing pending is dropped.
         if (it->text.empty()) items.erase(it);
     }
-    // Delivered outside the lock: the main thread may itself be logging meanwhile.
-    for (const auto& line : lines) Deliver(this, me, LibraryToLogLevel(libraryLevel), line);
+    // Delivered outside the lock: the main thread may itself be logging meanwhile. Library
+    // lines come from threads the main thread may be waiting for (a codec's own workers
+    // while it opens or closes the codec), so they are posted, never waited for.
+    for (const auto& line : lines) Deliver(this, me, LibraryToLogLevel(libraryLevel), line, false);
 }
 
 void TFFLogger::Log(const void* Sender, TLogLevel level, const std::string& msg) {
     if (FLogLevel >= level || (level == llVerbose && FLogLevel != llQuiet))
-        Deliver(Sender, CurrentThreadID(), level, msg);
+        Deliver(Sender, CurrentThreadID(), level, msg, true);
 }
 
 void TFFLogger::LogFmt(const void* Sender, TLogLevel level, const char* fmt, ...) {
@@ -149,11 +151,14 @@ void TFFLogger::LogFmt(const void* Sender, TLogLevel level, const char* fmt, ...
     Log(Sender, level, msg);
 }
 
-void TFFLogger::Deliver(const void* Sender, TThreadID threadId, TLogLevel level, const std::string& msg) {
+void TFFLogger::Deliver(const void* Sender, TThreadID threadId, TLogLevel level, const std::string& msg,
+                        bool wait) {
     TLogEvent handler = OnLog;
     if (!handler) return;
-    if (TriggerEventInMainThread)
+    if (!TriggerEventInMainThread)
+        handler(Sender, threadId, level, msg);
+    else if (wait)
         TheMainThread().RunAndWait([&] { handler(Sender, threadId, level, msg); });
     else
-        handler(Sender, threadId, level, msg);
+        TheMainThread().Post([handler, Sender, threadId, level, msg] { handler(Sender, threadId, level, msg); });
 }

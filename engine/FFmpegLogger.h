@@ -61,7 +61,7 @@ public:
     void LibraryLog(const void* context, int libraryLevel, const std::string& text);
 
 private:
-    void Deliver(const void* Sender, TThreadID threadId, TLogLevel level, const std::string& msg);
+    void Deliver(const void* Sender, TThreadID threadId, TLogLevel level, const std::string& msg, bool wait);
 
     TLogLevel FLogLevel;
     bool FAttached = false;

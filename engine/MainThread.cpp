@@ -17,12 +17,27 @@ public:
             fn();
             return;
         }
-        Call call{&fn, false, {}};
+        Call call;
+        call.fn = &fn;
         std::unique_lock lock(FMutex);
         FQueue.push_back(&call);
         FChanged.notify_all();
         FChanged.wait(lock, [&] { return call.done; });
         if (call.error) std::rethrow_exception(call.error);
+    }
+
+    void Post(std::function<void()> fn) override {
+        if (IsMainThread()) {
+            fn();
+            return;
+        }
+        auto* call = new Call{};
+        call->owned = std::move(fn);
+        call->fn = &call->owned;
+        call->detached = true;
+        std::lock_guard lock(FMutex);
+        FQueue.push_back(call);
+        FChanged.notify_all();
     }
 
     void ServePending() override {
@@ -37,18 +52,29 @@ public:
                 call->error = std::current_exception();
             }
             lock.lock();
+            if (call->detached) {
+                delete call;  // nobody waits for it; an error of a posted call has no one to go to
+                continue;
+            }
             call->done = true;
             FChanged.notify_all();
         }
+    }
+
+    ~QueuedMainThread() override {
+        for (Call* call : FQueue)
+            if (call->detached) delete call;
     }
 
     bool IsMainThread() const override { return std::this_thread::get_id() == FMainId; }
 
 private:
     struct Call {
-        const std::function<void()>* fn;
+        const std::function<void()>* fn = nullptr;
         bool done = false;
         std::exception_ptr error;
+        bool detached = false;  // posted: owned by the queue
+        std::function<void()> owned;
     };
     std::thread::id FMainId;
     std::mutex FMutex;

@@ -74,3 +74,21 @@ TEST(QtMainThread, OnTheMainThreadACallRunsAtOnceAndDestructionUninstalls) {
     }
     EXPECT_EQ(&TheMainThread(), before);
 }
+
+TEST(QtMainThread, APostedCallReturnsAtOnceAndRunsLaterOnTheMainThread) {
+    apptest::App();
+    TQtMainThread service;
+    const auto mainId = std::this_thread::get_id();
+    std::atomic<int> runs{0};
+    std::atomic<bool> onMain{false};
+    std::thread poster([&] {
+        TheMainThread().Post([&] {
+            onMain = std::this_thread::get_id() == mainId;
+            ++runs;
+        });
+    });
+    poster.join();  // returned without the event loop running
+    EXPECT_EQ(runs.load(), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return runs.load() == 1; }, 5000));
+    EXPECT_TRUE(onMain);
+}

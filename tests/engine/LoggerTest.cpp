@@ -207,6 +207,22 @@ TEST_F(LoggerTest, AWorkersLineRunsOnTheMainThreadWhileItServes) {
     EXPECT_EQ(ranOn.load(), mainId);
 }
 
+TEST_F(LoggerTest, ALibraryThreadsLineNeverWaitsForTheMainThread) {
+    // The main thread joins the library thread without serving, as it does while a codec
+    // shuts down its own workers: a waiting delivery would hang here for ever.
+    FFLogger().TriggerEventInMainThread = true;
+    const TThreadID mainId = CurrentThreadID();
+    std::atomic<TThreadID> ranOn{0};
+    FFLogger().OnLog = [&](const void*, TThreadID, TLogLevel, const std::string& msg) {
+        if (msg == "from a codec thread") ranOn = CurrentThreadID();
+    };
+    std::thread codecThread([] { FFLogger().LibraryLog(nullptr, AV_LOG_ERROR, "from a codec thread\n"); });
+    codecThread.join();
+    EXPECT_EQ(ranOn.load(), 0u) << "delivered before the main thread served it";
+    TheMainThread().ServePending();
+    EXPECT_EQ(ranOn.load(), mainId);
+}
+
 TEST_F(LoggerTest, TheLibrariesOwnLogReachesTheHandler) {
     ASSERT_TRUE(FFLoader().LoadLibrarySet(EngineLibraries)) << FFLoader().LastError();
     avutil().av_log(nullptr, AV_LOG_ERROR, "probe %d of %s\n", 7, "nine");
