@@ -1,8 +1,96 @@
+// reelshift-cli --engine: one engine task from the terminal.
+//   --engine [--input-option KEY=VALUE]... INPUT [INPUT...] [--join] -o OUTPUT [KEY=VALUE]...
+// Input options apply to the input that follows them; the output options are applied in
+// order before the output is opened.
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "cli/Commands.h"
+#include "engine/FFmpeg.h"
+#include "engine/FFmpegException.h"
+#include "engine/FFmpegLoader.h"
+#include "engine/FFmpegLogger.h"
 
-int EngineCommand(const Args&) {
-    std::fprintf(stderr, "reelshift-cli: this command is not available in this build yet\n");
-    return 2;
+namespace {
+using Option = std::pair<std::string, std::string>;
+
+Option SplitOption(const std::string& text) {
+    auto eq = text.find('=');
+    if (eq == std::string::npos) return {text, ""};
+    return {text.substr(0, eq), text.substr(eq + 1)};
+}
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "%s\n", message.c_str());
+    return 1;
+}
+}  // namespace
+
+int EngineCommand(const Args& args) {
+    struct Input {
+        std::vector<Option> options;
+        std::string name;
+    };
+    std::vector<Input> inputs;
+    std::vector<Option> pending;
+    std::vector<Option> outputOptions;
+    std::string output;
+    bool join = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--input-option" && i + 1 < args.size()) {
+            pending.push_back(SplitOption(args[++i]));
+        } else if (a == "--join") {
+            join = true;
+        } else if (a == "-o" && i + 1 < args.size()) {
+            output = args[++i];
+        } else if (output.empty()) {
+            inputs.push_back({std::move(pending), a});
+            pending.clear();
+        } else {
+            outputOptions.push_back(SplitOption(a));
+        }
+    }
+    if (inputs.empty() || output.empty()) {
+        std::fprintf(stderr,
+                     "usage: reelshift-cli --engine [--input-option KEY=VALUE]... INPUT [INPUT...] [--join] "
+                     "-o OUTPUT [KEY=VALUE]...\n");
+        return 2;
+    }
+    if (!FFLoader().LoadLibrarySet(EngineLibraries)) return Fail(FFLoader().LastError());
+
+    TFFLogger& logger = FFLogger();
+    logger.TriggerEventInMainThread = false;
+    logger.SetLogLevel(llInfo);
+    logger.OnLog = [](const void*, TThreadID, TLogLevel level, const std::string& msg) {
+        if (level <= llInfo) std::printf("%s\n", msg.c_str());
+    };
+    logger.Attach();
+
+    TCustomFFmpeg task;
+    task.OnProgress = [](const TEngineProgress&, const std::string& line) { std::printf("%s\r", line.c_str()); std::fflush(stdout); };
+    try {
+        for (const auto& in : inputs) {
+            for (const auto& [k, v] : in.options) task.ParseOption(k, v);
+            if (!task.OpenInput(in.name)) return Fail(task.ErrorText());
+        }
+        for (const auto& [k, v] : outputOptions) task.ParseOption(k, v);
+        if (task.OpenOutput(output, join) < 0) return Fail(task.ErrorText());
+        bool finished = task.Transcode();
+        std::printf("\n%s\n", task.LastReportLine().c_str());
+        std::printf("dup=%lld drop=%lld\n", (long long)task.DupCount(), (long long)task.DropCount());
+        task.CloseAll();
+        logger.OnLog = nullptr;
+        return finished ? 0 : 1;
+    } catch (const std::exception& e) {
+        try {
+            task.CloseAll();
+        } catch (...) {
+        }
+        logger.OnLog = nullptr;
+        return Fail(e.what());
+    }
 }

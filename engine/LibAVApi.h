@@ -51,7 +51,7 @@ extern "C" {
     X(av_frame_copy_props) X(av_frame_get_side_data)                                              \
     X(av_get_pix_fmt) X(av_get_pix_fmt_name) X(av_pix_fmt_desc_get) X(av_get_pix_fmt_string)      \
     X(av_get_picture_type_char) X(av_get_media_type_string)                                       \
-    X(av_get_sample_fmt) X(av_get_sample_fmt_name) X(av_get_bytes_per_sample)                    \
+    X(av_get_sample_fmt) X(av_get_sample_fmt_name) X(av_get_sample_fmt_string) X(av_get_bytes_per_sample)                    \
     X(av_sample_fmt_is_planar) X(av_get_packed_sample_fmt) X(av_get_planar_sample_fmt)            \
     X(av_samples_alloc) X(av_samples_get_buffer_size) X(av_samples_copy) X(av_samples_set_silence) \
     X(av_image_alloc) X(av_image_fill_arrays) X(av_image_get_buffer_size) X(av_image_copy)         \

@@ -1,0 +1,82 @@
+#pragma once
+// Owning handles for the media libraries' objects: every object has one owner that frees it.
+#include <memory>
+
+#include "engine/LibAVApi.h"
+
+struct AVFrameDeleter {
+    void operator()(AVFrame* f) const { avutil().av_frame_free(&f); }
+};
+using FramePtr = std::unique_ptr<AVFrame, AVFrameDeleter>;
+
+struct AVPacketDeleter {
+    void operator()(AVPacket* p) const { avcodec().av_packet_free(&p); }
+};
+using PacketPtr = std::unique_ptr<AVPacket, AVPacketDeleter>;
+
+// Closing a codec takes the process-wide codec lock.
+struct CodecContextDeleter {
+    void operator()(AVCodecContext* c) const;
+};
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
+
+struct InputContextDeleter {
+    void operator()(AVFormatContext* c) const { avformat().avformat_close_input(&c); }
+};
+using InputContextPtr = std::unique_ptr<AVFormatContext, InputContextDeleter>;
+
+struct FilterGraphDeleter {
+    void operator()(AVFilterGraph* g) const { avfilter().avfilter_graph_free(&g); }
+};
+using FilterGraphPtr = std::unique_ptr<AVFilterGraph, FilterGraphDeleter>;
+
+struct SwsDeleter {
+    void operator()(SwsContext* c) const { swscale().sws_freeContext(c); }
+};
+using SwsPtr = std::unique_ptr<SwsContext, SwsDeleter>;
+
+struct SwrDeleter {
+    void operator()(SwrContext* c) const { swresample().swr_free(&c); }
+};
+using SwrPtr = std::unique_ptr<SwrContext, SwrDeleter>;
+
+struct AudioFifoDeleter {
+    void operator()(AVAudioFifo* f) const { avutil().av_audio_fifo_free(f); }
+};
+using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;
+
+struct BsfDeleter {
+    void operator()(AVBSFContext* c) const { avcodec().av_bsf_free(&c); }
+};
+using BsfPtr = std::unique_ptr<AVBSFContext, BsfDeleter>;
+
+struct DictDeleter {
+    void operator()(AVDictionary* d) const { avutil().av_dict_free(&d); }
+};
+
+// An AVDictionary owned by a scope; Get() hands the address the library calls want.
+class Dictionary {
+public:
+    Dictionary() = default;
+    explicit Dictionary(AVDictionary* d) : FDict(d) {}
+    ~Dictionary() { Reset(); }
+    Dictionary(const Dictionary&) = delete;
+    Dictionary& operator=(const Dictionary&) = delete;
+    Dictionary(Dictionary&& o) noexcept : FDict(o.FDict) { o.FDict = nullptr; }
+    Dictionary& operator=(Dictionary&& o) noexcept {
+        if (this != &o) {
+            Reset();
+            FDict = o.FDict;
+            o.FDict = nullptr;
+        }
+        return *this;
+    }
+    AVDictionary** Address() { return &FDict; }
+    AVDictionary* Get() const { return FDict; }
+    void Reset() {
+        if (FDict) avutil().av_dict_free(&FDict);
+    }
+
+private:
+    AVDictionary* FDict = nullptr;
+};

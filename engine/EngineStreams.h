@@ -1,0 +1,134 @@
+#pragma once
+// The records a run works on: input files and streams, output files and streams, and the
+// services the output stages take from the run (muxing, counters, stop requests).
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/AVHandles.h"
+#include "engine/FFmpegLogger.h"
+
+struct TInputFile {
+    InputContextPtr Ctx;
+    std::string FileName;
+    int64_t TsOffset = 0;   // microseconds added to every timestamp of the file
+    int64_t SeekPos = 0;    // where reading started, microseconds
+    int IstIndex = 0;       // first input stream record of the file
+    int NbStreams = 0;
+    bool EofReached = false;
+    bool NoPacket = false;
+    double TsScale[20];
+    int64_t Duration = AV_NOPTS_VALUE;
+};
+
+class TOutputStream;
+
+struct TInputStream {
+    int FileIndex = 0;
+    int StreamIndex = 0;
+    AVStream* St = nullptr;
+    bool Discard = true;
+    bool DecodingNeeded = false;
+    bool IsStart = true;
+    bool IsPastRecordingTime = false;
+    bool Flushed = false;
+    const AVCodec* ForcedDecoder = nullptr;
+    CodecContextPtr Dec;
+    int64_t NextPts = AV_NOPTS_VALUE;  // expected time of the next frame, microseconds
+    int64_t NextDts = AV_NOPTS_VALUE;  // expected decoding time of the next packet
+    int64_t Pts = 0;                   // current timestamp, microseconds
+    bool SawFirstFrame = false;
+    std::vector<TOutputStream*> Outputs;
+};
+
+struct TOutputFile {
+    AVFormatContext* Ctx = nullptr;  // owned; freed by CloseAll
+    std::string FileName;
+    bool FileOpened = false;
+    bool HeaderWritten = false;
+};
+
+// What an output stage takes from the run.
+class TRunServices {
+public:
+    virtual ~TRunServices() = default;
+    // Writes one packet of ost whose times are in tb (bitstream filters, interleaving).
+    virtual void WritePacket(TOutputStream& ost, AVPacket* pkt, AVRational tb) = 0;
+    // True when the run must stop; waits here while the task is paused.
+    virtual bool StopRequested() = 0;
+    virtual void Log(TLogLevel level, const std::string& msg) = 0;
+    virtual int Verbose() const = 0;
+    // After one encoded video frame (statistics file, two-pass log).
+    virtual void VideoFrameEncoded(TOutputStream& ost, const AVPacket& pkt) = 0;
+    // Before a video frame is encoded (preview).
+    virtual void VideoFrameToEncode(const AVFrame& frame, int64_t ptsUs) = 0;
+    int64_t DupCount = 0;
+    int64_t DropCount = 0;
+    bool DupDropChanged = false;
+    int64_t VideoBytes = 0;
+    int64_t AudioBytes = 0;
+    int64_t ExtraBytes = 0;
+};
+
+class TOutputStream {
+public:
+    virtual ~TOutputStream();
+    TOutputStream(const TOutputStream&) = delete;
+    TOutputStream& operator=(const TOutputStream&) = delete;
+
+    AVMediaType Type() const { return FType; }
+    // Completes the encoder from its source and opens it (not for stream copies).
+    virtual void Open(TInputStream& source, TRunServices& run) {}
+    // One decoded frame of the source; times in microseconds of the output's clock.
+    virtual void Write(AVFrame* frame, int64_t ptsUs, TRunServices& run) {}
+    // Drains whatever the stage holds.
+    virtual void Flush(TRunServices& run) {}
+
+    int FileIndex = 0;
+    int Index = 0;            // stream index within the output file
+    AVStream* St = nullptr;
+    int SourceIndex = -1;     // input stream record
+    int SyncIndex = -1;
+    int64_t FrameCount = 0;
+    int64_t SyncOpts = 0;     // next output timestamp, encoder time base
+    bool StreamCopy = false;
+    bool Opened = false;      // the encoder is open
+    bool SeenKeyFrame = false;
+    CodecContextPtr Enc;
+    const AVCodec* EncCodec = nullptr;
+    std::vector<BsfPtr> Bsfs;
+    std::string BsfText;          // the chain as the options gave it, for messages
+    FILE* PassLog = nullptr;
+    std::string PassStats;        // second-pass statistics handed to the encoder
+    int64_t LastDts = AV_NOPTS_VALUE;  // last written dts, stream time base
+    int64_t EndTimeUs = 0;        // end of the last written packet, microseconds
+    int64_t MaxFrames = INT64_MAX;
+    double LastQuality = -1.0;    // quantizer of the last coded frame
+    int LastFrameBytes = 0;
+
+protected:
+    explicit TOutputStream(AVMediaType type) : FType(type) {}
+    // Opens the encoder with the private options (left-over ones are logged), fills the
+    // stream's parameters from it.
+    void OpenEncoder(AVDictionary** privateOptions, TRunServices& run);
+    // Sends one frame (null drains) to the encoder and writes what comes out.
+    void Encode(AVFrame* frame, TRunServices& run);
+
+private:
+    AVMediaType FType;
+};
+
+// Stream copy and the stages that have no encoder of their own.
+class TCopyOutput : public TOutputStream {
+public:
+    explicit TCopyOutput(AVMediaType type) : TOutputStream(type) { StreamCopy = true; }
+};
+
+class TSubtitleOutput : public TOutputStream {
+public:
+    TSubtitleOutput() : TOutputStream(AVMEDIA_TYPE_SUBTITLE) {}
+    void Open(TInputStream& source, TRunServices& run) override;
+    void WriteSubtitle(const AVSubtitle& sub, int64_t ptsUs, TRunServices& run);
+};

@@ -1,0 +1,691 @@
+#include "engine/FFmpeg.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+#include "engine/AudioOutput.h"
+#include "engine/CodecLock.h"
+#include "engine/EngineText.h"
+#include "engine/FFUtils.h"
+#include "engine/FFmpegException.h"
+#include "engine/FFmpegLoader.h"
+#include "engine/FFmpegOptions.h"
+#include "engine/VideoOutput.h"
+
+namespace {
+const char* MediaName(AVMediaType t) {
+    const char* n = avutil().av_get_media_type_string(t);
+    return n ? n : "unknown";
+}
+
+uint32_t FourCC(const std::string& tag) {
+    if (tag.size() != 4) return 0;
+    return MKTAG(tag[0], tag[1], tag[2], tag[3]);
+}
+
+// "start,end,q/start,end,q...": q >= 1 is a quantizer, q < 1 a quality factor of -q/100.
+void ParseRcOverride(AVCodecContext* enc, const std::string& text) {
+    if (text.empty()) return;
+    std::vector<RcOverride> list;
+    std::stringstream all(text);
+    std::string entry;
+    while (std::getline(all, entry, '/')) {
+        int start = 0, end = 0, q = 0;
+        if (std::sscanf(entry.c_str(), "%d,%d,%d", &start, &end, &q) != 3) throw FFmpegException("error parsing rc_override");
+        RcOverride o{};
+        o.start_frame = start;
+        o.end_frame = end;
+        if (q > 0) {
+            o.qscale = q;
+            o.quality_factor = 1.0f;
+        } else {
+            o.qscale = 0;
+            o.quality_factor = -q / 100.0f;
+        }
+        list.push_back(o);
+    }
+    auto* mem = static_cast<RcOverride*>(avutil().av_mallocz(sizeof(RcOverride) * list.size()));
+    if (!mem) throw FFmpegException("error parsing rc_override");
+    std::memcpy(mem, list.data(), sizeof(RcOverride) * list.size());
+    enc->rc_override = mem;
+    enc->rc_override_count = int(list.size());
+}
+
+uint16_t* CopyMatrix(const std::array<uint16_t, 64>& m) {
+    auto* p = static_cast<uint16_t*>(avutil().av_malloc(sizeof(uint16_t) * 64));
+    if (p) std::memcpy(p, m.data(), sizeof(uint16_t) * 64);
+    return p;
+}
+
+bool LayoutListed(const AVChannelLayout* list, const AVChannelLayout& l) {
+    for (; list && list->nb_channels; ++list)
+        if (avutil().av_channel_layout_compare(list, &l) == 0) return true;
+    return false;
+}
+}  // namespace
+
+TCustomFFmpeg::TCustomFFmpeg() { Reset(); }
+
+TCustomFFmpeg::~TCustomFFmpeg() {
+    try {
+        CloseAll();
+    } catch (...) {
+    }
+    if (avutil().av_channel_layout_uninit) avutil().av_channel_layout_uninit(&FInputLayout);
+}
+
+void TCustomFFmpeg::Reset() {
+    if (!FFLoader().LibrarySetLoaded(EngineLibraries)) return;
+    CloseAll();
+    FSettings = TEngineSettings();
+    FGeneric.Reset();
+    FParser = std::make_unique<TOptionParser>(FSettings, FGeneric, *this);
+    FTotalDuration = -1;
+    FJoin = false;
+    FStop = false;
+}
+
+void TCustomFFmpeg::ParseOption(const std::string& name, const std::string& value) {
+    if (!FParser) throw FFmpegException("The engine libraries are not loaded");
+    FParser->ParseOption(name, value);
+}
+
+int TCustomFFmpeg::OutputCount() const { return int(FOutputs.size()); }
+
+void TCustomFFmpeg::NewStream(AVMediaType type) {
+    if (FOutputs.empty()) throw FFmpegException("At least one output file must be specified");
+    AVFormatContext* oc = FOutputs.back()->Ctx;
+    if (type == AVMEDIA_TYPE_VIDEO)
+        NewVideoStream(oc);
+    else if (type == AVMEDIA_TYPE_AUDIO)
+        NewAudioStream(oc);
+    else
+        NewSubtitleStream(oc);
+}
+
+std::vector<AVRational> TCustomFFmpeg::InputVideoFrameRates() const {
+    std::vector<AVRational> rates;
+    for (const auto& f : FInputs)
+        for (unsigned i = 0; i < f->Ctx->nb_streams; ++i) {
+            const AVStream* st = f->Ctx->streams[i];
+            if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) continue;
+            AVRational r = st->r_frame_rate.num > 0 ? st->r_frame_rate : st->avg_frame_rate;
+            rates.push_back(r);
+        }
+    return rates;
+}
+
+void TCustomFFmpeg::Log(TLogLevel level, const std::string& msg) { FFLogger().Log(this, level, msg); }
+
+const AVCodec* TCustomFFmpeg::FindCodec(const std::string& name, AVMediaType type, bool encoder) {
+    const AVCodecContext* tmpl = FGeneric.Template(type);
+    return FindCodecOrThrow(name, type, encoder, tmpl ? tmpl->strict_std_compliance : 0);
+}
+
+// ---------------------------------------------------------------- inputs
+
+bool TCustomFFmpeg::OpenInput(const std::string& fileName) {
+    FErrorText.clear();
+    auto& s = FSettings;
+    try {
+        if (FInputs.size() >= size_t(MAX_FILES)) throw FFmpegException(Format("max input files %d reached", MAX_FILES));
+        const AVInputFormat* ifmt = nullptr;
+        if (!s.ForcedFormat.empty()) {
+            std::string forced = s.ForcedFormat;
+            s.ForcedFormat.clear();
+            ifmt = avformat().av_find_input_format(forced.c_str());
+            if (!ifmt) throw FFmpegException(Format("Unknown input format: \"%s\"", forced.c_str()));
+        }
+        AVFormatContext* ic = avformat().avformat_alloc_context();
+        if (!ic) throw FFmpegException("avformat_alloc_context failed");
+        FGeneric.ApplyToFormatContext(ic, AV_OPT_FLAG_DECODING_PARAM);
+        Dictionary params;
+        if (ifmt) {
+            // Raw inputs take their layout from the settings.
+            if (s.AudioSampleRate > 0) avutil().av_dict_set_int(params.Address(), "sample_rate", s.AudioSampleRate, 0);
+            if (s.AudioChannels > 0) avutil().av_dict_set_int(params.Address(), "channels", s.AudioChannels, 0);
+            if (s.FrameRate.num > 0 && s.FrameRate.den > 0)
+                avutil().av_dict_set(params.Address(), "framerate",
+                                     Format("%d/%d", s.FrameRate.num, s.FrameRate.den).c_str(), 0);
+            if (s.FrameWidth > 0 && s.FrameHeight > 0)
+                avutil().av_dict_set(params.Address(), "video_size",
+                                     Format("%dx%d", s.FrameWidth, s.FrameHeight).c_str(), 0);
+            if (s.FramePixFmt >= 0)
+                avutil().av_dict_set(params.Address(), "pixel_format",
+                                     avutil().av_get_pix_fmt_name(AVPixelFormat(s.FramePixFmt)), 0);
+            if (!s.VideoStandard.empty())
+                avutil().av_dict_set(params.Address(), "standard", s.VideoStandard.c_str(), 0);
+            if (s.VideoChannel > 0) avutil().av_dict_set_int(params.Address(), "channel", s.VideoChannel, 0);
+        }
+        try {
+            if (!s.VideoCodecName.empty() && !s.VideoStreamCopy) {
+                ic->video_codec = FindCodec(s.VideoCodecName, AVMEDIA_TYPE_VIDEO, false);
+                ic->video_codec_id = ic->video_codec->id;
+            }
+            if (!s.AudioCodecName.empty() && !s.AudioStreamCopy) {
+                ic->audio_codec = FindCodec(s.AudioCodecName, AVMEDIA_TYPE_AUDIO, false);
+                ic->audio_codec_id = ic->audio_codec->id;
+            }
+            if (!s.SubtitleCodecName.empty() && !s.SubtitleStreamCopy) {
+                ic->subtitle_codec = FindCodec(s.SubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, false);
+                ic->subtitle_codec_id = ic->subtitle_codec->id;
+            }
+        } catch (...) {
+            avformat().avformat_free_context(ic);
+            throw;
+        }
+        ic->flags |= AVFMT_FLAG_NONBLOCK;
+        int r = avformat().avformat_open_input(&ic, fileName.c_str(), ifmt, params.Address());
+        if (r < 0) throw FFmpegException(EngineErrorText(fileName, r));  // the library freed ic
+        auto file = std::make_unique<TInputFile>();
+        file->Ctx.reset(ic);
+        file->FileName = fileName;
+
+        if (s.ProgramId >= 0) {
+            bool found = false;
+            for (unsigned i = 0; i < ic->nb_streams; ++i) ic->streams[i]->discard = AVDISCARD_ALL;
+            for (unsigned p = 0; p < ic->nb_programs; ++p) {
+                AVProgram* prog = ic->programs[p];
+                if (prog->id == s.ProgramId) {
+                    found = true;
+                    prog->discard = AVDISCARD_DEFAULT;
+                    for (unsigned k = 0; k < prog->nb_stream_indexes; ++k)
+                        ic->streams[prog->stream_index[k]]->discard = AVDISCARD_DEFAULT;
+                } else {
+                    prog->discard = AVDISCARD_ALL;
+                }
+            }
+            if (!found) throw FFmpegException("Specified program id not found");
+            s.ProgramId = -1;
+        }
+        {
+            std::lock_guard lock(CodecLock());
+            r = avformat().avformat_find_stream_info(ic, nullptr);
+        }
+        if (r < 0 && s.Verbose >= 0) {
+            std::string msg = Format("%s: could not find codec parameters", fileName.c_str());
+            Log(llVerbose, msg);
+            throw FFmpegException(msg);
+        }
+        int64_t timestamp = s.StartTime;
+        if (ic->start_time != AV_NOPTS_VALUE) timestamp += ic->start_time;
+        if (s.StartTime != 0) {
+            r = avformat().avformat_seek_file(ic, -1, INT64_MIN, timestamp, timestamp, 0);
+            if (r < 0 && s.Verbose > 0)
+                Log(llWarning, Format("%s: could not seek to position %0.3f", fileName.c_str(),
+                                      double(timestamp) / AV_TIME_BASE));
+        }
+        file->SeekPos = s.StartTime;
+        s.StartTime = 0;
+
+        const int fileIndex = int(FInputs.size());
+        for (int i = 0; i < 20; ++i) file->TsScale[i] = s.InputTsScale[fileIndex][i];
+        for (unsigned i = 0; i < ic->nb_streams; ++i) {
+            AVStream* st = ic->streams[i];
+            AVCodecParameters* par = st->codecpar;
+            switch (par->codec_type) {
+                case AVMEDIA_TYPE_VIDEO: {
+                    s.FrameWidth = std::max(par->width, 0);
+                    s.FrameHeight = std::max(par->height, 0);
+                    s.FramePixFmt = par->format >= 0 ? par->format : 0;
+                    AVRational sar = st->sample_aspect_ratio.num ? st->sample_aspect_ratio : par->sample_aspect_ratio;
+                    FInputAspect = (sar.num > 0 && sar.den > 0 && par->height > 0)
+                                       ? av_q2d(sar) * par->width / par->height
+                                       : 0.0;
+                    if (FInputAspect <= 0.0) FInputAspect = par->height > 0 ? double(par->width) / par->height : 4.0 / 3;
+                    AVRational rate = st->r_frame_rate.num > 0 ? st->r_frame_rate : st->avg_frame_rate;
+                    if (st->avg_frame_rate.num > 0 && av_cmp_q(st->avg_frame_rate, rate) != 0 && s.Verbose >= 0 &&
+                        st->avg_frame_rate.den > 0 && rate.den > 0)
+                        Log(llInfo, Format("Seems stream %d codec frame rate differs from container frame rate: %2.2f "
+                                           "(%d/%d) -> %2.2f (%d/%d)",
+                                           int(i), av_q2d(st->avg_frame_rate), st->avg_frame_rate.num,
+                                           st->avg_frame_rate.den, av_q2d(rate), rate.num, rate.den));
+                    if (rate.num > 0 && rate.den > 0) s.FrameRate = rate;
+                    if (s.VideoDisable)
+                        st->discard = AVDISCARD_ALL;
+                    else if (s.VideoDiscard)
+                        st->discard = AVDiscard(s.VideoDiscard);
+                    break;
+                }
+                case AVMEDIA_TYPE_AUDIO:
+                    avutil().av_channel_layout_uninit(&FInputLayout);
+                    avutil().av_channel_layout_copy(&FInputLayout, &par->ch_layout);
+                    if (par->ch_layout.nb_channels > 0) s.AudioChannels = par->ch_layout.nb_channels;
+                    if (par->sample_rate > 0) s.AudioSampleRate = par->sample_rate;
+                    s.AudioSampleFmt = par->format;
+                    if (s.AudioDisable) st->discard = AVDISCARD_ALL;
+                    break;
+                case AVMEDIA_TYPE_SUBTITLE:
+                    if (s.SubtitleDisable) st->discard = AVDISCARD_ALL;
+                    break;
+                case AVMEDIA_TYPE_DATA:
+                case AVMEDIA_TYPE_ATTACHMENT:
+                case AVMEDIA_TYPE_UNKNOWN: break;
+                default: throw FFmpegException("invalid codec_type");
+            }
+        }
+        file->Duration = ic->duration;
+        if (ic->duration != AV_NOPTS_VALUE && ic->duration > FTotalDuration) FTotalDuration = ic->duration;
+        file->TsOffset = s.CopyTs ? s.InputTsOffset : s.InputTsOffset - timestamp;
+        if (s.Verbose >= 0) avformat().av_dump_format(ic, fileIndex, fileName.c_str(), 0);
+        s.VideoCodecName.clear();
+        s.AudioCodecName.clear();
+        s.SubtitleCodecName.clear();
+        s.VideoChannel = 0;
+        s.VideoStandard.clear();
+        FInputs.push_back(std::move(file));
+        return true;
+    } catch (const FFmpegException& e) {
+        FErrorText = e.what();
+        s.VideoCodecName.clear();
+        s.AudioCodecName.clear();
+        s.SubtitleCodecName.clear();
+        return false;
+    }
+}
+
+// ---------------------------------------------------------------- outputs
+
+int TCustomFFmpeg::OutputFileIndex(AVFormatContext* oc) const {
+    for (size_t i = 0; i < FOutputs.size(); ++i)
+        if (FOutputs[i]->Ctx == oc) return int(i);
+    throw FFmpegException("At least one output file must be specified");
+}
+
+int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
+    FErrorText.clear();
+    auto& s = FSettings;
+    const size_t streamsBefore = FOutputStreams.size();
+    const size_t filesBefore = FOutputs.size();
+    try {
+        if (FJoin) throw FFmpegException("Cannot join more than one output file.");
+        if (FOutputs.size() >= size_t(MAX_FILES))
+            throw FFmpegException(Format("max output files %d reached", MAX_FILES));
+        const AVOutputFormat* ofmt = nullptr;
+        if (!s.ForcedFormat.empty()) {
+            ofmt = avformat().av_guess_format(s.ForcedFormat.c_str(), nullptr, nullptr);
+            if (!ofmt)
+                throw FFmpegException(Format("Requested output format '%s' is not a suitable output format",
+                                             s.ForcedFormat.c_str()));
+        } else {
+            ofmt = avformat().av_guess_format(nullptr, fileName.c_str(), nullptr);
+            if (!ofmt)
+                throw FFmpegException(Format("Unable to find a suitable output format for '%s'", fileName.c_str()));
+        }
+        AVFormatContext* oc = nullptr;
+        int r = avformat().avformat_alloc_output_context2(&oc, ofmt, nullptr, fileName.c_str());
+        if (r < 0 || !oc) throw FFmpegException("avformat_alloc_context failed");
+        auto file = std::make_unique<TOutputFile>();
+        file->Ctx = oc;
+        file->FileName = fileName;
+        FOutputs.push_back(std::move(file));
+
+        bool useVideo = ofmt->video_codec != AV_CODEC_ID_NONE || !s.VideoCodecName.empty() || s.VideoStreamCopy;
+        bool useAudio = ofmt->audio_codec != AV_CODEC_ID_NONE || !s.AudioCodecName.empty() || s.AudioStreamCopy;
+        bool useSubtitle =
+            ofmt->subtitle_codec != AV_CODEC_ID_NONE || !s.SubtitleCodecName.empty() || s.SubtitleStreamCopy;
+        if (!FInputs.empty()) {
+            bool hasVideo = false, hasAudio = false, hasSubtitle = false;
+            const size_t examined = join ? 1 : FInputs.size();
+            for (size_t f = 0; f < examined; ++f) {
+                AVFormatContext* ic = FInputs[f]->Ctx.get();
+                for (unsigned i = 0; i < ic->nb_streams; ++i) {
+                    switch (ic->streams[i]->codecpar->codec_type) {
+                        case AVMEDIA_TYPE_VIDEO: hasVideo = true; break;
+                        case AVMEDIA_TYPE_AUDIO: hasAudio = true; break;
+                        case AVMEDIA_TYPE_SUBTITLE: hasSubtitle = true; break;
+                        default: break;
+                    }
+                }
+            }
+            useVideo = useVideo && hasVideo;
+            useAudio = useAudio && hasAudio;
+            useSubtitle = useSubtitle && hasSubtitle;
+        }
+        if (s.VideoDisable) useVideo = false;
+        if (s.AudioDisable) useAudio = false;
+        if (s.SubtitleDisable) useSubtitle = false;
+        auto step = [](const char* what, auto&& fn) {
+            try {
+                fn();
+            } catch (const FFmpegException& e) {
+                throw FFmpegException(Format("%s fail: %s", what, e.what()));
+            }
+        };
+        if (useVideo) step("new_video_stream", [&] { NewVideoStream(oc); });
+        if (useAudio) step("new_audio_stream", [&] { NewAudioStream(oc); });
+        if (useSubtitle) step("new_subtitle_stream", [&] { NewSubtitleStream(oc); });
+        s.VideoDisable = s.AudioDisable = s.SubtitleDisable = false;
+
+        if (s.RecordingTimestamp > 0) {
+            time_t t = time_t(s.RecordingTimestamp);
+            struct tm tmv;
+            gmtime_r(&t, &tmv);
+            char buf[64];
+            std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S.000000Z", &tmv);
+            avutil().av_dict_set(&oc->metadata, "creation_time", buf, 0);
+        }
+        for (auto it = s.MetaData.rbegin(); it != s.MetaData.rend(); ++it)
+            avutil().av_dict_set(&oc->metadata, it->first.c_str(), it->second.c_str(), 0);
+
+        if ((ofmt->flags & AVFMT_NEEDNUMBER) && !avformat().av_filename_number_test(fileName.c_str()))
+            throw FFmpegException(EngineErrorText(fileName, -33));
+        if (!(ofmt->flags & AVFMT_NOFILE)) {
+            r = avformat().avio_open(&oc->pb, fileName.c_str(), AVIO_FLAG_WRITE);
+            if (r < 0) throw FFmpegException(EngineErrorText(fileName, r));
+            FOutputs.back()->FileOpened = true;
+        }
+        oc->max_delay = int(std::lround(s.MuxMaxDelay * AV_TIME_BASE));
+        if (oc->priv_data) {
+            avutil().av_opt_set_int(oc->priv_data, "preload", std::llround(double(s.MuxPreload) * AV_TIME_BASE), 0);
+            if (s.LoopOutput >= 0) avutil().av_opt_set_int(oc->priv_data, "loop", s.LoopOutput, 0);
+        }
+        oc->flags |= AVFMT_FLAG_NONBLOCK;
+        FGeneric.ApplyToFormatContext(oc, AV_OPT_FLAG_ENCODING_PARAM);
+        s.StreamIdMap.fill(0);
+        s.StreamIdMapSize = 0;
+
+        if (join && FInputs.size() > 1) {
+            FJoin = true;
+            int64_t sum = 0;
+            for (const auto& f : FInputs)
+                if (f->Duration != AV_NOPTS_VALUE && f->Duration > 0) sum += f->Duration;
+            FTotalDuration = sum == 0 ? -1 : sum;
+        }
+        return OutputCount();
+    } catch (const FFmpegException& e) {
+        FErrorText = e.what();
+        FOutputStreams.resize(streamsBefore);
+        while (FOutputs.size() > filesBefore) {
+            auto& f = FOutputs.back();
+            if (f->FileOpened) {
+                avformat().avio_closep(&f->Ctx->pb);
+                std::error_code ec;
+                if (std::filesystem::file_size(f->FileName, ec) == 0 && !ec) std::filesystem::remove(f->FileName, ec);
+            }
+            avformat().avformat_free_context(f->Ctx);
+            FOutputs.pop_back();
+        }
+        return -1;
+    }
+}
+
+TOutputStream* TCustomFFmpeg::AddStream(AVFormatContext* oc, std::unique_ptr<TOutputStream> ost) {
+    const int fileIndex = OutputFileIndex(oc);
+    AVStream* st = avformat().avformat_new_stream(oc, nullptr);
+    if (!st) throw FFmpegException("Could not alloc stream");
+    const int idx = st->index;
+    if (idx < FSettings.StreamIdMapSize && idx < MAX_STREAM_IDS && FSettings.StreamIdMap[idx])
+        st->id = FSettings.StreamIdMap[idx];
+    ost->St = st;
+    ost->FileIndex = fileIndex;
+    ost->Index = idx;
+    ost->MaxFrames = FSettings.MaxFrames[std::min<int>(ost->Type(), 2)];
+    if (ost->MaxFrames == INT_MAX) ost->MaxFrames = INT64_MAX;
+    FOutputStreams.push_back(std::move(ost));
+    return FOutputStreams.back().get();
+}
+
+void TCustomFFmpeg::SetupBitstreamFilters(TOutputStream& ost, AVMediaType type) {
+    auto& list = FSettings.BitstreamFilters[type];
+    for (const auto& spec : list) {
+        if (!ost.BsfText.empty()) ost.BsfText += ",";
+        ost.BsfText += spec.Name;
+        if (!spec.Args.empty()) ost.BsfText += "=" + spec.Args;
+    }
+    list.clear();
+}
+
+void TCustomFFmpeg::NewVideoStream(AVFormatContext* oc) {
+    auto& s = FSettings;
+    const AVOutputFormat* ofmt = oc->oformat;
+    TOutputStream* ost;
+    if (s.VideoStreamCopy) {
+        ost = AddStream(oc, std::make_unique<TCopyOutput>(AVMEDIA_TYPE_VIDEO));
+        if (s.FrameAspectRatio > 0) {
+            double sar = s.FrameWidth > 0 && s.FrameHeight > 0 ? s.FrameAspectRatio * s.FrameHeight / s.FrameWidth
+                                                               : s.FrameAspectRatio * 3 / 4;
+            ost->St->sample_aspect_ratio = avutil().av_d2q(sar, 255);
+        }
+    } else {
+        auto owned = std::make_unique<TVideoOutput>();
+        TVideoOutput* vo = owned.get();
+        ost = AddStream(oc, std::move(owned));
+        const AVCodec* codec = nullptr;
+        if (!s.VideoCodecName.empty()) {
+            codec = FindCodec(s.VideoCodecName, AVMEDIA_TYPE_VIDEO, true);
+        } else {
+            AVCodecID id = avformat().av_guess_codec(ofmt, nullptr, oc->url, nullptr, AVMEDIA_TYPE_VIDEO);
+            codec = avcodec().avcodec_find_encoder(id);
+            if (!codec)
+                throw FFmpegException(Format("Encoder (codec id %d) not found for output stream #%d.%d (%s)", int(id),
+                                             vo->FileIndex, vo->Index, EngineCodecName(id).c_str()));
+        }
+        vo->EncCodec = codec;
+        vo->Enc.reset(avcodec().avcodec_alloc_context3(codec));
+        if (!vo->Enc) throw FFmpegException("avcodec_alloc_context failed");
+        AVCodecContext* enc = vo->Enc.get();
+        FGeneric.ApplyToCodecContext(AVMEDIA_TYPE_VIDEO, enc, AV_OPT_FLAG_ENCODING_PARAM | AV_OPT_FLAG_VIDEO_PARAM);
+        AVRational rate = (s.FrameRate.num > 0 && s.FrameRate.den > 0) ? s.FrameRate : AVRational{25, 1};
+        if (codec->supported_framerates && !s.ForceFps)
+            rate = codec->supported_framerates[avutil().av_find_nearest_q_idx(rate, codec->supported_framerates)];
+        // Some encoders cannot store large time-base terms; keep the rate close instead.
+        if (rate.num > 65535 || rate.den > 65535) avutil().av_reduce(&rate.num, &rate.den, rate.num, rate.den, 65535);
+        enc->time_base = av_inv_q(rate);
+        enc->framerate = rate;
+        enc->width = s.FrameWidth;
+        enc->height = s.FrameHeight;
+        const double aspect = s.FrameAspectRatio > 0 ? s.FrameAspectRatio : FInputAspect;
+        if (aspect > 0 && enc->width > 0 && enc->height > 0)
+            enc->sample_aspect_ratio = avutil().av_d2q(aspect * enc->height / enc->width, 255);
+        AVPixelFormat pix = s.FramePixFmt >= 0 ? AVPixelFormat(s.FramePixFmt) : AV_PIX_FMT_YUV420P;
+        if (codec->pix_fmts) {
+            bool listed = false;
+            for (const AVPixelFormat* p = codec->pix_fmts; *p != AV_PIX_FMT_NONE; ++p) listed |= *p == pix;
+            const bool mjpegKeeps = codec->id == AV_CODEC_ID_MJPEG && enc->strict_std_compliance < 0 &&
+                                    (pix == AV_PIX_FMT_YUV420P || pix == AV_PIX_FMT_YUV422P);
+            if (!listed && !mjpegKeeps) pix = codec->pix_fmts[0];
+        }
+        enc->pix_fmt = pix;
+        if (s.IntraOnly) enc->gop_size = 0;
+        if (s.VideoQScale > 0 || s.SameQuality) {
+            enc->flags |= AV_CODEC_FLAG_QSCALE;
+            enc->global_quality = int(FF_QP2LAMBDA * (s.VideoQScale > 0 ? s.VideoQScale : 1.0f));
+        }
+        if (s.IntraMatrix) enc->intra_matrix = CopyMatrix(*s.IntraMatrix);
+        if (s.InterMatrix) enc->inter_matrix = CopyMatrix(*s.InterMatrix);
+        ParseRcOverride(enc, s.VideoRcOverride);
+        enc->intra_dc_precision = s.IntraDCPrecision - 8;
+        if (s.DoPSNR) enc->flags |= AV_CODEC_FLAG_PSNR;
+        if (s.DoPass == 1) enc->flags |= AV_CODEC_FLAG_PASS1;
+        if (s.DoPass == 2) enc->flags |= AV_CODEC_FLAG_PASS2;
+        enc->thread_count = s.ThreadCount;
+        vo->PrivateOptions = FGeneric.CodecPrivateOptions(AVMEDIA_TYPE_VIDEO);
+        vo->Cfg.TopBand = s.FrameTopBand;
+        vo->Cfg.BottomBand = s.FrameBottomBand;
+        vo->Cfg.LeftBand = s.FrameLeftBand;
+        vo->Cfg.RightBand = s.FrameRightBand;
+        vo->Cfg.Filters = s.VFilters;
+        if (s.DoDeinterlace) vo->Cfg.Filters = s.VFilters.empty() ? "yadif" : "yadif," + s.VFilters;
+        vo->Cfg.SyncMethod = s.VideoSyncMethod;
+        vo->Cfg.VariableFps = (ofmt->flags & AVFMT_VARIABLE_FPS) != 0;
+        vo->Cfg.ScalerFlags = FGeneric.ScalerFlags();
+        vo->Cfg.TopFieldFirst = s.TopFieldFirst;
+    }
+    SetupBitstreamFilters(*ost, AVMEDIA_TYPE_VIDEO);
+    if (uint32_t tag = FourCC(s.VideoCodecTag)) {
+        ost->St->codecpar->codec_tag = tag;
+        if (ost->Enc) ost->Enc->codec_tag = tag;
+    }
+    if (ost->Enc) {
+        if ((s.VideoGlobalHeader & 1) || (s.VideoGlobalHeader == 0 && (ofmt->flags & AVFMT_GLOBALHEADER)))
+            ost->Enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        if (s.VideoGlobalHeader & 2) ost->Enc->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
+    }
+    if (!s.VideoLanguage.empty()) avutil().av_dict_set(&ost->St->metadata, "language", s.VideoLanguage.c_str(), 0);
+    s.VideoCodecName.clear();
+    s.VideoStreamCopy = false;
+    s.VideoDisable = false;
+    s.FramePixFmt = -1;
+}
+
+void TCustomFFmpeg::NewAudioStream(AVFormatContext* oc) {
+    auto& s = FSettings;
+    const AVOutputFormat* ofmt = oc->oformat;
+    TOutputStream* ost;
+    if (s.AudioStreamCopy) {
+        ost = AddStream(oc, std::make_unique<TCopyOutput>(AVMEDIA_TYPE_AUDIO));
+    } else {
+        auto owned = std::make_unique<TAudioOutput>();
+        TAudioOutput* ao = owned.get();
+        ost = AddStream(oc, std::move(owned));
+        const AVCodec* codec = nullptr;
+        if (!s.AudioCodecName.empty()) {
+            codec = FindCodec(s.AudioCodecName, AVMEDIA_TYPE_AUDIO, true);
+        } else {
+            AVCodecID id = avformat().av_guess_codec(ofmt, nullptr, oc->url, nullptr, AVMEDIA_TYPE_AUDIO);
+            codec = avcodec().avcodec_find_encoder(id);
+            if (!codec)
+                throw FFmpegException(Format("Encoder (codec id %d) not found for output stream #%d.%d (%s)", int(id),
+                                             ao->FileIndex, ao->Index, EngineCodecName(id).c_str()));
+        }
+        ao->EncCodec = codec;
+        ao->Enc.reset(avcodec().avcodec_alloc_context3(codec));
+        if (!ao->Enc) throw FFmpegException("avcodec_alloc_context failed");
+        AVCodecContext* enc = ao->Enc.get();
+        FGeneric.ApplyToCodecContext(AVMEDIA_TYPE_AUDIO, enc, AV_OPT_FLAG_ENCODING_PARAM | AV_OPT_FLAG_AUDIO_PARAM);
+        if (s.AudioQScale > -99999.0f) {
+            enc->flags |= AV_CODEC_FLAG_QSCALE;
+            enc->global_quality = int(FF_QP2LAMBDA * s.AudioQScale);
+        }
+        const int channels = s.AudioChannels > 0 ? s.AudioChannels : 2;
+        avutil().av_channel_layout_uninit(&enc->ch_layout);
+        if (FInputLayout.nb_channels == channels && FInputLayout.order != AV_CHANNEL_ORDER_UNSPEC)
+            avutil().av_channel_layout_copy(&enc->ch_layout, &FInputLayout);
+        else
+            avutil().av_channel_layout_default(&enc->ch_layout, channels);
+        if (codec->ch_layouts && !LayoutListed(codec->ch_layouts, enc->ch_layout)) {
+            // The encoder's own layout with the same number of channels, else the closest count.
+            const AVChannelLayout* best = nullptr;
+            for (const AVChannelLayout* l = codec->ch_layouts; l->nb_channels; ++l) {
+                if (!best || std::abs(l->nb_channels - channels) < std::abs(best->nb_channels - channels)) best = l;
+            }
+            if (best) {
+                avutil().av_channel_layout_uninit(&enc->ch_layout);
+                avutil().av_channel_layout_copy(&enc->ch_layout, best);
+            }
+        }
+        AVSampleFormat fmt = s.AudioSampleFmt >= 0 ? AVSampleFormat(s.AudioSampleFmt) : AV_SAMPLE_FMT_S16;
+        if (codec->sample_fmts) {
+            bool listed = false;
+            for (const AVSampleFormat* p = codec->sample_fmts; *p != AV_SAMPLE_FMT_NONE; ++p) listed |= *p == fmt;
+            if (!listed) fmt = codec->sample_fmts[0];
+        }
+        enc->sample_fmt = fmt;
+        int rate = s.AudioSampleRate > 0 ? s.AudioSampleRate : 44100;
+        if (codec->supported_samplerates) {
+            int best = 0;
+            bool listed = false;
+            for (const int* p = codec->supported_samplerates; *p; ++p) {
+                if (*p == rate) listed = true;
+                if (!best || std::abs(*p - rate) < std::abs(best - rate)) best = *p;
+            }
+            if (!listed && best) {
+                Log(llWarning, Format("Requested sampling rate unsupported using closest supported (%d)", best));
+                rate = best;
+            }
+        }
+        enc->sample_rate = rate;
+        enc->time_base = AVRational{1, rate};
+        enc->thread_count = s.ThreadCount;
+        if (ofmt->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        ao->PrivateOptions = FGeneric.CodecPrivateOptions(AVMEDIA_TYPE_AUDIO);
+        ao->Cfg.SyncMethod = s.AudioSyncMethod;
+        ao->Cfg.DriftThreshold = s.AudioDriftThreshold;
+    }
+    SetupBitstreamFilters(*ost, AVMEDIA_TYPE_AUDIO);
+    if (uint32_t tag = FourCC(s.AudioCodecTag)) {
+        ost->St->codecpar->codec_tag = tag;
+        if (ost->Enc) ost->Enc->codec_tag = tag;
+    }
+    if (!s.AudioLanguage.empty()) avutil().av_dict_set(&ost->St->metadata, "language", s.AudioLanguage.c_str(), 0);
+    s.AudioDisable = false;
+    s.AudioCodecName.clear();
+    s.AudioStreamCopy = false;
+}
+
+void TCustomFFmpeg::NewSubtitleStream(AVFormatContext* oc) {
+    auto& s = FSettings;
+    TOutputStream* ost;
+    if (s.SubtitleStreamCopy) {
+        ost = AddStream(oc, std::make_unique<TCopyOutput>(AVMEDIA_TYPE_SUBTITLE));
+    } else {
+        auto owned = std::make_unique<TSubtitleOutput>();
+        TSubtitleOutput* so = owned.get();
+        ost = AddStream(oc, std::move(owned));
+        const AVCodec* codec = nullptr;
+        if (!s.SubtitleCodecName.empty()) {
+            codec = FindCodec(s.SubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, true);
+        } else {
+            AVCodecID id = avformat().av_guess_codec(oc->oformat, nullptr, oc->url, nullptr, AVMEDIA_TYPE_SUBTITLE);
+            codec = avcodec().avcodec_find_encoder(id);
+            if (!codec)
+                throw FFmpegException(Format("Encoder (codec id %d) not found for output stream #%d.%d (%s)", int(id),
+                                             so->FileIndex, so->Index, EngineCodecName(id).c_str()));
+        }
+        so->EncCodec = codec;
+        so->Enc.reset(avcodec().avcodec_alloc_context3(codec));
+        if (!so->Enc) throw FFmpegException("avcodec_alloc_context failed");
+        FGeneric.ApplyToCodecContext(AVMEDIA_TYPE_SUBTITLE, so->Enc.get(),
+                                     AV_OPT_FLAG_ENCODING_PARAM | AV_OPT_FLAG_SUBTITLE_PARAM);
+        so->Enc->time_base = AV_TIME_BASE_Q;
+    }
+    SetupBitstreamFilters(*ost, AVMEDIA_TYPE_SUBTITLE);
+    if (uint32_t tag = FourCC(s.SubtitleCodecTag)) {
+        ost->St->codecpar->codec_tag = tag;
+        if (ost->Enc) ost->Enc->codec_tag = tag;
+    }
+    if (!s.SubtitleLanguage.empty())
+        avutil().av_dict_set(&ost->St->metadata, "language", s.SubtitleLanguage.c_str(), 0);
+    s.SubtitleDisable = false;
+    s.SubtitleCodecName.clear();
+    s.SubtitleStreamCopy = false;
+}
+
+// ---------------------------------------------------------------- cleanup
+
+void TCustomFFmpeg::ReleaseRun() {
+    if (FVStats) {
+        std::fclose(FVStats);
+        FVStats = nullptr;
+    }
+    FToRGB.reset();
+    FFromRGB.reset();
+    FPreviewRGB.reset();
+    FDecoded.reset();
+}
+
+void TCustomFFmpeg::CloseAll() {
+    if (!FFLoader().LibrarySetLoaded(EngineLibraries)) return;
+    ReleaseRun();
+    FOutputStreams.clear();
+    for (auto& f : FOutputs) {
+        if (f->FileOpened && f->Ctx->pb) avformat().avio_closep(&f->Ctx->pb);
+        avformat().avformat_free_context(f->Ctx);
+        f->Ctx = nullptr;
+        if (f->FileOpened) {
+            std::error_code ec;
+            if (std::filesystem::file_size(f->FileName, ec) == 0 && !ec) std::filesystem::remove(f->FileName, ec);
+        }
+    }
+    FOutputs.clear();
+    FInputStreams.clear();
+    FInputs.clear();
+    FJoin = false;
+    FJoinCurrent = 0;
+}

@@ -1,0 +1,159 @@
+#pragma once
+// One transcoding task: its settings, its input and output files, and the run that
+// converts the inputs into the outputs.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/AVHandles.h"
+#include "engine/EngineSettings.h"
+#include "engine/EngineStreams.h"
+#include "engine/FFmpegOptions.h"
+#include "engine/FrameBitmap.h"
+
+// The values of one progress report (the task index is the component's).
+struct TEngineProgress {
+    int FileIndex = 0;
+    int FrameNumber = -1;
+    int FPS = -1;
+    float Quality = -1.0f;
+    float BitRate = 0.0f;
+    int64_t CurrentSize = 0;
+    int64_t CurrentDuration = 0;
+    int64_t TotalDuration = -1;
+};
+
+// The frame hook: Bitmap holds the decoded frame; leave Update true to have the bitmap
+// put back into the frame; set StopHook to stop the calls for the rest of the run.
+using TEngineHook = std::function<void(TFrameBitmap& Bitmap, bool& Update, bool& StopHook, int64_t PTS,
+                                       int FrameNumber)>;
+using TEnginePreview = std::function<void(const TFrameBitmap& Bitmap, int64_t PTS, int FrameNumber)>;
+using TEngineProgressEvent = std::function<void(const TEngineProgress& Info, const std::string& Line)>;
+
+class TCustomFFmpeg : public TOptionHost, private TRunServices {
+public:
+    TCustomFFmpeg();
+    ~TCustomFFmpeg() override;
+    TCustomFFmpeg(const TCustomFFmpeg&) = delete;
+    TCustomFFmpeg& operator=(const TCustomFFmpeg&) = delete;
+
+    // Fresh settings and option store; does nothing until the engine libraries are loaded.
+    void Reset();
+
+    TEngineSettings& Settings() { return FSettings; }
+    TGenericOptions& GenericOptions() { return FGeneric; }
+    TOptionParser* Parser() { return FParser.get(); }
+    // Applies one option (name, value); raises FFmpegException with the option's texts.
+    void ParseOption(const std::string& name, const std::string& value);
+
+    bool OpenInput(const std::string& fileName);
+    // The number of outputs after adding, or -1 (the reason in ErrorText).
+    int OpenOutput(const std::string& fileName, bool join);
+    void NewVideoStream(AVFormatContext* oc);
+    void NewAudioStream(AVFormatContext* oc);
+    void NewSubtitleStream(AVFormatContext* oc);
+
+    // The whole run: preparation, loop, flushing, trailers, final report. Raises on errors;
+    // returns true when it ran to its end without a stop request.
+    bool Transcode();
+    // Closes and frees everything the task opened; a zero-byte output is deleted.
+    void CloseAll();
+
+    // A stop request is seen once per packet and once per output frame.
+    void RequestStop();
+    void Pause();
+    void Resume();
+    bool StopRequestedFlag() const { return FStop; }
+
+    const std::string& ErrorText() const { return FErrorText; }
+    int InputCount() const override { return int(FInputs.size()); }
+    int OutputCount() const override;
+    void NewStream(AVMediaType type) override;
+    const void* LogSender() const override { return this; }
+    AVFormatContext* InputContext(int i) const { return FInputs.at(i)->Ctx.get(); }
+    bool JoinMode() const { return FJoin; }
+    int64_t TotalDuration() const { return FTotalDuration; }
+    int64_t DupCount() const { return TRunServices::DupCount; }
+    int64_t DropCount() const { return TRunServices::DropCount; }
+    int FrameNumber() const { return FFrameNumber; }
+    const std::string& LastReportLine() const { return FLastLine; }
+    // Frame rates of the opened inputs' video streams, in order.
+    std::vector<AVRational> InputVideoFrameRates() const override;
+
+    int Verbose() const override { return FSettings.Verbose; }
+    int64_t ProgressInterval = 500000;  // microseconds
+    int PreviewFlags = 0;               // bit 1: OnPreviewBitmap
+    TEngineHook OnCustomHook;
+    TEnginePreview OnPreviewBitmap;
+    TEngineProgressEvent OnProgress;
+
+private:
+    // TRunServices
+    void WritePacket(TOutputStream& ost, AVPacket* pkt, AVRational tb) override;
+    bool StopRequested() override;
+    void Log(TLogLevel level, const std::string& msg) override;
+    void VideoFrameEncoded(TOutputStream& ost, const AVPacket& pkt) override;
+    void VideoFrameToEncode(const AVFrame& frame, int64_t ptsUs) override;
+
+    const AVCodec* FindCodec(const std::string& name, AVMediaType type, bool encoder);
+    TOutputStream* AddStream(AVFormatContext* oc, std::unique_ptr<TOutputStream> ost);
+    int OutputFileIndex(AVFormatContext* oc) const;
+    void SetupBitstreamFilters(TOutputStream& ost, AVMediaType type);
+
+    void PrepareRun();
+    void BindStreams();
+    void SetupCopy(TOutputStream& ost, TInputStream& ist);
+    void OpenDecoder(TInputStream& ist);
+    void SetupPassLog(TOutputStream& ost);
+    void Loop();
+    bool ProcessPacket(TInputStream& ist, AVPacket* pkt);  // null flushes; false: nothing decoded
+    void DecodeVideo(TInputStream& ist, AVFrame* frame);
+    void DecodeAudio(TInputStream& ist, AVFrame* frame);
+    void CopyPacket(TInputStream& ist, TOutputStream& ost, const AVPacket& pkt);
+    void RunHook(AVFrame* frame, int64_t ptsUs);
+    void FlushInput(int fileIndex);
+    void FinishJoinedInput(int fileIndex);
+    void Report(bool last, int fileIndex);
+    void ReleaseRun();
+
+    TEngineSettings FSettings;
+    TGenericOptions FGeneric;
+    std::unique_ptr<TOptionParser> FParser;
+
+    std::vector<std::unique_ptr<TInputFile>> FInputs;
+    std::vector<std::unique_ptr<TOutputFile>> FOutputs;
+    std::vector<std::unique_ptr<TOutputStream>> FOutputStreams;
+    std::vector<std::unique_ptr<TInputStream>> FInputStreams;
+    std::vector<const AVCodec*> FForcedDecoders;  // per stream of the input being opened
+    std::string FErrorText;
+    bool FJoin = false;
+    int FJoinCurrent = 0;
+    int64_t FTotalDuration = -1;
+    AVChannelLayout FInputLayout{};  // channel layout of the last opened input's audio
+    double FInputAspect = 0.0;       // display aspect of the last opened input's video
+
+    std::atomic<bool> FStop{false};
+    std::mutex FPauseLock;
+    std::condition_variable FPauseChanged;
+    bool FPaused = false;
+
+    // run state
+    int FFrameNumber = 0;
+    int64_t FStartTime = 0;
+    int64_t FLastReport = 0;
+    int64_t FLastPreview = 0;
+    std::string FLastLine;
+    FILE* FVStats = nullptr;
+    FramePtr FDecoded;
+    TFrameBitmap FHookBitmap;
+    TFrameBitmap FPreviewBitmap;
+    SwsPtr FToRGB, FFromRGB, FPreviewRGB;
+    bool FHookOn = false;
+    int FLastFileIndex = 0;
+    bool FMultipleFramesWarned = false;
+};

@@ -1,0 +1,41 @@
+#pragma once
+// One encoded video output stream: filter graph (crop, scale, the user's chain, pixel
+// format), frame-rate conversion by duplicating and dropping frames, the encoder.
+#include <string>
+
+#include "engine/EngineStreams.h"
+
+struct TVideoOutputSettings {
+    int TopBand = 0, BottomBand = 0, LeftBand = 0, RightBand = 0;
+    std::string Filters;         // the user's chain ("vf"), may be empty
+    int SyncMethod = -1;         // "vsync"
+    bool VariableFps = false;    // the output format accepts variable frame rates
+    int64_t ScalerFlags = SWS_BICUBIC;
+    int TopFieldFirst = -1;
+    int64_t RecordingTimeUs = INT64_MAX;
+};
+
+class TVideoOutput : public TOutputStream {
+public:
+    TVideoOutput() : TOutputStream(AVMEDIA_TYPE_VIDEO) {}
+    TVideoOutputSettings Cfg;
+    AVDictionary* PrivateOptions = nullptr;  // owned; handed to the encoder when it opens
+
+    ~TVideoOutput() override;
+    void Open(TInputStream& source, TRunServices& run) override;
+    void Write(AVFrame* frame, int64_t ptsUs, TRunServices& run) override;
+    void Flush(TRunServices& run) override;
+
+private:
+    void BuildGraph(int width, int height, int format, AVRational sar);
+    void Drain(TRunServices& run);
+    void Output(AVFrame* frame, int64_t ptsUs, TRunServices& run);
+
+    FilterGraphPtr FGraph;
+    AVFilterContext* FSource = nullptr;
+    AVFilterContext* FSink = nullptr;
+    int FInWidth = 0, FInHeight = 0, FInFormat = -1;
+    FramePtr FFiltered;
+    std::string FSourceName;  // "#file.stream" for messages
+    bool FFlushed = false;
+};
