@@ -3,11 +3,14 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
-#include <cstdarg>
-#include <cstdio>
+#include <unistd.h>
+
 #include <stdexcept>
 #include <vector>
 
+#include "engine/FFUtils.h"
+#include "engine/FFmpegException.h"
+#include "engine/FFmpegLogger.h"
 #include "engine/LibAVApi.h"
 
 namespace {
@@ -20,63 +23,53 @@ SwScaleApi gSwScale;
 SwResampleApi gSwResample;
 SdlApi gSdl;
 
-struct EntrySlot {
-    const char* name;
-    void** slot;
-};
-
 template <typename Api>
 void ResetTable(Api& api) { api = Api{}; }
 
-#define RS_SLOT(name) EntrySlot{#name, reinterpret_cast<void**>(&table.name)},
-std::vector<EntrySlot> Slots(AvUtilApi& table) { return {RS_AVUTIL_ENTRIES(RS_SLOT)}; }
-std::vector<EntrySlot> Slots(AvCodecApi& table) { return {RS_AVCODEC_ENTRIES(RS_SLOT)}; }
-std::vector<EntrySlot> Slots(AvFormatApi& table) { return {RS_AVFORMAT_ENTRIES(RS_SLOT)}; }
-std::vector<EntrySlot> Slots(AvFilterApi& table) { return {RS_AVFILTER_ENTRIES(RS_SLOT)}; }
-std::vector<EntrySlot> Slots(SwScaleApi& table) { return {RS_SWSCALE_ENTRIES(RS_SLOT)}; }
-std::vector<EntrySlot> Slots(SwResampleApi& table) { return {RS_SWRESAMPLE_ENTRIES(RS_SLOT)}; }
-std::vector<EntrySlot> Slots(SdlApi& table) { return {RS_SDL_ENTRIES(RS_SLOT)}; }
+#define RS_SLOT(name) TEntrySlot{#name, reinterpret_cast<void**>(&table.name)},
+#define RS_TABLE(Api, FUNCTIONS, VARIABLES)                                             \
+    std::vector<TEntrySlot> Functions(Api& table) { return {FUNCTIONS(RS_SLOT)}; }      \
+    std::vector<TEntrySlot> Variables([[maybe_unused]] Api& table) { return {VARIABLES(RS_SLOT)}; }
+RS_TABLE(AvUtilApi, RS_AVUTIL_ENTRIES, RS_AVUTIL_VARIABLES)
+RS_TABLE(AvCodecApi, RS_AVCODEC_ENTRIES, RS_AVCODEC_VARIABLES)
+RS_TABLE(AvFormatApi, RS_AVFORMAT_ENTRIES, RS_AVFORMAT_VARIABLES)
+RS_TABLE(AvFilterApi, RS_AVFILTER_ENTRIES, RS_AVFILTER_VARIABLES)
+RS_TABLE(SwScaleApi, RS_SWSCALE_ENTRIES, RS_SWSCALE_VARIABLES)
+RS_TABLE(SwResampleApi, RS_SWRESAMPLE_ENTRIES, RS_SWRESAMPLE_VARIABLES)
+RS_TABLE(SdlApi, RS_SDL_ENTRIES, RS_SDL_VARIABLES)
+#undef RS_TABLE
 #undef RS_SLOT
 
-std::string Format(const char* fmt, ...) {
-    char buf[2048];
-    va_list ap;
-    va_start(ap, fmt);
-    std::vsnprintf(buf, sizeof buf, fmt, ap);
-    va_end(ap);
-    return buf;
+// The system's text for the last failed look-up.
+std::string LastDlError(const char* fallback) {
+    const char* why = dlerror();
+    return why ? why : fallback;
 }
 
-// Binds every slot of one table; throws the program's text for the first missing name.
-template <typename Api>
-void BindTable(Api& table, void* handle, const std::string& fileName) {
-    for (const EntrySlot& e : Slots(table)) {
-        dlerror();
-        void* p = dlsym(handle, e.name);
-        if (!p) {
-            const char* why = dlerror();
-            throw std::runtime_error(Format("Load function %s@%s error: %s", e.name, fileName.c_str(),
-                                            why ? why : "symbol not found"));
-        }
-        *e.slot = p;
-    }
+void* Lookup(void* handle, const char* name, const char* what, const std::string& fileName) {
+    dlerror();
+    void* p = dlsym(handle, name);
+    if (!p) throw FFmpegException(Format("Load %s %s@%s error: %s", what, name, fileName.c_str(),
+                                         LastDlError("symbol not found").c_str()));
+    return p;
 }
 
 struct LibraryInfo {
     const char* baseName;
     int headerMajor;  // -1: the file name is fixed
     const char* fixedFileName;
+    const char* versionEntry;  // checked against headerMajor before anything else is bound
 };
 
 constexpr LibraryInfo kLibraries[LibraryCount] = {
-    {"avcodec", LIBAVCODEC_VERSION_MAJOR, nullptr},
-    {"avdevice", LIBAVCODEC_VERSION_MAJOR, nullptr},  // released in step with avcodec
-    {"avfilter", LIBAVFILTER_VERSION_MAJOR, nullptr},
-    {"avformat", LIBAVFORMAT_VERSION_MAJOR, nullptr},
-    {"avutil", LIBAVUTIL_VERSION_MAJOR, nullptr},
-    {"swscale", LIBSWSCALE_VERSION_MAJOR, nullptr},
-    {"swresample", LIBSWRESAMPLE_VERSION_MAJOR, nullptr},
-    {"SDL2", -1, "libSDL2-2.0.so.0"},
+    {"avcodec", LIBAVCODEC_VERSION_MAJOR, nullptr, "avcodec_version"},
+    {"avdevice", LIBAVCODEC_VERSION_MAJOR, nullptr, "avdevice_version"},  // released in step with avcodec
+    {"avfilter", LIBAVFILTER_VERSION_MAJOR, nullptr, "avfilter_version"},
+    {"avformat", LIBAVFORMAT_VERSION_MAJOR, nullptr, "avformat_version"},
+    {"avutil", LIBAVUTIL_VERSION_MAJOR, nullptr, "avutil_version"},
+    {"swscale", LIBSWSCALE_VERSION_MAJOR, nullptr, "swscale_version"},
+    {"swresample", LIBSWRESAMPLE_VERSION_MAJOR, nullptr, "swresample_version"},
+    {"SDL2", -1, "libSDL2-2.0.so.0", nullptr},
 };
 
 // Libraries a member needs loaded before it, so that a private folder's copies are the
@@ -89,28 +82,40 @@ bool FileExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// Bind routine per library, with the runtime's major version checked against the headers.
+// A library of another generation keeps its file name only by accident; refuse it before
+// its entry points are taken at face value.
+void CheckMajor(TLibraryIndex i, void* handle, const std::string& fileName) {
+    const LibraryInfo& info = kLibraries[i];
+    if (!info.versionEntry) return;
+    auto version = reinterpret_cast<unsigned (*)()>(Lookup(handle, info.versionEntry, "function", fileName));
+    const unsigned v = version();
+    const int major = int(v >> 16);
+    if (major != info.headerMajor)
+        throw FFmpegException(Format("Load library %s error: version %d.%d.%d found, major version %d required",
+                                     fileName.c_str(), major, int((v >> 8) & 0xff), int(v & 0xff), info.headerMajor));
+}
+
+template <typename Api>
+void BindTable(Api& table, void* handle, const std::string& fileName) {
+    BindEntries(handle, fileName, Functions(table), Variables(table));
+}
+
+// Bind routine per library.
 void BindLibrary(TLibraryIndex i, void* handle, const std::string& fileName) {
-    auto checkMajor = [&](unsigned runtimeVersion) {
-        const int runtimeMajor = int(runtimeVersion >> 16);
-        if (runtimeMajor != kLibraries[i].headerMajor)
-            throw std::runtime_error(Format("Load library %s error: version %d.%d.%d found, major version %d required",
-                                            fileName.c_str(), runtimeMajor, int((runtimeVersion >> 8) & 0xff),
-                                            int(runtimeVersion & 0xff), kLibraries[i].headerMajor));
-    };
+    CheckMajor(i, handle, fileName);
     switch (i) {
-    case liAVUtil: BindTable(gAvUtil, handle, fileName); checkMajor(gAvUtil.avutil_version()); break;
-    case liAVCodec: BindTable(gAvCodec, handle, fileName); checkMajor(gAvCodec.avcodec_version()); break;
-    case liAVFormat: BindTable(gAvFormat, handle, fileName); checkMajor(gAvFormat.avformat_version()); break;
-    case liAVFilter: BindTable(gAvFilter, handle, fileName); checkMajor(gAvFilter.avfilter_version()); break;
-    case liSWScale: BindTable(gSwScale, handle, fileName); checkMajor(gSwScale.swscale_version()); break;
-    case liSWResample: BindTable(gSwResample, handle, fileName); checkMajor(gSwResample.swresample_version()); break;
+    case liAVUtil: BindTable(gAvUtil, handle, fileName); break;
+    case liAVCodec: BindTable(gAvCodec, handle, fileName); break;
+    case liAVFormat: BindTable(gAvFormat, handle, fileName); break;
+    case liAVFilter: BindTable(gAvFilter, handle, fileName); break;
+    case liSWScale: BindTable(gSwScale, handle, fileName); break;
+    case liSWResample: BindTable(gSwResample, handle, fileName); break;
     case liSDL: BindTable(gSdl, handle, fileName); break;
-    case liAVDevice: break;  // nothing of it is called
-    default: break;
+    default: break;  // avdevice: nothing of it is called
     }
 }
 
+// Unbind routine per library: every pointer of its table back to none.
 void UnbindLibrary(TLibraryIndex i) {
     switch (i) {
     case liAVUtil: ResetTable(gAvUtil); break;
@@ -125,6 +130,27 @@ void UnbindLibrary(TLibraryIndex i) {
 }
 
 }  // namespace
+
+void BindEntries(void* handle, const std::string& fileName, const std::vector<TEntrySlot>& functions,
+                 const std::vector<TEntrySlot>& variables) {
+    for (const TEntrySlot& e : functions) *e.slot = Lookup(handle, e.name, "function", fileName);
+    for (const TEntrySlot& e : variables) *e.slot = Lookup(handle, e.name, "variable", fileName);
+}
+
+std::string ProgramFolder() {
+    char buf[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return ".";
+    std::string path(buf, size_t(n));
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+}
+
+std::string DefaultLibraryFolder() {
+    std::string folder = ProgramFolder();
+    if (folder.back() != '/') folder += '/';
+    return folder + "LibAV";
+}
 
 const AvUtilApi& avutil() { return gAvUtil; }
 const AvCodecApi& avcodec() { return gAvCodec; }
@@ -142,7 +168,11 @@ TFFmpegLoader::~TFFmpegLoader() {
 }
 
 TFFmpegLoader& FFLoader() {
-    static TFFmpegLoader loader;
+    static TFFmpegLoader& loader = []() -> TFFmpegLoader& {
+        static TFFmpegLoader made;
+        made.SetLibraryFolder(DefaultLibraryFolder());
+        return made;
+    }();
     return loader;
 }
 
@@ -171,8 +201,8 @@ bool TFFmpegLoader::LoadLibrary(TLibraryIndex i) {
         dlerror();
         st.Handle = dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
         if (!st.Handle) {
-            const char* why = dlerror();
-            FLastError = Format("Load library %s error: %s", (folder + name).c_str(), why ? why : "unknown error");
+            FLastError = Format("Load library %s error: %s", (folder + name).c_str(),
+                                LastDlError("unknown error").c_str());
             return false;
         }
     }
@@ -188,6 +218,7 @@ bool TFFmpegLoader::LoadLibrary(TLibraryIndex i) {
         UnloadLibrary(i);
         return false;
     }
+    if (i == liAVUtil && HookLog) FFLogger().Attach();
     return true;
 }
 
@@ -200,11 +231,15 @@ void TFFmpegLoader::UnloadLibrary(TLibraryIndex i) {
 }
 
 bool TFFmpegLoader::LoadLibrarySet(TLibrarySet set) {
+    set &= (TLibrarySet(1) << LibraryCount) - 1;
     if (set == 0) throw std::logic_error("Assertion failure");
+    TLibrarySet before = 0;
+    for (int i = 0; i < LibraryCount; ++i)
+        if (FStatus[i].Handle && FStatus[i].Bound) before |= LibBit(TLibraryIndex(i));
     for (TLibraryIndex i : kLoadOrder) {
         if (!(set & LibBit(i))) continue;
         if (!LoadLibrary(i)) {
-            UnloadLibrarySet(set);
+            UnloadLibrarySet(set & ~before);
             return false;
         }
     }
@@ -218,6 +253,7 @@ bool TFFmpegLoader::LibrarySetLoaded(TLibrarySet set) const {
 }
 
 void TFFmpegLoader::UnloadLibrarySet(TLibrarySet set) {
+    // Dependants first, so that nothing is left pointing into a freed library.
     for (int k = LibraryCount - 1; k >= 0; --k)
         if (set & LibBit(kLoadOrder[k])) UnloadLibrary(kLoadOrder[k]);
 }

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 enum TLibraryIndex : int {
     liAVCodec = 0,
@@ -22,6 +23,21 @@ constexpr TLibrarySet EngineLibraries = LibBit(liAVCodec) | LibBit(liAVFilter) |
                                         LibBit(liAVUtil) | LibBit(liSWScale) | LibBit(liSWResample);
 constexpr TLibrarySet PlayerLibraries = EngineLibraries | LibBit(liSDL);
 
+// What the loader binds from one library: functions and exported variables by name.
+struct TEntrySlot {
+    const char* name;
+    void** slot;
+};
+
+// Looks up every name in handle; the first one missing throws FFmpegException with
+// "Load function %s@%s error: %s" or "Load variable %s@%s error: %s".
+void BindEntries(void* handle, const std::string& fileName, const std::vector<TEntrySlot>& functions,
+                 const std::vector<TEntrySlot>& variables);
+
+// The folder of the running program, and the private library folder inside it.
+std::string ProgramFolder();
+std::string DefaultLibraryFolder();
+
 struct TLibraryStatus {
     std::string FileName;  // overrides the built name when set
     void* Handle = nullptr;
@@ -39,8 +55,11 @@ public:
     const std::string& LibraryFolder() const { return FLibraryFolder; }
     const std::string& LastError() const { return FLastError; }
 
-    // True when every member is loaded and bound; on the first failure the whole set is
-    // unloaded again and LastError says why.
+    // Loads the members in dependency order: a library found in LibraryFolder is opened
+    // from there (its dependants then resolve against it), any other through the system's
+    // search. True when every member is loaded and bound; on the first failure the members
+    // this call loaded are unloaded again (members an earlier call loaded stay: others use
+    // them) and LastError says why.
     bool LoadLibrarySet(TLibrarySet set);
     bool LibrarySetLoaded(TLibrarySet set) const;
     void UnloadLibrarySet(TLibrarySet set);
@@ -50,6 +69,7 @@ public:
     void SetLibraryFileName(TLibraryIndex i, const std::string& fileName) { FStatus[i].FileName = fileName; }
     const TLibraryStatus& Status(TLibraryIndex i) const { return FStatus[i]; }
 
+    // Attach the process's logger as soon as avutil is bound.
     bool HookLog = true;
 
 private:
@@ -61,5 +81,5 @@ private:
     std::string FLastError;
 };
 
-// The one loader of the process.
+// The one loader of the process; its library folder is DefaultLibraryFolder().
 TFFmpegLoader& FFLoader();

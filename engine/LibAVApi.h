@@ -145,15 +145,24 @@ extern "C" {
     X(SDL_MixAudioFormat) X(SDL_QueueAudio) X(SDL_GetQueuedAudioSize) X(SDL_ClearQueuedAudio)     \
     X(SDL_Delay) X(SDL_GetTicks)
 
+// Exported variables, bound like the functions (a pointer to the variable each).
+#define RS_AVUTIL_VARIABLES(X)
+#define RS_AVCODEC_VARIABLES(X)
+#define RS_AVFORMAT_VARIABLES(X)
+#define RS_AVFILTER_VARIABLES(X)
+#define RS_SWSCALE_VARIABLES(X)
+#define RS_SWRESAMPLE_VARIABLES(X)
+#define RS_SDL_VARIABLES(X)
+
 // One struct per library: a typed pointer per entry point, named as the library exports it.
 #define RS_DECLARE_ENTRY(name) decltype(&::name) name = nullptr;
-struct AvUtilApi { RS_AVUTIL_ENTRIES(RS_DECLARE_ENTRY) };
-struct AvCodecApi { RS_AVCODEC_ENTRIES(RS_DECLARE_ENTRY) };
-struct AvFormatApi { RS_AVFORMAT_ENTRIES(RS_DECLARE_ENTRY) };
-struct AvFilterApi { RS_AVFILTER_ENTRIES(RS_DECLARE_ENTRY) };
-struct SwScaleApi { RS_SWSCALE_ENTRIES(RS_DECLARE_ENTRY) };
-struct SwResampleApi { RS_SWRESAMPLE_ENTRIES(RS_DECLARE_ENTRY) };
-struct SdlApi { RS_SDL_ENTRIES(RS_DECLARE_ENTRY) };
+struct AvUtilApi { RS_AVUTIL_ENTRIES(RS_DECLARE_ENTRY) RS_AVUTIL_VARIABLES(RS_DECLARE_ENTRY) };
+struct AvCodecApi { RS_AVCODEC_ENTRIES(RS_DECLARE_ENTRY) RS_AVCODEC_VARIABLES(RS_DECLARE_ENTRY) };
+struct AvFormatApi { RS_AVFORMAT_ENTRIES(RS_DECLARE_ENTRY) RS_AVFORMAT_VARIABLES(RS_DECLARE_ENTRY) };
+struct AvFilterApi { RS_AVFILTER_ENTRIES(RS_DECLARE_ENTRY) RS_AVFILTER_VARIABLES(RS_DECLARE_ENTRY) };
+struct SwScaleApi { RS_SWSCALE_ENTRIES(RS_DECLARE_ENTRY) RS_SWSCALE_VARIABLES(RS_DECLARE_ENTRY) };
+struct SwResampleApi { RS_SWRESAMPLE_ENTRIES(RS_DECLARE_ENTRY) RS_SWRESAMPLE_VARIABLES(RS_DECLARE_ENTRY) };
+struct SdlApi { RS_SDL_ENTRIES(RS_DECLARE_ENTRY) RS_SDL_VARIABLES(RS_DECLARE_ENTRY) };
 #undef RS_DECLARE_ENTRY
 
 // Valid once the loader has bound the library's set; calling through an unbound

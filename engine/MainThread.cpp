@@ -17,7 +17,7 @@ public:
             fn();
             return;
         }
-        Call call{&fn};
+        Call call{&fn, false, {}};
         std::unique_lock lock(FMutex);
         FQueue.push_back(&call);
         FChanged.notify_all();
