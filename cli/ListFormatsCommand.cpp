@@ -1,8 +1,34 @@
 #include <cstdio>
 
 #include "cli/Commands.h"
+#include "formats/Catalogue.h"
+#include "formats/Edition.h"
+#include "platform/IniFile.h"
 
-int ListFormatsCommand(const Args&) {
-    std::fprintf(stderr, "reelshift-cli: this command is not available in this build yet\n");
-    return 2;
+// One line per format: code, category, name and the extension its definition gives,
+// separated by tabs so that scripts can cut the columns.
+int ListFormatsCommand(const Args& args) {
+    TEdition edition = CompiledEdition();
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--edition" && i + 1 < args.size()) {
+            if (!ParseEditionName(args[i + 1], edition)) {
+                std::fprintf(stderr, "reelshift-cli: unknown edition '%s' (use mp4avi or video)\n",
+                             args[i + 1].c_str());
+                return 2;
+            }
+            ++i;
+            continue;
+        }
+        std::fprintf(stderr, "reelshift-cli: unexpected argument '%s'\n", args[i].c_str());
+        std::fprintf(stderr, "usage: reelshift-cli --list-formats [--edition mp4avi|video]\n");
+        return 2;
+    }
+    const IniFile definitions(FindFormatFile(edition));
+    for (const auto& category : CatalogueCategories(edition))
+        for (size_t i = 0; i < category.Formats.size(); ++i) {
+            const int code = category.Number * 100 + int(i);
+            const std::string ext = definitions.ReadString(FormatSectionName(code), "FileExt", "mp4");
+            std::printf("%d\t%s\t%s\t%s\n", code, category.Name.c_str(), category.Formats[i].c_str(), ext.c_str());
+        }
+    return 0;
 }

@@ -1,0 +1,52 @@
+#include "formats/Edition.h"
+
+#include <filesystem>
+
+#include "platform/ProgramFolder.h"
+
+#ifndef REELSHIFT_EDITION_VIDEO
+#define REELSHIFT_EDITION_VIDEO 0
+#endif
+
+TEdition CompiledEdition() {
+    return REELSHIFT_EDITION_VIDEO ? TEdition::Video : TEdition::Mp4Avi;
+}
+
+const TEditionProfile& EditionProfile(TEdition edition) {
+    static const TEditionProfile mp4avi{"zantomp4aviconverter.ini", "zantomp4aviformat.ini",
+                                        "Zanto MP4 to AVI Converter"};
+    static const TEditionProfile video{"zantoreelshift.ini", "zantovideoformat.ini", "Zanto Video Converter"};
+    return edition == TEdition::Video ? video : mp4avi;
+}
+
+std::string EditionName(TEdition edition) {
+    return edition == TEdition::Video ? "video" : "mp4avi";
+}
+
+bool ParseEditionName(const std::string& name, TEdition& edition) {
+    if (name == "video") {
+        edition = TEdition::Video;
+        return true;
+    }
+    if (name == "mp4avi") {
+        edition = TEdition::Mp4Avi;
+        return true;
+    }
+    return false;
+}
+
+std::string FindFormatFile(TEdition edition, const std::string& programFolder) {
+    namespace fs = std::filesystem;
+    const std::string& name = EditionProfile(edition).FormatFileName;
+    const fs::path beside = fs::path(programFolder) / name;
+    std::error_code ec;
+    if (fs::is_regular_file(beside, ec)) return beside.string();
+    const fs::path installed =
+        (fs::path(programFolder) / ".." / "share" / "reelshift" / name).lexically_normal();
+    if (fs::is_regular_file(installed, ec)) return installed.string();
+    return beside.string();
+}
+
+std::string FindFormatFile(TEdition edition) {
+    return FindFormatFile(edition, ProgramFolder());
+}

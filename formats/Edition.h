@@ -1,0 +1,27 @@
+#pragma once
+// The product edition chosen when the program is built, and what it decides: file names,
+// the title and (through the catalogue) the formats offered.
+#include <string>
+
+enum class TEdition { Mp4Avi, Video };
+
+// The edition this program was built as.
+TEdition CompiledEdition();
+
+struct TEditionProfile {
+    std::string SettingsFileName;  // settings file beside the program
+    std::string FormatFileName;    // read-only format definition file
+    std::string Title;             // application title
+};
+
+const TEditionProfile& EditionProfile(TEdition edition);
+
+// "mp4avi" / "video"; the reverse returns false for an unknown name.
+std::string EditionName(TEdition edition);
+bool ParseEditionName(const std::string& name, TEdition& edition);
+
+// The edition's format definition file: beside the program when it is there, else in the
+// installed data folder (<prefix>/share/reelshift beside <prefix>/bin), else the path beside
+// the program (which then does not exist, so every format reads as undefined).
+std::string FindFormatFile(TEdition edition);
+std::string FindFormatFile(TEdition edition, const std::string& programFolder);
