@@ -1,9 +1,25 @@
-#include <QApplication>
-#include <QLabel>
+#include <QStyleFactory>
+
+#include "app/Application.h"
+#include "app/GlobalUnit.h"
+#include "app/WinCover.h"
+#include "app/WinMain.h"
+#include "formats/Edition.h"
+#include "platform/ProgramFolder.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QLabel placeholder("ReelShift");
-    placeholder.show();
+    TApplication app(argc, argv);
+    QApplication::setApplicationName("reelshift");
+    QApplication::setStyle(QStyleFactory::create("Fusion"));
+
+    // The cover goes up before anything else is built.
+    TfrmCover cover(QString::fromStdString(ProgramFolder()),
+                    QString::fromStdString(EditionProfile(CompiledEdition()).Title));
+    cover.ShowNow();
+
+    SetApplicationTitle("Zanto Video Converter");
+    TfrmMain main(EditionGlobalObject());
+    cover.SetMainWindow(&main);
+    main.show();
     return app.exec();
 }

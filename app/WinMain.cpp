@@ -1,0 +1,485 @@
+#include "app/WinMain.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QStyle>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "app/Application.h"
+#include "app/MessageBoxes.h"
+#include "engine/FFmpegLoader.h"
+#include "formats/Catalogue.h"
+#include "formats/OutputName.h"
+#include "formats/ui/FormatListBox.h"
+#include "platform/IniFile.h"
+#include "platform/ProgramFolder.h"
+#include "platform/qt/Shell.h"
+#include "skin/Skin.h"
+
+namespace {
+
+const char* const StartFormatName = "iPod Video MPEG-4";
+const QColor BoxColour(246, 247, 248);
+
+QAction* AddAction(QMenu* menu, const char* name, const QString& text, bool enabled = true) {
+    QAction* action = menu->addAction(text);
+    action->setObjectName(name);
+    action->setEnabled(enabled);
+    return action;
+}
+
+// A control whose behaviour arrives with a later window: shown, greyed out.
+template <typename T>
+T* Later(T* widget, const char* name) {
+    widget->setObjectName(name);
+    widget->setEnabled(false);
+    return widget;
+}
+
+}  // namespace
+
+TfrmMain::TfrmMain(const TGlobalObject& global, QWidget* parent)
+    : QMainWindow(parent), FGlobal(std::make_unique<TGlobalObject>(global)), FSettingsFile(global.SettingsFile()) {
+    setObjectName("frmMain");
+    SetApplicationTitle(QString::fromStdString(FGlobal->Title()));
+    setWindowTitle(QString::fromStdString(FGlobal->Title()));
+
+    CreateMenus();
+    CreateToolBar();
+
+    auto* central = new QWidget(this);
+    central->setObjectName("pnlMain");
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(8, 6, 8, 8);
+    layout->setSpacing(6);
+    auto* top = new QHBoxLayout;
+    top->setSpacing(8);
+    top->addWidget(CreateJobList(), 1);
+    top->addWidget(CreatePreview(), 0);
+    layout->addLayout(top, 1);
+    layout->addWidget(CreateParameterPanel());
+    layout->addWidget(CreateFormatAndFolder());
+    mmoLog = new QPlainTextEdit(central);
+    mmoLog->setObjectName("mmoLog");
+    mmoLog->setReadOnly(true);
+    mmoLog->hide();
+    setCentralWidget(central);
+
+    lst1 = new TFormatListBox(central);
+    lst1->SetSettingsFile(FSettingsFile);
+    lst1->SetFormatBox(edt1, imgbtn1);
+    connect(lst1, &TFormatListBox::FormatPicked, this, &TfrmMain::lst1FormatPicked);
+
+    ApplyStoredSkin();
+
+    // The preview's media libraries; a failure is only logged, the window still opens.
+    TFFmpegLoader& loader = FFLoader();
+    if (!loader.LibrarySetLoaded(PlayerLibraries)) {
+        if (loader.LibraryFolder().empty()) loader.SetLibraryFolder(ProgramFolder() + "/LibAV");
+        if (!loader.LoadLibrarySet(PlayerLibraries)) mmoLog->appendPlainText(QString::fromStdString(loader.LastError()));
+    }
+    resize(DefaultWidth, DefaultHeight);
+}
+
+TfrmMain::~TfrmMain() = default;
+
+void TfrmMain::CreateMenus() {
+    QMenu* file = menuBar()->addMenu("&File");
+    file->setObjectName("mnuFile");
+    AddAction(file, "mnuAdd", "&Add", false);
+    AddAction(file, "mnuRemove", "&Remove", false);
+    AddAction(file, "mnuClear", "&Clear", false);
+    file->addSeparator();
+    AddAction(file, "mnuStart", "&Start", false);
+    AddAction(file, "mnuSettings", "Se&ttings", false)->setVisible(false);
+    file->addSeparator();
+    connect(AddAction(file, "mnuExit", "&Exit"), &QAction::triggered, this, &QWidget::close);
+
+    QMenu* edit = menuBar()->addMenu("&Edit");
+    edit->setObjectName("mnuEdit");
+    AddAction(edit, "mnuCheckAll", "&Check All", false);
+    AddAction(edit, "mnuUncheckAll", "&Uncheck All", false);
+    AddAction(edit, "mnuReverseCheck", "&Reverse Check", false);
+    edit->addSeparator();
+    AddAction(edit, "mnuCheck", "C&heck", false);
+    AddAction(edit, "mnuUncheck", "U&ncheck", false);
+    edit->addSeparator();
+    AddAction(edit, "mnuCrop", "&Crop", false);
+    AddAction(edit, "mnuTrim", "&Trim", false);
+    AddAction(edit, "mnuEffect", "&Video Effect && Water Mark", false);
+
+    QMenu* tools = menuBar()->addMenu("&Tools");
+    tools->setObjectName("mnuTools");
+    AddAction(tools, "mnuPreference", "&Preference", false);
+    mnuSkin = tools->addMenu("&Skin");
+    mnuSkin->setObjectName("mnuSkin");
+    for (int i = 0; i < skin::SkinCount; ++i) {
+        QAction* item = mnuSkin->addAction(skin::SkinName(i));
+        item->setObjectName(QStringLiteral("mnuSkin%1").arg(i));
+        item->setCheckable(true);
+        connect(item, &QAction::triggered, this, [this, i] { mnuSkinItemClick(i); });
+        mnuSkinItems[size_t(i)] = item;
+    }
+    connect(mnuSkin, &QMenu::aboutToShow, this, &TfrmMain::mnuSkinShow);
+
+    QMenu* help = menuBar()->addMenu("&Help");
+    help->setObjectName("mnuHelpMenu");
+    connect(AddAction(help, "mnuHelp", "&Help"), &QAction::triggered, this, &TfrmMain::mnuHelpClick);
+    connect(AddAction(help, "mnuWebSite", "&Web Site"), &QAction::triggered, this, &TfrmMain::mnuWebSiteClick);
+    connect(AddAction(help, "mnuSupport", "&Support and Contact"), &QAction::triggered, this,
+            &TfrmMain::mnuSupportClick);
+    help->addSeparator();
+    AddAction(help, "mnuAbout", "&About", false);
+
+    QMenu* related = menuBar()->addMenu("Related Software");
+    related->setObjectName("mnuRelated");
+    const bool video = CompiledEdition() == TEdition::Video;
+    for (const TRelatedProduct& product : RelatedProducts(video)) {
+        QAction* item = related->addAction(QString::fromStdString(product.Caption));
+        const std::string address = product.Address;
+        connect(item, &QAction::triggered, this, [this, address] {
+            if (FGlobal) shell::OpenWebAddress(address + "?" + FGlobal->Title());
+        });
+    }
+}
+
+void TfrmMain::CreateToolBar() {
+    QToolBar* bar = addToolBar("Tools");
+    bar->setObjectName("tlbMain");
+    bar->setMovable(false);
+    bar->setFloatable(false);
+    bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    bar->setIconSize(QSize(20, 20));
+    QStyle* st = style();
+    auto addButton = [&](const char* name, const QString& text, QStyle::StandardPixmap icon, bool enabled) {
+        QAction* action = bar->addAction(st->standardIcon(icon), text);
+        action->setObjectName(name);
+        action->setEnabled(enabled);
+        return action;
+    };
+    addButton("btnAdd", "&Add", QStyle::SP_FileDialogNewFolder, false);
+    addButton("btnRemove", "&Remove", QStyle::SP_DialogDiscardButton, false);
+    addButton("btnClear", "&Clear", QStyle::SP_DialogResetButton, false);
+    addButton("btnEdit", "&Edit", QStyle::SP_FileDialogDetailedView, false);
+    bar->addSeparator();
+    addButton("btnStartTool", "&Start", QStyle::SP_MediaPlay, false);
+    addButton("btnSettings", "&Settings", QStyle::SP_FileDialogInfoView, false)->setVisible(false);
+    bar->addSeparator();
+    connect(addButton("btnExit", "&Exit", QStyle::SP_DialogCloseButton, true), &QAction::triggered, this,
+            &QWidget::close);
+}
+
+QWidget* TfrmMain::CreateJobList() {
+    lvFiles = Later(new QTreeWidget, "lvFiles");
+    lvFiles->setRootIsDecorated(false);
+    lvFiles->setAlternatingRowColors(true);
+    lvFiles->setHeaderLabels({"Source", "Length", "Trimmed Length", "Destination File", "Progress"});
+    const int widths[] = {140, 65, 90, 120, 60};
+    for (int i = 0; i < 5; ++i) lvFiles->setColumnWidth(i, widths[i]);
+    lvFiles->header()->setSectionsClickable(false);
+    return lvFiles;
+}
+
+QWidget* TfrmMain::CreatePreview() {
+    grpPreview = new QGroupBox("Preview");
+    grpPreview->setObjectName("grpPreview");
+    auto* v = new QVBoxLayout(grpPreview);
+    v->setContentsMargins(6, 4, 6, 6);
+    v->setSpacing(4);
+
+    pan1 = new QWidget;
+    pan1->setObjectName("pan1");
+    pan1->setFixedSize(243, 171);
+    pan1->setAutoFillBackground(true);
+    QPalette grey = pan1->palette();
+    grey.setColor(QPalette::Window, QColor(0x80, 0x80, 0x80));
+    pan1->setPalette(grey);
+    v->addWidget(pan1, 0, Qt::AlignHCenter);
+
+    auto* seek = new QHBoxLayout;
+    lblTime = new QLabel("00:00:00");
+    lblTime->setObjectName("lblTime");
+    trcPreview = Later(new QSlider(Qt::Horizontal), "trcPreview");
+    trcPreview->setTickPosition(QSlider::NoTicks);
+    lblPTS = new QLabel("00:00:00");
+    lblPTS->setObjectName("lblPTS");
+    seek->addWidget(lblTime);
+    seek->addWidget(trcPreview, 1);
+    seek->addWidget(lblPTS);
+    v->addLayout(seek);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(2);
+    auto button = [&](const char* name, QStyle::StandardPixmap icon, const QString& hint) {
+        auto* b = Later(new QToolButton, name);
+        b->setIcon(style()->standardIcon(icon));
+        b->setToolTip(hint);
+        b->setAutoRaise(true);
+        buttons->addWidget(b);
+        return b;
+    };
+    imgbtnPlay = button("imgbtnPlay", QStyle::SP_MediaPlay, "play");
+    imgbtnPAuse = button("imgbtnPAuse", QStyle::SP_MediaPause, "pause");
+    imgbtnStop = button("imgbtnStop", QStyle::SP_MediaStop, "stop");
+    imgbtnSnap = button("imgbtnSnap", QStyle::SP_DialogSaveButton, "capture image");
+    buttons->addStretch(1);
+    auto* speaker = new QLabel;
+    speaker->setPixmap(style()->standardIcon(QStyle::SP_MediaVolume).pixmap(16, 16));
+    buttons->addWidget(speaker);
+    trcVolume = Later(new QSlider(Qt::Horizontal), "trcVolume");
+    trcVolume->setRange(0, 128);
+    trcVolume->setFixedWidth(72);
+    buttons->addWidget(trcVolume);
+    ckMute = Later(new QCheckBox("Mute"), "ckMute");
+    buttons->addWidget(ckMute);
+    v->addLayout(buttons);
+    return grpPreview;
+}
+
+QWidget* TfrmMain::CreateParameterPanel() {
+    pnlParameters = new QWidget;
+    pnlParameters->setObjectName("pnlParameters");
+    auto* h = new QHBoxLayout(pnlParameters);
+    h->setContentsMargins(0, 0, 0, 0);
+    h->setSpacing(8);
+    auto group = [&](const char* name, const QString& title,
+                     std::initializer_list<std::pair<const char*, const char*>> boxes) {
+        auto* g = new QGroupBox(title);
+        g->setObjectName(name);
+        auto* grid = new QGridLayout(g);
+        grid->setContentsMargins(8, 4, 8, 6);
+        grid->setHorizontalSpacing(6);
+        grid->setVerticalSpacing(4);
+        int i = 0;
+        for (const auto& [box, label] : boxes) {
+            auto* combo = new QComboBox;
+            combo->setObjectName(box);
+            combo->setMinimumWidth(60);
+            grid->addWidget(new QLabel(label), i / 2, (i % 2) * 2);
+            grid->addWidget(combo, i / 2, (i % 2) * 2 + 1);
+            ++i;
+        }
+        grid->setColumnStretch(1, 1);
+        grid->setColumnStretch(3, 1);
+        g->setEnabled(false);
+        h->addWidget(g, 1);
+        return grid;
+    };
+    QGridLayout* video = group("grpVideo", "Video Options",
+                               {{"cmbVideoSize", "Frame Size:"},
+                                {"cmbVideoEncoder", "Encoder:"},
+                                {"cmbVideoBitRate", "BitRate (Kbps):"},
+                                {"cmbFrameRate", "FrameRate (Fps):"},
+                                {"cmbZoom", "Zoom:"}});
+    auto* reset = Later(new QPushButton("Default"), "btnDefault");
+    video->addWidget(reset, 2, 3);
+    group("grpAudio", "Audio Options",
+          {{"cmbSamplerate", "SampleRate (Hz):"},
+           {"cmbAudioEncoder", "Encoder:"},
+           {"cmbChannel", "Channel:"},
+           {"cmbAudioBitRate", "BitRate (Kbps):"},
+           {"cmbVolume", "Volume:"}});
+    return pnlParameters;
+}
+
+QWidget* TfrmMain::CreateFormatAndFolder() {
+    auto* panel = new QWidget;
+    panel->setObjectName("pnlOutput");
+    auto* grid = new QGridLayout(panel);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setHorizontalSpacing(6);
+    grid->setVerticalSpacing(4);
+
+    grid->addWidget(new QLabel("Output Format:"), 0, 0);
+    auto* formatRow = new QHBoxLayout;
+    formatRow->setSpacing(0);
+    edt1 = new QLineEdit;
+    edt1->setObjectName("edt1");
+    edt1->setReadOnly(true);
+    edt1->setFocusPolicy(Qt::NoFocus);  // a picker, not a text field: no caret
+    edt1->setCursor(Qt::ArrowCursor);
+    edt1->setContextMenuPolicy(Qt::NoContextMenu);
+    imgbtn1 = new QToolButton;
+    imgbtn1->setObjectName("imgbtn1");
+    imgbtn1->setArrowType(Qt::UpArrow);
+    imgbtn1->setFocusPolicy(Qt::NoFocus);
+    imgbtn1->setFixedWidth(22);
+    formatRow->addWidget(edt1, 1);
+    formatRow->addWidget(imgbtn1);
+    grid->addLayout(formatRow, 0, 1, 1, 3);
+
+    cbOutputFormat = new QComboBox(panel);
+    cbOutputFormat->setObjectName("cbOutputFormat");
+    cbOutputFormat->hide();
+    connect(cbOutputFormat, &QComboBox::currentIndexChanged, this, &TfrmMain::cbOutputFormatChange);
+
+    grid->addWidget(new QLabel("Output Folder:"), 1, 0);
+    edtOutputDir = new QLineEdit;
+    edtOutputDir->setObjectName("edtOutputDir");
+    edtOutputDir->setReadOnly(true);
+    QPalette pal = edtOutputDir->palette();
+    pal.setColor(QPalette::Base, BoxColour);
+    edtOutputDir->setPalette(pal);
+    connect(edtOutputDir, &QLineEdit::textChanged, this, &TfrmMain::edtOutputDirChange);
+    grid->addWidget(edtOutputDir, 1, 1);
+    btnBrows = Later(new QPushButton("Brows"), "btnBrows");
+    grid->addWidget(btnBrows, 1, 2);
+    btnOpen = new QPushButton("Open");
+    btnOpen->setObjectName("btnOpen");
+    connect(btnOpen, &QPushButton::clicked, this, &TfrmMain::btnOpenClick);
+    grid->addWidget(btnOpen, 1, 3);
+
+    btnStart = Later(new QPushButton(style()->standardIcon(QStyle::SP_MediaPlay), "&Start"), "btnStart");
+    btnStart->setIconSize(QSize(22, 22));
+    btnStart->setMinimumSize(110, 0);
+    btnStart->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+    QFont bold = btnStart->font();
+    bold.setBold(true);
+    bold.setPointSizeF(bold.pointSizeF() * 1.15);
+    btnStart->setFont(bold);
+    grid->addWidget(btnStart, 0, 4, 2, 1);
+    grid->setColumnStretch(1, 1);
+    return panel;
+}
+
+void TfrmMain::ApplyStoredSkin() {
+    // A stored number outside the range leaves the look the program started with.
+    skin::ApplySkin(IniFile(FSettingsFile).ReadInteger("settings", "skinIndex", 0));
+}
+
+void TfrmMain::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!FShownOnce) {
+        FShownOnce = true;
+        FirstShow();
+    }
+}
+
+void TfrmMain::FirstShow() {
+    resize(DefaultWidth, DefaultHeight);
+    IniFile settings(FSettingsFile);
+    const TEdition edition = CompiledEdition();
+
+    // The older flat list of formats; it takes no part in choosing one.
+    {
+        const QSignalBlocker quiet(cbOutputFormat);
+        cbOutputFormat->clear();
+        for (int code : CatalogueFormatCodes(edition))
+            cbOutputFormat->addItem(QString::fromStdString(CatalogueFormatName(edition, code)));
+        cbOutputFormat->setMaxVisibleItems(std::min(cbOutputFormat->count(), 20));
+        cbOutputFormat->setCurrentIndex(settings.ReadInteger("settings", "OutPutFormat", 0));
+    }
+
+    // The box stores every change, so a fresh settings file gets the folder at once.
+    edtOutputDir->setText(QString::fromStdString(StoredOutputFolder(settings)));
+
+    FFormatCode = QString::fromStdString(settings.ReadString("settings", "FormatCode", "1"));
+    FFormatName = QString::fromStdString(settings.ReadString("settings", "FormatName", StartFormatName));
+
+    int volume = settings.ReadInteger("settings", "volume", 0);
+    if (volume < 0 || volume > 128) volume = 64;
+    trcVolume->setRange(0, 128);
+    trcVolume->setValue(volume);
+    const int mute = settings.ReadInteger("settings", "mute", 0);
+    if (mute == 1) ckMute->setChecked(true);
+    else if (mute == 0) ckMute->setChecked(false);
+
+    FGlobal->SetVersionText(CompiledVersionText());
+    setWindowTitle(QString::fromStdString(FGlobal->Title() + FGlobal->VersionText()));
+
+    lst1->SetEdition(edition);
+    lst1->BuildCatalogue();
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+    if (!FCloseForUpdate &&
+        !MessageBoxes().AskYesNo(this, "Warning", "Do you really want to exit?")) {
+        event->ignore();
+        return;
+    }
+    lst1->HideList();
+    lst1->SaveCollapseState();
+    FGlobal.reset();
+    event->accept();
+}
+
+void TfrmMain::CloseForUpdate() {
+    FCloseForUpdate = true;
+    close();
+}
+
+std::string TfrmMain::OutputFileName(const std::string& source, const std::string& suffix) {
+    IniFile settings(FSettingsFile);
+    std::string path = ::OutputFileName(settings, source, suffix, [this](const std::string& text) {
+        MessageBoxes().Show(this, TMessageIcon::Warning, "Warning", QString::fromStdString(text));
+    });
+    // After a fallback the box shows the folder now in use.
+    const QString stored = QString::fromStdString(StoredOutputFolder(settings));
+    if (edtOutputDir->text() != stored) edtOutputDir->setText(stored);
+    return path;
+}
+
+void TfrmMain::mnuSkinShow() {
+    const int stored = IniFile(FSettingsFile).ReadInteger("settings", "skinIndex", 0);
+    for (int i = 0; i < skin::SkinCount; ++i) mnuSkinItems[size_t(i)]->setChecked(i == stored);
+}
+
+void TfrmMain::mnuSkinItemClick(int index) {
+    QAction* chosen = mnuSkinItems[size_t(index)];
+    // The action has already flipped its check: unchecked now means it was the checked one.
+    if (!chosen->isChecked()) {
+        chosen->setChecked(true);
+        return;
+    }
+    hide();
+    skin::ApplySkin(index);
+    for (int i = 0; i < skin::SkinCount; ++i) mnuSkinItems[size_t(i)]->setChecked(i == index);
+    show();
+    IniFile(FSettingsFile).WriteInteger("settings", "skinIndex", index);
+}
+
+void TfrmMain::mnuHelpClick() {
+    if (FGlobal) shell::OpenWebAddress(FGlobal->HelpAddress());
+}
+
+void TfrmMain::mnuWebSiteClick() {
+    if (FGlobal) shell::OpenWebAddress(FGlobal->WebSiteAddress());
+}
+
+void TfrmMain::mnuSupportClick() {
+    shell::OpenWebAddress(EditionWebAddresses(CompiledEdition() == TEdition::Video).Support);
+}
+
+void TfrmMain::edtOutputDirChange(const QString& text) {
+    IniFile(FSettingsFile).WriteString("settings", "OutPutDir", text.toStdString());
+}
+
+void TfrmMain::btnOpenClick() {
+    if (edtOutputDir->text().size() <= 2) return;
+    shell::OpenFolder(StoredOutputFolder(IniFile(FSettingsFile)));
+}
+
+void TfrmMain::cbOutputFormatChange(int index) {
+    IniFile(FSettingsFile).WriteInteger("settings", "OutPutFormat", index);
+}
+
+void TfrmMain::lst1FormatPicked(const QString& name, int code) {
+    FFormatName = name;
+    FFormatCode = QString::number(code);
+}

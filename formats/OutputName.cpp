@@ -1,0 +1,75 @@
+#include "formats/OutputName.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/IniFile.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string HomeFolder() {
+    if (const char* home = std::getenv("HOME"); home && *home) return home;
+    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
+    return "/tmp";
+}
+
+bool IsFolder(const std::string& path) {
+    std::error_code ec;
+    return fs::is_directory(path, ec);
+}
+
+// Creates the folder with all missing parents; true when it exists afterwards.
+bool ForceFolder(const std::string& path) {
+    if (path.empty()) return false;
+    if (IsFolder(path)) return true;
+    std::error_code ec;
+    fs::create_directories(path, ec);
+    return IsFolder(path);
+}
+
+bool NameTaken(const std::string& path) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
+}
+
+// The file name of path without folder and without its last extension.
+std::string BaseName(const std::string& path) {
+    std::string name = path;
+    if (auto slash = name.rfind('/'); slash != std::string::npos) name.erase(0, slash + 1);
+    if (auto dot = name.rfind('.'); dot != std::string::npos && dot > 0) name.erase(dot);
+    return name;
+}
+
+}  // namespace
+
+std::string DefaultOutputFolder() { return (fs::path(HomeFolder()) / "reelshift").string(); }
+
+std::string StoredOutputFolder(const IniFile& settings) {
+    return settings.ReadString("settings", "OutPutDir", DefaultOutputFolder());
+}
+
+std::string OutputFileName(IniFile& settings, const std::string& source, const std::string& suffix,
+                           const TWarningSink& warn) {
+    std::string folder = StoredOutputFolder(settings);
+    if (!ForceFolder(folder)) {
+        const std::string fallback = DefaultOutputFolder();
+        if (warn)
+            warn("Cannot create output directory:" + folder + ".It will create default directory " + fallback +
+                 "!");
+        ForceFolder(fallback);
+        settings.WriteString("settings", "OutPutDir", fallback);
+        folder = fallback;
+    }
+    if (folder.empty() || folder.back() != '/') folder += '/';
+    const std::string base = folder + BaseName(source);
+
+    std::string candidate = base + "_(new)" + suffix;
+    for (int n = 1; NameTaken(candidate); ++n) candidate = base + "_(new_" + std::to_string(n) + ")" + suffix;
+    return candidate;
+}

@@ -1,0 +1,26 @@
+#pragma once
+// Where a converted file goes: the output folder from the settings file, the source's name
+// without its extension, "_(new)" or the first free "_(new_N)", and the caller's suffix.
+// Shared by the desktop program and the terminal front end, so it knows nothing of windows:
+// the one message it may need to show goes through a callback.
+#include <functional>
+#include <string>
+
+class IniFile;
+
+// Shows a warning to the user (a message box in the desktop program, standard error in the
+// terminal front end).
+using TWarningSink = std::function<void(const std::string& text)>;
+
+// The folder that stands in when the chosen output folder cannot be made: $HOME/reelshift.
+std::string DefaultOutputFolder();
+
+// Section "settings", key "OutPutDir" of the settings file, or DefaultOutputFolder().
+std::string StoredOutputFolder(const IniFile& settings);
+
+// The output path for source with suffix (suffix includes its dot, e.g. "_ipod.mp4" or
+// ".avi"). When the stored folder does not exist and cannot be created, the warning is
+// shown, the default folder is created and stored instead. Reserves nothing: two calls
+// before either file is written can return the same name.
+std::string OutputFileName(IniFile& settings, const std::string& source, const std::string& suffix,
+                           const TWarningSink& warn);
