@@ -137,15 +137,6 @@ void BindEntries(void* handle, const std::string& fileName, const std::vector<TE
     for (const TEntrySlot& e : variables) *e.slot = Lookup(handle, e.name, "variable", fileName);
 }
 
-std::string ProgramFolder() {
-    char buf[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return ".";
-    std::string path(buf, size_t(n));
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
-}
-
 std::string DefaultLibraryFolder() {
     std::string folder = ProgramFolder();
     if (folder.back() != '/') folder += '/';

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/ProgramFolder.h"
+
 enum TLibraryIndex : int {
     liAVCodec = 0,
     liAVDevice = 1,
@@ -34,8 +36,7 @@ struct TEntrySlot {
 void BindEntries(void* handle, const std::string& fileName, const std::vector<TEntrySlot>& functions,
                  const std::vector<TEntrySlot>& variables);
 
-// The folder of the running program, and the private library folder inside it.
-std::string ProgramFolder();
+// The private library folder inside the program's folder (ProgramFolder lives in platform/).
 std::string DefaultLibraryFolder();
 
 struct TLibraryStatus {

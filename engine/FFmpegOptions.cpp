@@ -123,9 +123,8 @@ const THookModule* LoadHookModule(const std::string& path) {
     return &modules.emplace(path, m).first->second;
 }
 
-}  // namespace
-
-std::string ProgramFolder() {
+// The program's folder with a trailing "/" (statistics files are written there).
+std::string StatsFolder() {
     std::error_code ec;
     auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (ec) return "./";
@@ -133,6 +132,8 @@ std::string ProgramFolder() {
     if (folder.empty() || folder.back() != '/') folder += '/';
     return folder;
 }
+
+}  // namespace
 
 const AVCodec* FindCodecOrThrow(const std::string& name, AVMediaType type, bool encoder, int strict) {
     const char* codecString = encoder ? "encoder" : "decoder";
@@ -309,7 +310,7 @@ void TOptionParser::ParseOption(const std::string& name, const std::string& valu
         localtime_r(&now, &local);
         char hhnnss[16];
         std::strftime(hhnnss, sizeof hhnnss, "%H%M%S", &local);
-        s.VStatsFilename = Format("%svstats_%s.log", ProgramFolder().c_str(), hhnnss);
+        s.VStatsFilename = Format("%svstats_%s.log", StatsFolder().c_str(), hhnnss);
         return;
     }
     if (n == "vstats_file") { s.VStatsFilename = value; return; }

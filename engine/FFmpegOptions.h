@@ -96,6 +96,3 @@ private:
 // generation are mapped to today's), otherwise a decoder. strict: the context's
 // strictness (an experimental codec needs -2 or lower).
 const AVCodec* FindCodecOrThrow(const std::string& name, AVMediaType type, bool encoder, int strict);
-
-// The program's folder with a trailing "/" (statistics files are written there).
-std::string ProgramFolder();
