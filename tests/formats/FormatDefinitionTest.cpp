@@ -1,0 +1,411 @@
+// Checks the shipped format definition files against the catalogue, against the words the
+// parameter panel understands, and against what the installed ffmpeg can really encode.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "formats/Catalogue.h"
+#include "formats/Edition.h"
+#include "platform/IniFile.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+
+
+// --- The panel's vocabulary: display names to the names the option builder passes on ---
+
+const std::map<std::string, std::string>& VideoEncoderNames() {
+    static const std::map<std::string, std::string> m{
+        {"mpeg-4", "mpeg4"},         {"3gp", "3gp"},       {"3g2", "3g2"},         {"xvid", "libxvid"},
+        {"mov", "mov"},              {"wmv1", "wmv1"},     {"wmv2", "wmv2"},       {"wmv3", "wmv3"},
+        {"flv", "flv"},              {"swf", "swf"},       {"msmpeg4", "msmpeg4"}, {"msmpeg4v1", "msmpeg4v1"},
+        {"msmpeg4v2", "msmpeg4v2"},  {"mpeg1video", "mpeg1video"}, {"mpeg2video", "mpeg2video"},
+        {"h263", "h263"},            {"h263p", "h263p"},   {"rawvideo", "rawvideo"}, {"rv10", "rv10"},
+        {"rv20", "rv20"},            {"dvvideo", "dvvideo"}, {"huffyuv", "huffyuv"}, {"ljpeg", "ljpeg"},
+        {"mjpeg", "mjpeg"},          {"svq1", "svq1"},     {"zlib", "zlib"},       {"h264", "libx264"},
+    };
+    return m;
+}
+
+const std::map<std::string, std::string>& AudioEncoderNames() {
+    static const std::map<std::string, std::string> m{
+        {"mp3", "libmp3lame"},   {"ogg", "vorbis"},         {"mp2", "mp2"},
+        {"aac", "libfaac"},      {"ac-3", "ac3"},           {"flac", "libflac"},
+        {"amr_nb", "libopencore_amrnb"}, {"pcm_s16", "pcm_s16le"}, {"pcm_u16", "pcm_u16le"},
+        {"pcm_alaw", "pcm_alaw"}, {"pcm_mulaw ", "pcm_mulaw"}, {"adpcm_ms", "adpcm_ms"},
+        {"adpcm_ima_wav", "adpcm_ima_wav"}, {"wma1", "wmav1"}, {"wma2", "wmav2"},
+    };
+    return m;
+}
+
+// Older encoder names and the encoders that stand for them in today's libraries; names
+// with no stand-in are not encodable here.
+std::string CurrentEncoder(const std::string& name) {
+    if (name == "libfaac") return "aac";
+    if (name == "vorbis") return "libvorbis";
+    if (name == "libflac") return "flac";
+    if (name == "libopencore_amrnb") return "";
+    return name;
+}
+
+// Video names the option builder passes on as the codec; any other leaves the choice to
+// the container.
+const std::set<std::string> PassedVideoCodecs{
+    "mpeg4", "libxvid", "mpeg1video", "mpeg2video", "msmpeg4", "msmpeg4v1", "msmpeg4v2", "huffyuv", "dvvideo",
+    "rawvideo", "h263p", "h263", "rv10", "rv20", "ljpeg", "mjpeg", "svq1", "zlib", "wmv1", "wmv2", "libx264"};
+
+const std::set<std::string> PassedContainers{"ipod", "3gp", "3g2", "avi", "psp", "mov", "vcd", "flv", "mpegts", "vob"};
+const std::set<std::string> DiscTargets{"ntsc-dvd", "pal-dvd", "ntsc-vcd", "pal-vcd", "ntsc-svcd", "pal-svcd"};
+
+const std::set<int> VolumePercents{25, 50, 75, 100, 125, 150, 175, 200, 250, 300, 350, 400};
+const std::set<std::string> ChannelEntries{"as source", "mono 1 channel", "stereo 2 channels"};
+
+const char* const ListKeys[] = {"VideoSize", "VideoBitRate", "FrameRate", "VideoEncoder", "AudioBitRate",
+                                "SampleRate", "AudioEncoder", "Channel", "Volume"};
+
+std::vector<std::string> Split(const std::string& text) {
+    std::vector<std::string> parts;
+    std::string part;
+    std::istringstream in(text);
+    while (std::getline(in, part, ',')) parts.push_back(part);
+    if (!text.empty() && text.back() == ',') parts.push_back("");
+    return parts;
+}
+
+bool IsNumber(const std::string& text) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    std::strtod(text.c_str(), &end);
+    return end && *end == '\0';
+}
+
+std::optional<std::pair<int, int>> ParseSize(const std::string& text) {
+    const auto x = text.find('x');
+    if (x == std::string::npos) return std::nullopt;
+    auto w = ParseInteger(text.substr(0, x)), h = ParseInteger(text.substr(x + 1));
+    if (!w || !h) return std::nullopt;
+    return std::make_pair(*w, *h);
+}
+
+std::string DefinitionFile(TEdition edition) {
+    return testsupport::SourceDir() + "/data/" + EditionProfile(edition).FormatFileName;
+}
+
+// One format as its definition file gives it.
+struct TDefinition {
+    int Code = 0;
+    std::string Format, FileExt;
+    std::map<std::string, std::vector<std::string>> Lists;  // absent: the box is disabled
+    std::map<std::string, int> Defaults;
+
+    const std::string& Default(const std::string& key) const { return Lists.at(key).at(size_t(Defaults.at(key))); }
+    bool Has(const std::string& key) const { return Lists.count(key) > 0; }
+};
+
+TDefinition ReadDefinition(const IniFile& file, int code) {
+    TDefinition d;
+    d.Code = code;
+    const std::string section = FormatSectionName(code);
+    d.Format = file.ReadString(section, "Format", "null");
+    d.FileExt = file.ReadString(section, "FileExt", "mp4");
+    for (const char* key : ListKeys) {
+        const std::string value = file.ReadString(section, key, "null");
+        const bool firstThree = std::string(key) == "VideoSize" || std::string(key) == "VideoBitRate" ||
+                                std::string(key) == "FrameRate";
+        if (value == "null" || (!firstThree && value.empty())) continue;
+        d.Lists[key] = Split(value);
+        d.Defaults[key] = file.ReadInteger(section, std::string("i") + key, 0);
+    }
+    return d;
+}
+
+std::set<std::string> InstalledEncoders() {
+    auto r = testsupport::Run({"ffmpeg", "-hide_banner", "-encoders"});
+    std::set<std::string> names;
+    std::istringstream in(r.out);
+    std::string flags, name;
+    bool started = false;
+    for (std::string line; std::getline(in, line);) {
+        if (line.find("------") != std::string::npos) {
+            started = true;
+            continue;
+        }
+        if (!started) continue;
+        std::istringstream words(line);
+        if (words >> flags >> name) names.insert(name);
+    }
+    return names;
+}
+
+// The encoder that really runs for a video display name, or "" when none can.
+std::string EffectiveVideoEncoder(const TDefinition& d, const std::string& display) {
+    auto it = VideoEncoderNames().find(display);
+    if (it == VideoEncoderNames().end()) return "";
+    if (PassedVideoCodecs.count(it->second)) return it->second;
+    // Left to the container: only the Flash containers are offered that way.
+    if (display == "flv" && (d.FileExt == "flv" || d.FileExt == "swf")) return "flv";
+    return "";
+}
+
+std::string EffectiveAudioEncoder(const std::string& display) {
+    auto it = AudioEncoderNames().find(display);
+    return it == AudioEncoderNames().end() ? "" : CurrentEncoder(it->second);
+}
+
+class FormatDefinitionFile : public ::testing::TestWithParam<TEdition> {};
+
+TEST_P(FormatDefinitionFile, DefinesEveryCatalogueCodeAndNothingElse) {
+    const IniFile file(DefinitionFile(GetParam()));
+    std::set<std::string> expected;
+    for (int code : CatalogueFormatCodes(GetParam())) {
+        expected.insert(FormatSectionName(code));
+        EXPECT_TRUE(file.SectionExists(FormatSectionName(code))) << code;
+    }
+    for (const auto& name : file.ReadSectionNames()) EXPECT_TRUE(expected.count(name)) << "stray section " << name;
+    // Plain LF endings, so the file reads the same everywhere.
+    EXPECT_EQ(testsupport::ReadFile(file.Path()).find('\r'), std::string::npos);
+}
+
+TEST_P(FormatDefinitionFile, SpeaksOnlyThePanelsVocabulary) {
+    const IniFile file(DefinitionFile(GetParam()));
+    const std::set<std::string> encoders = InstalledEncoders();
+    ASSERT_TRUE(encoders.count("mpeg4")) << "ffmpeg -encoders gave no list";
+    for (int code : CatalogueFormatCodes(GetParam())) {
+        SCOPED_TRACE("format " + std::to_string(code));
+        const TDefinition d = ReadDefinition(file, code);
+        EXPECT_FALSE(d.FileExt.empty());
+        EXPECT_EQ(d.FileExt.find('.'), std::string::npos);
+        for (const auto& [key, values] : d.Lists) {
+            EXPECT_GE(d.Defaults.at(key), 0) << key;
+            EXPECT_LT(d.Defaults.at(key), int(values.size())) << key;
+            for (const auto& v : values) EXPECT_FALSE(v.empty()) << key << " has an empty entry";
+        }
+        ASSERT_TRUE(d.Has("AudioEncoder")) << "every format carries sound";
+        const bool video = d.Has("VideoEncoder");
+        EXPECT_EQ(video, d.Has("VideoSize"));
+        EXPECT_EQ(video, d.Has("VideoBitRate"));
+        EXPECT_EQ(video, d.Has("FrameRate"));
+        if (video) {
+            for (const auto& v : d.Lists.at("VideoEncoder")) {
+                const std::string e = EffectiveVideoEncoder(d, v);
+                EXPECT_FALSE(e.empty()) << "video encoder " << v;
+                if (!e.empty()) EXPECT_TRUE(encoders.count(e)) << e << " is not in ffmpeg -encoders";
+            }
+            for (const auto& v : d.Lists.at("VideoSize")) {
+                if (v == "as source") continue;
+                auto size = ParseSize(v);
+                ASSERT_TRUE(size) << v;
+                EXPECT_TRUE(size->first > 0 && size->second > 0 && size->first % 2 == 0 && size->second % 2 == 0) << v;
+            }
+            for (const auto& v : d.Lists.at("VideoBitRate"))
+                EXPECT_TRUE(v == "as source" || ParseInteger(v).value_or(0) > 0) << v;
+            for (const auto& v : d.Lists.at("FrameRate"))
+                EXPECT_TRUE(v == "as source" || (IsNumber(v) && std::stod(v) > 0)) << v;
+            const bool offersH264 = std::count(d.Lists.at("VideoEncoder").begin(), d.Lists.at("VideoEncoder").end(), "h264");
+            if (offersH264) {
+                const std::string section = FormatSectionName(code);
+                for (const char* key : {"paraMaxBitrate", "paraBufferSize", "paraLevel", "paraGop"})
+                    EXPECT_GT(file.ReadInteger(section, key, 0), 0) << key;
+                EXPECT_GE(file.ReadInteger(section, "paraCoder", -1), 0);
+            }
+        }
+        for (const auto& v : d.Lists.at("AudioEncoder")) {
+            EXPECT_TRUE(AudioEncoderNames().count(v)) << "audio encoder " << v;
+            const std::string e = EffectiveAudioEncoder(v);
+            EXPECT_FALSE(e.empty()) << v << " cannot be encoded here";
+            if (!e.empty()) EXPECT_TRUE(encoders.count(e)) << e << " is not in ffmpeg -encoders";
+        }
+        for (const auto& v : d.Lists.at("SampleRate"))
+            EXPECT_TRUE(v == "as source" || ParseInteger(v).value_or(0) > 0) << v;
+        for (const auto& v : d.Lists.at("AudioBitRate"))
+            EXPECT_TRUE(v == "as source" || (IsNumber(v) && std::stod(v) > 0)) << v;
+        for (const auto& v : d.Lists.at("Channel")) EXPECT_TRUE(ChannelEntries.count(v)) << v;
+        ASSERT_TRUE(d.Has("Volume"));
+        for (const auto& v : d.Lists.at("Volume")) {
+            ASSERT_FALSE(v.empty());
+            EXPECT_TRUE(VolumePercents.count(ParseInteger(v.substr(0, v.size() - 1)).value_or(0))) << v;
+        }
+        EXPECT_EQ(d.Default("Volume"), "100%") << "sound keeps its level unless asked";
+    }
+}
+
+// --- Encoding: every offered choice, one at a time from the defaults, with ffmpeg ---
+
+struct TCombination {
+    std::string Format, Ext, VideoEncoder, Size, VideoBitRate, FrameRate, AudioEncoder, SampleRate, Channel,
+        AudioBitRate;
+    bool Short = false;  // size checks need only a few frames
+
+    std::string Key() const {
+        std::ostringstream k;
+        k << Format << '|' << Ext << '|' << VideoEncoder << '|' << Size << '|' << VideoBitRate << '|' << FrameRate
+          << '|' << AudioEncoder << '|' << SampleRate << '|' << Channel << '|' << AudioBitRate << '|' << Short;
+        return k.str();
+    }
+};
+
+// Encoders that accept only certain picture sizes; the others are tried small.
+bool SizeBound(const std::string& encoder, const std::string& format) {
+    return encoder == "h263" || encoder == "dvvideo" || DiscTargets.count(format);
+}
+
+std::vector<TCombination> Combinations(const TDefinition& d) {
+    std::vector<TCombination> out;
+    TCombination base;
+    base.Format = d.Format;
+    base.Ext = d.FileExt;
+    const bool video = d.Has("VideoEncoder");
+    if (video) {
+        base.VideoEncoder = EffectiveVideoEncoder(d, d.Default("VideoEncoder"));
+        base.Size = d.Default("VideoSize");
+        base.VideoBitRate = d.Default("VideoBitRate");
+        base.FrameRate = d.Default("FrameRate");
+    }
+    base.AudioEncoder = EffectiveAudioEncoder(d.Default("AudioEncoder"));
+    base.SampleRate = d.Default("SampleRate");
+    base.Channel = d.Default("Channel");
+    base.AudioBitRate = d.Default("AudioBitRate");
+    out.push_back(base);  // the defaults as they are
+
+    auto small = [&](TCombination c) {
+        if (video && !SizeBound(c.VideoEncoder, c.Format)) c.Size = "160x120";
+        return c;
+    };
+    auto vary = [&](const char* key, auto apply) {
+        if (!d.Has(key)) return;
+        for (const auto& v : d.Lists.at(key)) {
+            TCombination c = base;
+            apply(c, v);
+            out.push_back(small(c));
+        }
+    };
+    if (video) {
+        vary("VideoEncoder", [&](TCombination& c, const std::string& v) { c.VideoEncoder = EffectiveVideoEncoder(d, v); });
+        for (const auto& v : d.Lists.at("VideoSize")) {
+            TCombination c = base;
+            c.Size = v;
+            c.Short = true;
+            out.push_back(c);
+            // The other encoders at this size, where the size is what they are bound by.
+            for (const auto& e : d.Lists.at("VideoEncoder")) {
+                c.VideoEncoder = EffectiveVideoEncoder(d, e);
+                if (SizeBound(c.VideoEncoder, c.Format)) out.push_back(c);
+            }
+        }
+        vary("VideoBitRate", [](TCombination& c, const std::string& v) { c.VideoBitRate = v; });
+        vary("FrameRate", [](TCombination& c, const std::string& v) { c.FrameRate = v; });
+    }
+    vary("AudioEncoder", [](TCombination& c, const std::string& v) { c.AudioEncoder = EffectiveAudioEncoder(v); });
+    vary("SampleRate", [](TCombination& c, const std::string& v) { c.SampleRate = v; });
+    vary("Channel", [](TCombination& c, const std::string& v) { c.Channel = v; });
+    vary("AudioBitRate", [](TCombination& c, const std::string& v) { c.AudioBitRate = v; });
+    return out;
+}
+
+std::vector<std::string> FfmpegArguments(const TCombination& c, const std::string& input, const std::string& output) {
+    std::vector<std::string> a{"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-i", input};
+    if (c.Short) a.insert(a.end(), {"-t", "0.2"});
+    std::string lower = c.Format;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char ch) { return std::tolower(ch); });
+    if (DiscTargets.count(lower))
+        a.insert(a.end(), {"-target", lower});
+    else if (PassedContainers.count(lower))
+        a.insert(a.end(), {"-f", lower});
+    if (c.VideoEncoder.empty()) {
+        a.push_back("-vn");
+    } else {
+        a.insert(a.end(), {"-c:v", c.VideoEncoder});
+        if (c.VideoEncoder == "libx264") a.insert(a.end(), {"-preset", "veryfast"});
+        if (c.Size != "as source") a.insert(a.end(), {"-s", c.Size});
+        // DV's 525-line profile is 4:1:1; the other sizes take the encoder's usual format.
+        if (c.VideoEncoder == "dvvideo" && c.Size == "720x480") a.insert(a.end(), {"-pix_fmt", "yuv411p"});
+        if (c.VideoBitRate != "as source") a.insert(a.end(), {"-b:v", c.VideoBitRate + "000"});
+        if (c.FrameRate != "as source") a.insert(a.end(), {"-r", c.FrameRate});
+    }
+    a.insert(a.end(), {"-sn", "-c:a", c.AudioEncoder});
+    if (c.SampleRate != "as source") a.insert(a.end(), {"-ar", c.SampleRate});
+    if (c.Channel == "mono 1 channel") a.insert(a.end(), {"-ac", "1"});
+    if (c.Channel == "stereo 2 channels") a.insert(a.end(), {"-ac", "2"});
+    if (c.AudioBitRate != "as source")
+        a.insert(a.end(), {"-b:a", std::to_string(long(std::stod(c.AudioBitRate) * 1000))});
+    a.push_back(output);
+    return a;
+}
+
+// codec names as ffprobe reports them
+std::string CodecOf(const std::string& encoder) {
+    static const std::map<std::string, std::string> m{
+        {"libx264", "h264"}, {"libxvid", "mpeg4"}, {"msmpeg4", "msmpeg4v3"}, {"flv", "flv1"},
+        {"libmp3lame", "mp3"}, {"libvorbis", "vorbis"}};
+    auto it = m.find(encoder);
+    return it == m.end() ? encoder : it->second;
+}
+
+std::map<std::string, std::string> ProbeStream(const std::string& file, const std::string& which) {
+    auto r = testsupport::Run({"ffprobe", "-v", "error", "-select_streams", which, "-show_entries",
+                  "stream=codec_name,width,height,sample_rate,channels", "-of", "compact=p=0", file});
+    std::map<std::string, std::string> fields;
+    std::istringstream in(r.out.substr(0, r.out.find('\n')));
+    for (std::string kv; std::getline(in, kv, '|');) {
+        const auto eq = kv.find('=');
+        if (eq != std::string::npos) fields[kv.substr(0, eq)] = kv.substr(eq + 1);
+    }
+    return fields;
+}
+
+TEST(FormatDefinitionEncoding, EveryOfferedChoiceEncodesWithTheDefaultsOfItsFormat) {
+    testsupport::TempDir dir;
+    const std::string source = dir.file("source.mkv");
+    testsupport::MakeClip(source, 1.0, {"-s", "160x120", "-c:v", "mpeg4", "-q:v", "3", "-c:a", "pcm_s16le", "-ac", "2"});
+
+    std::map<std::string, std::pair<TCombination, std::string>> todo;  // distinct combinations, with a format for messages
+    for (TEdition edition : {TEdition::Mp4Avi, TEdition::Video}) {
+        const IniFile file(DefinitionFile(edition));
+        for (int code : CatalogueFormatCodes(edition))
+            for (const auto& c : Combinations(ReadDefinition(file, code)))
+                todo.emplace(c.Key(), std::make_pair(c, EditionName(edition) + " " + std::to_string(code)));
+    }
+    ASSERT_GT(todo.size(), 100u);
+
+    int n = 0;
+    for (const auto& [key, entry] : todo) {
+        const auto& [c, where] = entry;
+        if (c.VideoEncoder.empty() && !c.Size.empty()) continue;  // an unknown encoder, reported above
+        const std::string output = dir.file("out" + std::to_string(n++) + "." + c.Ext);
+        const auto args = FfmpegArguments(c, source, output);
+        std::string command;
+        for (const auto& a : args) command += a + " ";
+        SCOPED_TRACE(where + ": " + command);
+        auto r = testsupport::Run(args);
+        if (r.exitCode != 0) {
+            ADD_FAILURE() << r.err;
+            continue;
+        }
+        if (!c.VideoEncoder.empty()) {
+            auto v = ProbeStream(output, "v:0");
+            EXPECT_EQ(v["codec_name"], CodecOf(c.VideoEncoder));
+            if (c.Size != "as source") EXPECT_EQ(v["width"] + "x" + v["height"], c.Size);
+        }
+        auto a = ProbeStream(output, "a:0");
+        EXPECT_EQ(a["codec_name"], CodecOf(c.AudioEncoder));
+        if (c.SampleRate != "as source") EXPECT_EQ(a["sample_rate"], c.SampleRate);
+        if (c.Channel == "mono 1 channel") EXPECT_EQ(a["channels"], "1");
+        if (c.Channel == "stereo 2 channels") EXPECT_EQ(a["channels"], "2");
+        std::error_code ec;
+        std::filesystem::remove(output, ec);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Editions, FormatDefinitionFile, ::testing::Values(TEdition::Mp4Avi, TEdition::Video),
+                         [](const auto& info) { return EditionName(info.param); });
+
+}  // namespace
