@@ -1,6 +1,7 @@
 #include "app/WinCover.h"
 
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLinearGradient>
 #include <QPainter>
@@ -90,10 +91,14 @@ QImage TfrmCover::BuiltInPicture(const QString& caption) {
     p.setBrush(QColor(0xFF, 0xB0, 0x3A));
     p.drawPath(play);
 
+    // The largest title size that fits beside the play mark.
+    const int titleWidth = img.width() - 140;
     QFont titleFont("Sans Serif", 17, QFont::Bold);
+    while (titleFont.pointSize() > 9 && QFontMetrics(titleFont).horizontalAdvance(caption) > titleWidth)
+        titleFont.setPointSize(titleFont.pointSize() - 1);
     p.setFont(titleFont);
     p.setPen(Qt::white);
-    p.drawText(QRect(128, 48, img.width() - 140, 34), Qt::AlignLeft | Qt::AlignVCenter, caption);
+    p.drawText(QRect(128, 48, titleWidth, 34), Qt::AlignLeft | Qt::AlignVCenter, caption);
     QFont small("Sans Serif", 9);
     p.setFont(small);
     p.setPen(QColor(0xB8, 0xC8, 0xE4));

@@ -325,7 +325,9 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
         file->FileName = fileName;
         FOutputs.push_back(std::move(file));
 
-        bool useVideo = ofmt->video_codec != AV_CODEC_ID_NONE || !s.VideoCodecName.empty() || s.VideoStreamCopy;
+        // Audio formats that carry a picture only as cover art get no video stream.
+        const bool coverArtOnly = !std::strcmp(ofmt->name, "mp3") || !std::strcmp(ofmt->name, "flac");
+        bool useVideo = (ofmt->video_codec != AV_CODEC_ID_NONE && !coverArtOnly) || !s.VideoCodecName.empty() || s.VideoStreamCopy;
         bool useAudio = ofmt->audio_codec != AV_CODEC_ID_NONE || !s.AudioCodecName.empty() || s.AudioStreamCopy;
         bool useSubtitle =
             ofmt->subtitle_codec != AV_CODEC_ID_NONE || !s.SubtitleCodecName.empty() || s.SubtitleStreamCopy;

@@ -1,5 +1,6 @@
 #include "engine/OptionNames.h"
 
+#include <cctype>
 #include <cstring>
 #include <map>
 
@@ -55,7 +56,10 @@ const std::map<std::string, TRename>& Renames() {
         {"quantizer_noise_shaping", {"quantizer_noise_shaping", K::okCodecPrivate}},
         {"qns", {"quantizer_noise_shaping", K::okCodecPrivate}},
         {"error", {"error_rate", K::okCodecPrivate}},
-        {"prediction_method", {"pred", K::okCodecPrivate}},
+        {"pred", {"pred", K::okCodecPrivate}},
+        {"lelim", {"luma_elim_threshold", K::okCodecPrivate}},
+        {"celim", {"chroma_elim_threshold", K::okCodecPrivate}},
+        {"skipcmp", {"skip_cmp", K::okCodecPrivate}},
         // audio encoders (FLAC, LAME)
         {"lpc_coeff_precision", {"lpc_coeff_precision", K::okCodecPrivate}},
         {"min_prediction_order", {"min_prediction_order", K::okCodecPrivate}},
@@ -78,7 +82,10 @@ bool IsRemoved(const std::string& name) {
     static const char* const removed[] = {"rc_buf_aggressivity", "rc_qmod_amp", "rc_qmod_freq", "rc_strategy",
                                           "mb_qmin", "mb_qmax", "inter_threshold", "antialias",
                                           "dtg_active_format", "color_table_id", "use_lpc", "sc_factor",
-                                          "rc_initial_cplx", "scenechange_factor", "max_qdiff_b"};
+                                          "hurry_up", "real_frame_number", "mv_bits", "header_bits",
+                                          "i_tex_bits", "p_tex_bits", "i_count", "p_count", "skip_count",
+                                          "misc_bits", "frame_bits", "vismv", "preme", "xvmc_acceleration",
+                                          "stream_codec_tag", "mb_threshold", "er", "request_channels"};
     for (const char* r : removed)
         if (name == r) return true;
     return false;
@@ -159,13 +166,14 @@ const TFlagMove kFlagMoves[] = {
     {"non_linear_q", K::okCodecPrivate, "non_linear_quant", "1", "0"},
     {"drop_frame_timecode", K::okCodecPrivate, "drop_frame_timecode", "1", "0"},
     {"bit_reservoir", K::okCodecPrivate, "reservoir", "1", "0"},
+    {"reservoir", K::okCodecPrivate, "reservoir", "1", "0"},
 };
 
 std::vector<TOptionStep> TranslateFlags(const std::string& name, const std::string& value) {
     std::vector<TOptionStep> steps;
     std::string kept;
     for (auto& [sign, token] : SplitFlags(value)) {
-        if (IsCurrentFlag(token, name.c_str())) {
+        if (std::isdigit(static_cast<unsigned char>(token[0])) || IsCurrentFlag(token, name.c_str())) {
             if (sign) kept += sign;
             else if (!kept.empty()) kept += '+';
             kept += token;
@@ -211,20 +219,28 @@ std::optional<std::vector<TOptionStep>> TranslateLegacyOption(const std::string&
     if (name == "flags" || name == "flags2") {
         auto tokens = SplitFlags(value);
         bool allCurrent = true;
-        for (auto& t : tokens) allCurrent = allCurrent && IsCurrentFlag(t.second, name.c_str());
-        // A numeric or expression value, or current tokens only, goes through unchanged.
-        if (allCurrent || value.find_first_not_of("0123456789 +-") == std::string::npos) return std::nullopt;
+        for (auto& t : tokens)
+            allCurrent = allCurrent && (std::isdigit(static_cast<unsigned char>(t.second[0])) ||
+                                        IsCurrentFlag(t.second, name.c_str()));
+        // Numbers and today's flag names go through unchanged.
+        if (allCurrent) return std::nullopt;
         return TranslateFlags(name, value);
     }
     // Today's form ("i4x4,p8x8", "all", "none") needs no translation.
     if (name == "partitions" && value.find("part") != std::string::npos) return TranslatePartitions(value);
     if (name == "me_method") {
-        // x264 and the MPEG-family encoders name their search methods differently.
-        std::vector<TOptionStep> steps{{K::okCodecPrivate, "me_method", value}};
-        if (value == "zero" || value == "epzs" || value == "x1" || value == "xone")
-            steps.push_back({K::okCodecPrivate, "motion_est", value == "x1" ? "xone" : value});
-        else if (value == "full" || value == "log" || value == "phods" || value == "iter")
-            steps = {{K::okSkip, name, value}};
+        // One old list of search methods, now split between x264 ("me_method") and the
+        // MPEG-family encoders ("motion_est", where anything but zero and X1 means EPZS).
+        static const std::map<std::string, std::pair<const char*, const char*>> methods = {
+            {"zero", {"dia", "zero"}}, {"epzs", {"dia", nullptr}}, {"dia", {"dia", nullptr}},
+            {"x1", {"hex", "xone"}},   {"xone", {"hex", "xone"}}, {"hex", {"hex", nullptr}},
+            {"umh", {"umh", nullptr}}, {"full", {"esa", nullptr}}, {"esa", {"esa", nullptr}},
+            {"tesa", {"tesa", nullptr}}, {"log", {"hex", nullptr}}, {"phods", {"hex", nullptr}},
+            {"iter", {"hex", nullptr}}};
+        auto it = methods.find(value);
+        if (it == methods.end()) return std::vector<TOptionStep>{{K::okCodecPrivate, "me_method", value}};
+        std::vector<TOptionStep> steps{{K::okCodecPrivate, "me_method", it->second.first}};
+        if (it->second.second) steps.push_back({K::okCodecPrivate, "motion_est", it->second.second});
         return steps;
     }
     // Two halves of one x264 setting written as "a:b"; the store merges the halves.

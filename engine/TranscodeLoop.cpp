@@ -212,7 +212,13 @@ void TCustomFFmpeg::SetupCopy(TOutputStream& ost, TInputStream& ist) {
 void TCustomFFmpeg::SetupPassLog(TOutputStream& ost) {
     if (!ost.Enc || !(ost.Enc->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2))) return;
     const std::string prefix = FSettings.PassLogFileName.empty() ? "ffmpeg2pass" : FSettings.PassLogFileName;
-    const std::string name = Format("%s-%d.log", prefix.c_str(), int(&ost - &ost) + ost.Index);
+    const std::string name = Format("%s-%d.log", prefix.c_str(), ost.Index);
+    // x264 keeps its statistics in a file of its own; it is told the name.
+    if (ost.EncCodec && std::strcmp(ost.EncCodec->name, "libx264") == 0) {
+        if (auto* vo = dynamic_cast<TVideoOutput*>(&ost))
+            avutil().av_dict_set(&vo->PrivateOptions, "stats", name.c_str(), AV_DICT_DONT_OVERWRITE);
+        return;
+    }
     if (ost.Enc->flags & AV_CODEC_FLAG_PASS1) {
         ost.PassLog = std::fopen(name.c_str(), "wb");
         if (!ost.PassLog) throw FFmpegException(Format("Cannot write log file %s for pass-1 encoding", name.c_str()));
@@ -634,7 +640,7 @@ void TCustomFFmpeg::DecodeVideo(TInputStream& ist, AVFrame* frame) {
     duration += duration * frame->repeat_pict / 2;
     ist.NextPts = ptsUs + duration;
     // Frames before the start position come from seeking to the previous key frame.
-    if (FInputs[ist.FileIndex]->SeekPos > 0 && ptsUs + duration / 2 < 0) return;
+    if (FInputs[ist.FileIndex]->SeekPos > 0 && ptsUs < 0) return;
     ++FFrameNumber;
     if (FHookOn && OnCustomHook) RunHook(frame, ptsUs);
     if (!FSettings.VideoHooks.empty() && avutil().av_frame_make_writable(frame) >= 0) {

@@ -38,7 +38,9 @@ QPixmap CategoryIcon(int code, const QString& name) {
     p.drawRoundedRect(QRectF(0.5, 0.5, 15, 15), 3, 3);
     p.setPen(Qt::NoPen);
     p.setBrush(Qt::white);
-    if (name.contains(QLatin1String("Audio"), Qt::CaseInsensitive)) {
+    const bool audio = name.contains(QLatin1String("Audio"), Qt::CaseInsensitive) &&
+                       !name.contains(QLatin1String("Video"), Qt::CaseInsensitive);
+    if (audio) {
         p.drawEllipse(QRectF(3.5, 9.5, 4.5, 3.5));
         p.drawEllipse(QRectF(8.5, 8.5, 4.5, 3.5));
         p.drawRect(QRectF(7, 3.5, 1.3, 7.5));
@@ -238,6 +240,12 @@ void TFormatListBox::ShowList(bool movePointer) {
             QCursor::setPos(viewport()->mapToGlobal(visualRect(FModel->index(row)).center()));
         }
     }
+}
+
+void TFormatListBox::HideList() {
+    // Dropping the focus first keeps it from jumping to the next box in the window.
+    if (hasFocus()) clearFocus();
+    hide();
 }
 
 void TFormatListBox::Refill(int keepRow) {

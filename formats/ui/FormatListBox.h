@@ -41,7 +41,7 @@ public:
     // Hides a visible list; otherwise shows it with the current format selected. With
     // movePointer the mouse pointer goes to the selected row.
     void ShowList(bool movePointer);
-    void HideList() { hide(); }
+    void HideList();
 
     // Expands or collapses the category in row (other rows: nothing).
     void ToggleRow(int row);

@@ -19,6 +19,11 @@ namespace apptest {
 // The process's application object (created on first use, offscreen).
 TApplication& App();
 
+// A fixture's first member, so the application exists before any widget member.
+struct TUsesApp {
+    TUsesApp() { App(); }
+};
+
 struct TShownMessage {
     TMessageIcon Icon;
     QString Caption;

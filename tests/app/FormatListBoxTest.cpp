@@ -19,7 +19,6 @@ namespace {
 // A window with the box, its arrow and the list, as the main window has them.
 struct TFormatListTest : ::testing::Test {
     TFormatListTest() {
-        apptest::App();
         window.resize(500, 520);
         auto* layout = new QVBoxLayout(&window);
         layout->addStretch(1);
@@ -46,6 +45,7 @@ struct TFormatListTest : ::testing::Test {
     }
     int CategoryCount() const { return int(CatalogueCategories(TEdition::Mp4Avi).size()); }
 
+    apptest::TUsesApp app;
     TempDir dir;
     std::string settingsPath = dir.file("s.ini");
     QWidget window;

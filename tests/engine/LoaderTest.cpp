@@ -21,12 +21,21 @@ using testsupport::TempDir;
 
 namespace {
 
+// The child runs the test from its start and so makes a folder of its own; it removes it
+// before it leaves, since _Exit runs no destructors.
+fs::path gChildDir;
+[[noreturn]] void ChildExit(int code) {
+    std::error_code ec;
+    if (!gChildDir.empty()) fs::remove_all(gChildDir, ec);
+    std::_Exit(code);
+}
+
 // Reports a failed check from the child on stderr, where the death test reads it.
 #define CHILD_CHECK(cond)                                                       \
     do {                                                                        \
         if (!(cond)) {                                                          \
             std::fprintf(stderr, "child check failed: %s\n", #cond);            \
-            std::_Exit(1);                                                      \
+            ChildExit(1);                                                       \
         }                                                                       \
     } while (0)
 
@@ -128,6 +137,7 @@ using FFmpegLoaderDeathTest = ::testing::Test;
 TEST_F(FFmpegLoaderDeathTest, AMissingLibraryLeavesTheWholeSetUnloaded) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     TempDir dir;
+    gChildDir = dir.path();
     EXPECT_EXIT(
         {
             TFFmpegLoader loader;
@@ -141,7 +151,7 @@ TEST_F(FFmpegLoaderDeathTest, AMissingLibraryLeavesTheWholeSetUnloaded) {
             CHILD_CHECK(loader.LastError().rfind("Load library ", 0) == 0);
             CHILD_CHECK(!loader.LibrarySetLoaded(EngineLibraries));
             CHILD_CHECK(NothingLoaded(loader));
-            std::_Exit(0);
+            ChildExit(0);
         },
         ::testing::ExitedWithCode(0), "\\[Load library .*libswscale-gone\\.so\\.6 error: .*\\]");
 }
@@ -149,6 +159,7 @@ TEST_F(FFmpegLoaderDeathTest, AMissingLibraryLeavesTheWholeSetUnloaded) {
 TEST_F(FFmpegLoaderDeathTest, AFileThatIsNoLibraryIsRefusedByName) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     TempDir dir;
+    gChildDir = dir.path();
     testsupport::WriteFile(dir.file("libswscale.so." + std::to_string(LIBSWSCALE_VERSION_MAJOR)), "not a library");
     EXPECT_EXIT(
         {
@@ -158,7 +169,7 @@ TEST_F(FFmpegLoaderDeathTest, AFileThatIsNoLibraryIsRefusedByName) {
             const bool ok = loader.LoadLibrarySet(EngineLibraries);
             std::fprintf(stderr, "[%s]\n", loader.LastError().c_str());
             CHILD_CHECK(!ok && NothingLoaded(loader));
-            std::_Exit(0);
+            ChildExit(0);
         },
         ::testing::ExitedWithCode(0), "\\[Load library .*/libswscale\\.so\\.[0-9]+ error: .*\\]");
 }
@@ -166,6 +177,7 @@ TEST_F(FFmpegLoaderDeathTest, AFileThatIsNoLibraryIsRefusedByName) {
 TEST_F(FFmpegLoaderDeathTest, ALibraryLackingAnEntryNamesTheEntryAndTheFile) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     TempDir dir;
+    gChildDir = dir.path();
     EXPECT_EXIT(
         {
             TFFmpegLoader loader;
@@ -175,7 +187,7 @@ TEST_F(FFmpegLoaderDeathTest, ALibraryLackingAnEntryNamesTheEntryAndTheFile) {
             const bool ok = loader.LoadLibrarySet(EngineLibraries);
             std::fprintf(stderr, "[%s]\n", loader.LastError().c_str());
             CHILD_CHECK(!ok && NothingLoaded(loader));
-            std::_Exit(0);
+            ChildExit(0);
         },
         ::testing::ExitedWithCode(0),
         "\\[Load function sws_scale@libswscale\\.so\\.[0-9]+ error: .*undefined symbol: sws_scale\\]");
@@ -184,6 +196,7 @@ TEST_F(FFmpegLoaderDeathTest, ALibraryLackingAnEntryNamesTheEntryAndTheFile) {
 TEST_F(FFmpegLoaderDeathTest, ALibraryOfAnotherGenerationIsRefusedWithItsVersion) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     TempDir dir;
+    gChildDir = dir.path();
     EXPECT_EXIT(
         {
             ::setenv("FAKE_SWSCALE_VERSION", "0x050203", 1);  // 5.2.3
@@ -194,7 +207,7 @@ TEST_F(FFmpegLoaderDeathTest, ALibraryOfAnotherGenerationIsRefusedWithItsVersion
             const bool ok = loader.LoadLibrarySet(LibBit(liSWScale));
             std::fprintf(stderr, "[%s]\n", loader.LastError().c_str());
             CHILD_CHECK(!ok && NothingLoaded(loader));
-            std::_Exit(0);
+            ChildExit(0);
         },
         ::testing::ExitedWithCode(0),
         "\\[Load library libswscale\\.so\\.[0-9]+ error: version 5\\.2\\.3 found, major version [0-9]+ required\\]");
@@ -206,6 +219,7 @@ TEST_F(FFmpegLoaderDeathTest, APrivateFolderCopyIsTheOneEveryLibraryUses) {
     const std::string system = SystemLibraryPath(avutilName);
     if (system.empty()) GTEST_SKIP() << "no system " << avutilName;
     TempDir dir;
+    gChildDir = dir.path();
     fs::copy_file(system, dir.path() / avutilName);
     EXPECT_EXIT(
         {
@@ -222,7 +236,7 @@ TEST_F(FFmpegLoaderDeathTest, APrivateFolderCopyIsTheOneEveryLibraryUses) {
             CHILD_CHECK(copies == 1);
             CHILD_CHECK(where == dir.file(avutilName));
             CHILD_CHECK(std::string(info.dli_fname) == dir.file(avutilName));
-            std::_Exit(0);
+            ChildExit(0);
         },
         ::testing::ExitedWithCode(0), "");
 }
@@ -230,6 +244,7 @@ TEST_F(FFmpegLoaderDeathTest, APrivateFolderCopyIsTheOneEveryLibraryUses) {
 TEST_F(FFmpegLoaderDeathTest, AFailureKeepsWhatAnEarlierSetLoaded) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     TempDir dir;
+    gChildDir = dir.path();
     EXPECT_EXIT(
         {
             TFFmpegLoader loader;
@@ -240,7 +255,7 @@ TEST_F(FFmpegLoaderDeathTest, AFailureKeepsWhatAnEarlierSetLoaded) {
             // The engine may be running on avutil: it stays; swresample, new in this call, goes.
             CHILD_CHECK(loader.LibrarySetLoaded(LibBit(liAVUtil)) && avutil().av_malloc != nullptr);
             CHILD_CHECK(!loader.Status(liSWResample).Handle && swresample().swr_alloc == nullptr);
-            std::_Exit(0);
+            ChildExit(0);
         },
         ::testing::ExitedWithCode(0), "");
 }

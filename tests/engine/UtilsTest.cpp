@@ -63,16 +63,6 @@ TEST_F(FFUtilsTest, ErrorTextsOfTheLibrariesCodes) {
     EXPECT_EQ(ErrorMessage(-1234567), "Error number -1234567 occurred");
 }
 
-TEST(FFUtils, CodecTypeNames) {
-    EXPECT_EQ(CodecTypeName(AVMEDIA_TYPE_VIDEO), "Video");
-    EXPECT_EQ(CodecTypeName(AVMEDIA_TYPE_AUDIO), "Audio");
-    EXPECT_EQ(CodecTypeName(AVMEDIA_TYPE_DATA), "Data");
-    EXPECT_EQ(CodecTypeName(AVMEDIA_TYPE_SUBTITLE), "Subtitle");
-    EXPECT_EQ(CodecTypeName(AVMEDIA_TYPE_ATTACHMENT), "Attachment");
-    EXPECT_EQ(CodecTypeName(AVMEDIA_TYPE_UNKNOWN), "Unknown");
-    EXPECT_EQ(CodecTypeName(42), "Unknown");
-}
-
 TEST_F(FFUtilsTest, CodecNameOfAStream) {
     AVCodecParameters par{};
     par.codec_id = AV_CODEC_ID_MPEG4;
