@@ -2,6 +2,7 @@
 
 #include "app/Application.h"
 #include "app/GlobalUnit.h"
+#include "app/QtMainThread.h"
 #include "app/WinCover.h"
 #include "app/WinMain.h"
 #include "formats/Edition.h"
@@ -11,6 +12,7 @@ int main(int argc, char** argv) {
     TApplication app(argc, argv);
     QApplication::setApplicationName("reelshift");
     QApplication::setStyle(QStyleFactory::create("Fusion"));
+    TQtMainThread mainThread;
 
     // The cover goes up before anything else is built.
     TfrmCover cover(QString::fromStdString(ProgramFolder()),

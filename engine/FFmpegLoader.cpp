@@ -1,5 +1,7 @@
 #include "engine/FFmpegLoader.h"
 
+#include "platform/ProgramFolder.h"
+
 #include <dlfcn.h>
 #include <sys/stat.h>
 

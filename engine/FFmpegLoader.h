@@ -5,8 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/ProgramFolder.h"
-
 enum TLibraryIndex : int {
     liAVCodec = 0,
     liAVDevice = 1,
@@ -36,7 +34,7 @@ struct TEntrySlot {
 void BindEntries(void* handle, const std::string& fileName, const std::vector<TEntrySlot>& functions,
                  const std::vector<TEntrySlot>& variables);
 
-// The private library folder inside the program's folder (ProgramFolder lives in platform/).
+// The private library folder inside the program's folder.
 std::string DefaultLibraryFolder();
 
 struct TLibraryStatus {

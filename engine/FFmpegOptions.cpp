@@ -1,5 +1,7 @@
 #include "engine/FFmpegOptions.h"
 
+#include "platform/ProgramFolder.h"
+
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -121,16 +123,6 @@ const THookModule* LoadHookModule(const std::string& path) {
         return nullptr;
     }
     return &modules.emplace(path, m).first->second;
-}
-
-// The program's folder with a trailing "/" (statistics files are written there).
-std::string StatsFolder() {
-    std::error_code ec;
-    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) return "./";
-    std::string folder = exe.parent_path().string();
-    if (folder.empty() || folder.back() != '/') folder += '/';
-    return folder;
 }
 
 }  // namespace
@@ -310,7 +302,7 @@ void TOptionParser::ParseOption(const std::string& name, const std::string& valu
         localtime_r(&now, &local);
         char hhnnss[16];
         std::strftime(hhnnss, sizeof hhnnss, "%H%M%S", &local);
-        s.VStatsFilename = Format("%svstats_%s.log", StatsFolder().c_str(), hhnnss);
+        s.VStatsFilename = Format("%s/vstats_%s.log", ProgramFolder().c_str(), hhnnss);
         return;
     }
     if (n == "vstats_file") { s.VStatsFilename = value; return; }

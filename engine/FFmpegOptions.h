@@ -96,3 +96,4 @@ private:
 // generation are mapped to today's), otherwise a decoder. strict: the context's
 // strictness (an experimental codec needs -2 or lower).
 const AVCodec* FindCodecOrThrow(const std::string& name, AVMediaType type, bool encoder, int strict);
+
