@@ -13,6 +13,7 @@
 #include "engine/FFmpegException.h"
 #include "engine/FFmpegLoader.h"
 #include "engine/FFmpegLogger.h"
+#include "platform/ProgramFolder.h"
 #include "engine/LibAVApi.h"
 #include "tests/support/TestSupport.h"
 
