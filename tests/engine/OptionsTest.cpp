@@ -2,6 +2,7 @@
 #include <regex>
 
 #include "OptionsTestSupport.h"
+#include "platform/ProgramFolder.h"
 #include "tests/support/TestSupport.h"
 
 using OptionTable = OptionsFixture;
