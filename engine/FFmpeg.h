@@ -87,7 +87,7 @@ public:
 
     int Verbose() const override { return FSettings.Verbose; }
     int64_t ProgressInterval = 500000;  // microseconds
-    int PreviewFlags = 0;               // bit 1: OnPreviewBitmap
+    int PreviewFlags = 0;               // bit 0: preview window, bit 1: preview bitmap; either feeds OnPreviewBitmap
     TEngineHook OnCustomHook;
     TEnginePreview OnPreviewBitmap;
     TEngineProgressEvent OnProgress;
@@ -140,7 +140,7 @@ private:
     std::atomic<bool> FStop{false};
     std::mutex FPauseLock;
     std::condition_variable FPauseChanged;
-    bool FPaused = false;
+    std::atomic<bool> FPaused{false};
 
     // run state
     int FFrameNumber = 0;

@@ -135,7 +135,7 @@ void TCustomFFmpeg::VideoFrameEncoded(TOutputStream& ost, const AVPacket& pkt) {
 }
 
 void TCustomFFmpeg::VideoFrameToEncode(const AVFrame& frame, int64_t ptsUs) {
-    if (!(PreviewFlags & 2) || !OnPreviewBitmap) return;
+    if (!(PreviewFlags & 3) || !OnPreviewBitmap) return;
     const int64_t now = avutil().av_gettime_relative();
     if (FLastPreview && now - FLastPreview < 100000) return;
     FLastPreview = now;

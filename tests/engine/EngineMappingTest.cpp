@@ -94,3 +94,15 @@ TEST(Progress, ReportsCarryFramesSizesAndTimes) {
     for (const auto& line : r.log) summary |= line.rfind("video:", 0) == 0 && line.find("muxing overhead") != std::string::npos;
     EXPECT_TRUE(summary);
 }
+
+TEST(Metadata, ListedAndMappedMetadataReachTheOutput) {
+    std::string tagged = Scratch().file("tagged.mkv");
+    testsupport::Run({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", BasicClip(), "-c", "copy", "-metadata",
+                      "artist=Source Artist", tagged});
+    Job job{{tagged}, {}, Scratch().file("tagged_out.mkv"),
+            {{"vcodec", "copy"}, {"acodec", "copy"}, {"metadata", "title=Our Title"}, {"map_meta_data", "0:0"}}};
+    Outcome r = Convert(job);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(testsupport::ProbeValue(job.output, "format_tags=title"), "Our Title");
+    EXPECT_EQ(testsupport::ProbeValue(job.output, "format_tags=artist"), "Source Artist");
+}
