@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Probing speed: `reelshift-cli --info` against `ffprobe` on the same short files, in one run.
 #   bench/probe_bench.sh [BUILD_DIR] [COUNT]     defaults: build, 200
-# Both programs are started once per file (the way a user adds files one by one), three
-# rounds each, alternating; the best round of each counts. A second figure gives the whole
+# Both programs are started once per file (the way a user adds files one by one), ROUNDS
+# (default 3) rounds each, alternating; the best round of each counts. A second figure gives the whole
 # list to one reelshift-cli, which is how the job list probes a multi-file selection.
 # Prints the seconds and the ratio reelshift/ffprobe (below 1 means ReelShift is faster).
 set -euo pipefail
@@ -49,7 +49,7 @@ one_cli() { "$cli" --info "${files[@]}"; }
 best_cli=""; best_ff=""; best_one=""
 min() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b + 0 < a + 0) ? b : a }'; }
 each_cli >/dev/null 2>&1; each_ffprobe >/dev/null 2>&1   # warm the caches
-for round in 1 2 3; do
+for ((round = 0; round < ${ROUNDS:-3}; round++)); do
   best_cli=$(min "$best_cli" "$(seconds each_cli)")
   best_ff=$(min "$best_ff" "$(seconds each_ffprobe)")
   best_one=$(min "$best_one" "$(seconds one_cli)")

@@ -16,7 +16,7 @@ int InfoCommand(const Args& args) {
     // Nothing here serves a main-thread queue, and no handler is attached: the libraries'
     // chatter stays out of the report.
     FFLogger().TriggerEventInMainThread = false;
-    if (!FFLoader().LoadLibrarySet(EngineLibraries)) {
+    if (!FFLoader().LoadLibrarySet(ProbeLibraries)) {
         std::fprintf(stderr, "%s\n", FFLoader().LastError().c_str());
         return 1;
     }

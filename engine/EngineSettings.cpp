@@ -70,6 +70,8 @@ void TGenericOptions::Clear() {
 
 void TGenericOptions::Reset() {
     Clear();
+    // Without the libraries bound there is nothing to make; the store then stays empty.
+    if (!avcodec().avcodec_alloc_context3 || !avformat().avformat_alloc_context || !swscale().sws_alloc_context) return;
     for (int t = 0; t < GENERIC_CODEC_TYPES; ++t) {
         FCodec[t].reset(avcodec().avcodec_alloc_context3(nullptr));
         if (FCodec[t]) FCodec[t]->codec_type = AVMediaType(t);

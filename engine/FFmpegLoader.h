@@ -22,6 +22,9 @@ constexpr TLibrarySet LibBit(TLibraryIndex i) { return TLibrarySet(1) << i; }
 constexpr TLibrarySet EngineLibraries = LibBit(liAVCodec) | LibBit(liAVFilter) | LibBit(liAVFormat) |
                                         LibBit(liAVUtil) | LibBit(liSWScale) | LibBit(liSWResample);
 constexpr TLibrarySet PlayerLibraries = EngineLibraries | LibBit(liSDL);
+// What reading a file's information needs: no filters, no sound output.
+constexpr TLibrarySet ProbeLibraries = LibBit(liAVCodec) | LibBit(liAVFormat) | LibBit(liAVUtil) |
+                                       LibBit(liSWScale) | LibBit(liSWResample);
 
 // What the loader binds from one library: functions and exported variables by name.
 struct TEntrySlot {

@@ -694,6 +694,12 @@ bool TOptionParser::SetGenericOption(const std::string& rawName, const std::stri
                     break;
                 }
             }
+            // A built-in preset for an encoder this library build lacks is kept as written:
+            // the preset must not fail, the missing encoder is reported when a stream needs it.
+            if (!found && !FPresetEncoder.empty() && !FindEncoder(FPresetEncoder)) {
+                FGeneric.SetPrivateOption(AVMEDIA_TYPE_VIDEO, name, value);
+                ok = found = true;
+            }
         }
         if (!found) return false;
     }

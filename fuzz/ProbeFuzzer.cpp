@@ -18,7 +18,7 @@ std::string gScratch;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     FFLogger().TriggerEventInMainThread = false;
-    if (!FFLoader().LoadLibrarySet(EngineLibraries)) {
+    if (!FFLoader().LoadLibrarySet(ProbeLibraries)) {
         std::fprintf(stderr, "%s\n", FFLoader().LastError().c_str());
         std::abort();
     }

@@ -9,11 +9,12 @@ seconds=${1:-600}
 out=${FUZZ_BUILD_DIR:-build-fuzz}
 mkdir -p "$out" fuzz/corpus fuzz/artifacts
 
-flags="-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer -I. \
+flags="-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
+  -fno-omit-frame-pointer -I. \
   $(pkg-config --cflags libavcodec libavformat libavutil libswscale libswresample libavfilter sdl2) \
   -D__STDC_CONSTANT_MACROS"
 sources="fuzz/ProbeFuzzer.cpp player/AVProbe.cpp engine/FFmpegLoader.cpp engine/FFmpegLogger.cpp \
-  engine/FFUtils.cpp engine/MainThread.cpp engine/CodecLock.cpp platform/IniFile.cpp"
+  engine/FFUtils.cpp engine/MainThread.cpp engine/CodecLock.cpp platform/IniFile.cpp platform/ProgramFolder.cpp"
 # shellcheck disable=SC2086
 nice -n 10 clang++ $flags $sources -ldl -lpthread -o "$out/probe_fuzzer"
 

@@ -15,6 +15,7 @@
 #include "engine/FFmpegLogger.h"
 #include "platform/ProgramFolder.h"
 #include "engine/LibAVApi.h"
+#include "platform/ProgramFolder.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;
