@@ -402,6 +402,15 @@ TEST_F(Component, ProgressAndPreviewArriveOnTheMainThreadWithTheirRecords) {
     EXPECT_EQ(offMain, 0);
     EXPECT_EQ(width, 320);
     EXPECT_EQ(height, 240);
+
+    // Switched off, the worker raises them itself.
+    vcl.ClearTasks();
+    log.records.clear();
+    vcl.SetTriggerEventInMainThread(false);
+    AddJob(vcl, Out.file("b.avi"), o);
+    vcl.StartTask(1);
+    ASSERT_TRUE(log.WaitAllEnded());
+    EXPECT_GT(offMain, 0);
 }
 
 TEST_F(Component, WorkersRunAtTheChosenPriority) {
