@@ -20,6 +20,15 @@ namespace {
 // Set on the short-lived threads that raise OnTerminate.
 thread_local bool tDelivering = false;
 
+// Above zero while this thread runs a task or a handler that a task waits for: waiting here
+// for tasks to end could never finish, so a stop asked for from here does not wait.
+thread_local int tCannotWait = 0;
+
+struct CannotWait {
+    CannotWait() { ++tCannotWait; }
+    ~CannotWait() { --tCannotWait; }
+};
+
 const char* TargetType(int target) {
     static const char* types[] = {"", "vcd", "svcd", "dvd"};
     return target >= 1 && target <= 3 ? types[target] : "";
@@ -151,6 +160,7 @@ bool TFFmpeg::Start(bool threaded, TThreadPriority priority) {
 }
 
 void TFFmpeg::Execute() {
+    CannotWait guard;
     FFinished = false;
     try {
         FFinished = Transcode();
@@ -204,7 +214,7 @@ void TFFmpeg::Stop(bool wait) {
             RequestStop();  // also wakes a paused loop
         }
     }
-    if (wait) WaitDone();
+    if (wait && tCannotWait == 0) WaitDone();
 }
 
 void TFFmpeg::PauseRun() {
@@ -476,7 +486,7 @@ void TCustomFFmpegVCL::StopTask(bool waitForEnd) {
         FPendingCount = 0;
     }
     for (auto& task : FTasks) task->Stop(false);
-    if (waitForEnd)
+    if (waitForEnd && tCannotWait == 0)
         for (auto& task : FTasks) task->WaitDone();
 }
 
@@ -506,10 +516,14 @@ void TCustomFFmpegVCL::SetPreviewBitmap(bool value) {
 }
 
 void TCustomFFmpegVCL::Deliver(const std::function<void()>& fn) {
-    if (FTriggerEventInMainThread && !TheMainThread().IsMainThread())
-        TheMainThread().RunAndWait(fn);
-    else
+    auto guarded = [&fn] {
+        CannotWait guard;
         fn();
+    };
+    if (FTriggerEventInMainThread && !TheMainThread().IsMainThread())
+        TheMainThread().RunAndWait(guarded);
+    else
+        guarded();
 }
 
 // ---------------------------------------------------------------- events

@@ -164,6 +164,8 @@ public:
     void StartTask(int threadCount);
     void PauseTask();
     void ResumeTask();
+    // From inside a task's run or one of its progress or preview handlers the wait is
+    // skipped: the tasks cannot end while the caller holds them up.
     void StopTask(bool waitForEnd);
 
     int TaskCount() const { return int(FTasks.size()); }

@@ -487,6 +487,45 @@ TEST_F(Component, InputOptionsAndTheProbeOfTheOpenedInput) {
     EXPECT_NEAR(std::stod(ProbeValue(Out.file("a.mp2"), "format=duration")), 1.0, 0.15);
 }
 
+TEST_F(Component, HandlersMayStopTheRunWithoutWaitingForThemselves) {
+    TFFmpegVCL vcl;
+    TerminateLog log;
+    log.Attach(vcl);
+    vcl.SetProgressInterval(100);
+    vcl.OnProgress = [](TCustomFFmpegVCL* sender, PProgressInfo) { sender->StopTask(true); };
+    vcl.OnCustomHook = [](TCustomFFmpegVCL*, PHookInfo h) {
+        h->Update = false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    };
+    TOutputOptions o = Options();
+    o.CustomHook = true;
+    AddJob(vcl, Out.file("a.avi"), o);
+    AddJob(vcl, Out.file("b.avi"), o);
+    vcl.StartTask(2);
+    ASSERT_TRUE(log.WaitAllEnded(20));
+    for (const auto& r : log.Copy()) EXPECT_EQ(r.Finished, r.TaskIndex == -1);
+    vcl.ClearTasks();
+
+    // The same from a hook of a run on the calling thread.
+    log.records.clear();
+    vcl.OnProgress = nullptr;
+    vcl.OnCustomHook = [](TCustomFFmpegVCL* sender, PHookInfo h) {
+        h->Update = false;
+        if (h->FrameNumber == 5) sender->StopTask(true);
+    };
+    AddJob(vcl, Out.file("c.avi"), o);
+    AddJob(vcl, Out.file("d.avi"), o);
+    vcl.StartTask(0);
+    ASSERT_TRUE(log.AllEnded());
+    // The task that never started reports from a thread of its own, so in any order.
+    std::set<int> ended;
+    for (const auto& r : log.Copy()) {
+        ended.insert(r.TaskIndex);
+        EXPECT_EQ(r.Finished, r.TaskIndex == -1);
+    }
+    EXPECT_EQ(ended, (std::set<int>{-1, 0, 1}));
+}
+
 TEST_F(Component, StartingNoTasksEndsTheRunAtOnce) {
     TFFmpegVCL vcl;
     TerminateLog log;
