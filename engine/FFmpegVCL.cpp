@@ -144,6 +144,7 @@ bool TFFmpeg::Start(bool threaded, TThreadPriority priority) {
     FFinished = false;
     FEnded = false;
     FDone = false;
+    FThreadedRun = threaded;
     if (PreviewMask != 0) PreviewFlags = 2;
     if (threaded) {
         FThread = std::thread([this, priority] {
@@ -218,7 +219,8 @@ void TFFmpeg::Stop(bool wait) {
 }
 
 void TFFmpeg::PauseRun() {
-    if (!FRunning || FDone || FPausedRun) return;
+    // A run on the caller's thread has no worker to hold: nobody could resume it.
+    if (!FRunning || FDone || !FThreadedRun || FPausedRun) return;
     FPausedRun = true;
     Pause();
 }

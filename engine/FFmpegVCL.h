@@ -103,7 +103,6 @@ public:
     bool HasException() const { return FException; }
     std::string ExceptionMsg() const;
     bool Paused() const { return FPausedRun; }
-    bool HasThread() const { return FThread.joinable() && !FDone; }
 
     // The end report's receiver (the component's DoTerminate).
     std::function<void(TFFmpeg& task)> OnEnd;
@@ -129,7 +128,8 @@ private:
     std::atomic<bool> FFinished{false};
     std::atomic<bool> FException{false};
     std::atomic<bool> FPausedRun{false};
-    std::atomic<bool> FSilent{false};  // being destroyed: no end report
+    std::atomic<bool> FSilent{false};
+    std::atomic<bool> FThreadedRun{false};  // being destroyed: no end report
     mutable std::mutex FErrorLock;
     std::string FExceptionMsg;
     std::mutex FStateLock;  // start and stop of the same task from two threads
