@@ -37,6 +37,5 @@ function(rs_folder_tests name)
   gtest_discover_tests(${name}
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${labels}"
-      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;SDL_AUDIODRIVER=dummy;REELSHIFT_BIN=${CMAKE_BINARY_DIR}/bin;REELSHIFT_SOURCE=${PROJECT_SOURCE_DIR}")
+    PROPERTIES LABELS "${labels}")
 endfunction()

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/ProgramFolder.h"  // users of the library folder often want the program's too
+
 enum TLibraryIndex : int {
     liAVCodec = 0,
     liAVDevice = 1,

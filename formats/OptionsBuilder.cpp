@@ -218,7 +218,9 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
         out.VideoPreset = f == "psp" ? "libx264-psp" : f == "ipod" ? "libx264-ipod" : f == "ps3" ? "libx264-ps3" : "libx264-mp4";
     } else if (IsNamedVideoEncoder(V)) {
         out.VideoCodec = V;
-        if (V == "mpeg2video") out.Target = 3;
+        // MPEG-2 video follows the DVD rules, unless the format is a disc of its own (an
+        // SVCD must stay an SVCD).
+        if (V == "mpeg2video" && out.Target == 0) out.Target = 3;
     }
 
     if (source.VideoStreamCount < 1) {

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -79,28 +81,52 @@ std::optional<SectionRange> FindSection(const std::vector<std::string>& lines, c
     return std::nullopt;
 }
 
+bool WriteAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += size_t(n);
+    }
+    return true;
+}
+
+// A writer killed midway leaves its temporary file behind; the next write clears those
+// that are old enough that no live writer can own them.
+void RemoveStaleTemporaries(const std::string& dir, const std::string& prefix) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const auto now = fs::file_time_type::clock::now();
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
+        auto written = fs::last_write_time(it->path(), ec);
+        if (!ec && now - written > std::chrono::minutes(1)) fs::remove(it->path(), ec);
+    }
+}
+
 void WriteAtomically(const std::string& path, const std::vector<std::string>& lines) {
     std::string dir = ".";
-    if (auto slash = path.rfind('/'); slash != std::string::npos) dir = slash == 0 ? "/" : path.substr(0, slash);
-    std::string tmpl = path + ".XXXXXX";
+    std::string base = path;
+    if (auto slash = path.rfind('/'); slash != std::string::npos) {
+        dir = slash == 0 ? "/" : path.substr(0, slash);
+        base = path.substr(slash + 1);
+    }
+    const std::string prefix = base + ".tmp-";
+    RemoveStaleTemporaries(dir, prefix);
+    std::string text;
+    for (const auto& l : lines) text += l + "\n";
+
+    std::string tmpl = path + ".tmp-XXXXXX";
     std::vector<char> name(tmpl.begin(), tmpl.end());
     name.push_back('\0');
     int fd = ::mkstemp(name.data());
     if (fd < 0) throw std::runtime_error("Cannot write " + path + ": " + std::strerror(errno));
-    std::string text;
-    for (const auto& l : lines) text += l + "\n";
-    bool ok = true;
-    size_t done = 0;
-    while (ok && done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        ok = n > 0;
-        if (ok) done += size_t(n);
-    }
     // Keep the old file's permissions; mkstemp makes the new one private.
     struct stat st {};
     ::fchmod(fd, ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644);
-    ok = ok && ::fsync(fd) == 0;
+    bool ok = WriteAll(fd, text) && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     if (!ok || ::rename(name.data(), path.c_str()) != 0) {
         int err = errno;

@@ -303,6 +303,11 @@ TEST_F(Builder, DiscFormatsChooseTargetNormAndAspect) {
     EXPECT_EQ(out.Target, 3);
     EXPECT_EQ(out.TargetNorm, 0);
     EXPECT_EQ(ToEngineOptions(out).front(), (std::pair<std::string, std::string>("target", "dvd")));
+
+    Define({{"Format", "pal-svcd"}});
+    Build();
+    EXPECT_EQ(out.Target, 2) << "an SVCD stays an SVCD with MPEG-2 video";
+    EXPECT_EQ(out.TargetNorm, 1);
 }
 
 TEST_F(Builder, EncodersPresetsRatesAndContainers) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+
 #include "tests/support/TestSupport.h"
 
 using testsupport::ReadFile;
@@ -54,4 +57,18 @@ TEST(IniFile, NeverCachesAValue) {
 TEST(IniFile, AnUnwritableFolderIsReportedNotIgnored) {
     IniFile ini("/proc/no-such-folder/x.ini");
     EXPECT_THROW(ini.WriteString("s", "k", "v"), std::runtime_error);
+}
+
+TEST(IniFile, AWriteClearsOldTemporariesOfKilledWritersOnly) {
+    namespace fs = std::filesystem;
+    TempDir dir;
+    const std::string path = dir.file("s.ini");
+    const std::string old = path + ".tmp-AbC123", fresh = path + ".tmp-XyZ789", other = dir.file("t.ini.tmp-AbC123");
+    for (const auto& f : {old, fresh, other}) WriteFile(f, "partial");
+    fs::last_write_time(old, fs::file_time_type::clock::now() - std::chrono::minutes(5));
+    fs::last_write_time(other, fs::file_time_type::clock::now() - std::chrono::minutes(5));
+    IniFile(path).WriteString("s", "k", "v");
+    EXPECT_FALSE(fs::exists(old));
+    EXPECT_TRUE(fs::exists(fresh));  // a writer may still be working on it
+    EXPECT_TRUE(fs::exists(other));  // another file's
 }

@@ -80,14 +80,24 @@ CommandResult Run(const std::vector<std::string>& argv) {
     return r;
 }
 
+namespace {
+// Tests run headless and silent however they are started (ctest, by hand, a debugger).
+struct TestEnvironment {
+    TestEnvironment() {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        ::setenv("SDL_AUDIODRIVER", "dummy", 0);
+    }
+} gTestEnvironment;
+}  // namespace
+
 std::string BinDir() {
     const char* b = std::getenv("REELSHIFT_BIN");
-    return b ? b : "bin";
+    return b ? b : REELSHIFT_BIN_DIR;
 }
 
 std::string SourceDir() {
     const char* s = std::getenv("REELSHIFT_SOURCE");
-    return s ? s : ".";
+    return s ? s : REELSHIFT_SOURCE_DIR;
 }
 
 void MakeClip(const std::string& output, double seconds, const std::vector<std::string>& extraArgs) {
