@@ -123,7 +123,7 @@ public:
             NoteStarts(vcl);
             if (DrainEnds()) break;
             Redraw(false);
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         Redraw(true);
         return !interrupted;
