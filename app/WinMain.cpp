@@ -389,6 +389,15 @@ void TfrmMain::FirstShow() {
     // The box stores every change, so a fresh settings file gets the folder at once.
     edtOutputDir->setText(QString::fromStdString(StoredOutputFolder(settings)));
 
+    // A code that names no format of this edition (a fresh start of the MP4-to-AVI edition,
+    // whose catalogue has no code 1) would convert with no definition at all; start from the
+    // edition's first format instead, as if the user had picked it.
+    const int storedCode = settings.ReadInteger("settings", "FormatCode", 1);
+    if (CatalogueFormatName(edition, storedCode).empty()) {
+        const int first = CatalogueFormatCodes(edition).front();
+        settings.WriteString("settings", "FormatCode", std::to_string(first));
+        settings.WriteString("settings", "FormatName", CatalogueFormatName(edition, first));
+    }
     FFormatCode = QString::fromStdString(settings.ReadString("settings", "FormatCode", "1"));
     FFormatName = QString::fromStdString(settings.ReadString("settings", "FormatName", StartFormatName));
 

@@ -59,14 +59,16 @@ TEST_F(TMainWindowTest, WithoutASettingsFileStartsWithDefaultsAndStoresTheFolder
     auto w = Open();
     EXPECT_EQ(skin::CurrentSkin(), 0);
     EXPECT_EQ(w->findChild<QLineEdit*>("edtOutputDir")->text().toStdString(), home.Path() + "/reelshift");
-    EXPECT_EQ(w->CurrentFormatCode(), "1");
-    EXPECT_EQ(w->CurrentFormatName(), "iPod Video MPEG-4");
+    // Code 1 names no format of this edition: the first one is chosen and remembered.
+    EXPECT_EQ(w->CurrentFormatCode(), "0");
+    EXPECT_EQ(w->CurrentFormatName(), "AVI - Audio-Video-Interleaved(*.avi)");
     auto* volume = w->findChild<QSlider*>("trcVolume");
     EXPECT_EQ(volume->minimum(), 0);
     EXPECT_EQ(volume->maximum(), 128);
     EXPECT_EQ(volume->value(), 0);
     EXPECT_FALSE(w->findChild<QCheckBox*>("ckMute")->isChecked());
-    EXPECT_EQ(ReadFile(SettingsPath), "[settings]\nOutPutDir=" + home.Path() + "/reelshift\n");
+    EXPECT_EQ(ReadFile(SettingsPath), "[settings]\nOutPutDir=" + home.Path() +
+                                          "/reelshift\nFormatCode=0\nFormatName=AVI - Audio-Video-Interleaved(*.avi)\n");
     EXPECT_EQ(w->size(), QSize(786, 522));
     EXPECT_EQ(w->windowTitle(), "Zanto MP4 to AVI Converter 3.300 ");
     EXPECT_EQ(ApplicationTitle(), "Zanto MP4 to AVI Converter");
