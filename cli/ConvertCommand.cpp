@@ -1,8 +1,421 @@
+// reelshift-cli --format CODE [--edition E] [--output-dir DIR] [--settings FILE] [--jobs N]
+//               [--json] FILE...
+// Converts each file as the desktop program's run does: the output-name rule with the
+// format's extension, the format's parameters turned into output options, the same engine
+// component; no trim and no edits. Exit status: 0 when every file converted, 1 otherwise,
+// 130 after Ctrl-C, 2 for a command line it cannot use.
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "cli/Commands.h"
+#include "cli/JsonText.h"
+#include "engine/FFUtils.h"
+#include "engine/FFmpegLoader.h"
+#include "engine/FFmpegLogger.h"
+#include "engine/FFmpegVCL.h"
+#include "engine/MainThread.h"
+#include "formats/Catalogue.h"
+#include "formats/Edition.h"
+#include "formats/OptionsBuilder.h"
+#include "formats/OutputName.h"
+#include "platform/IniFile.h"
+#include "platform/ProgramFolder.h"
+#include "player/AVProbe.h"
 
-int ConvertCommand(const Args&) {
-    std::fprintf(stderr, "reelshift-cli: this command is not available in this build yet\n");
-    return 2;
+namespace fs = std::filesystem;
+
+namespace {
+
+volatile std::sig_atomic_t gInterrupted = 0;
+
+void OnInterrupt(int) {
+    gInterrupted = 1;
+    std::signal(SIGINT, SIG_DFL);  // a second Ctrl-C ends the program at once
+}
+
+void Usage() {
+    std::fprintf(stderr,
+                 "usage: reelshift-cli --format CODE [--edition mp4avi|video] [--output-dir DIR] [--settings FILE]\n"
+                 "                     [--jobs N] [--json] FILE...\n");
+}
+
+struct Job {
+    std::string Source;
+    std::string Output;
+    int Task = -1;  // index in the component, -1 when the file never became a task
+    bool Started = false;
+    bool Ended = false;
+    bool Finished = false;
+    std::string Error;
+    std::chrono::steady_clock::time_point Start;
+    std::string Line;  // its progress line while it runs
+};
+
+// The settings file of the edition when none is named: beside the program when that folder
+// is writable (a portable install), otherwise in the user's configuration folder.
+std::string DefaultSettingsFile(TEdition edition) {
+    const std::string& name = EditionProfile(edition).SettingsFileName;
+    const std::string program = ProgramFolder();
+    if (!program.empty() && ::access(program.c_str(), W_OK) == 0) return (fs::path(program) / name).string();
+    std::string config;
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
+        config = xdg;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        config = std::string(home) + "/.config";
+    else
+        config = ".";
+    const fs::path folder = fs::path(config) / "reelshift";
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    return (folder / name).string();
+}
+
+std::string Clock(double seconds) {
+    if (seconds < 0) return "--:--:--";
+    const long s = long(seconds + 0.5);
+    return Format("%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+}
+
+// The record's percentage as the desktop program computes it, limited to 0..100; -1 when
+// the total is unknown.
+int Percent(const TProgressInfo& p) {
+    if (p.TotalDuration <= 0) return -1;
+    int64_t percent = p.CurrentDuration * 100 / p.TotalDuration;
+    if (percent < 0) percent = 0;
+    if (percent > 100) percent = 100;
+    return int(percent);
+}
+
+class ConvertRun {
+public:
+    ConvertRun(std::vector<Job>& jobs, bool json) : FJobs(jobs), FJson(json), FTerminal(::isatty(STDOUT_FILENO)) {}
+
+    void Attach(TFFmpegVCL& vcl) {
+        vcl.OnProgress = [this](TCustomFFmpegVCL*, PProgressInfo p) { Progress(*p); };
+        vcl.OnTerminate = [this](TCustomFFmpegVCL*, const TTerminateInfo& t) {
+            std::lock_guard lock(FLock);
+            FEnded.push_back(t);
+        };
+    }
+
+    // Until the all-ended event: serves the main thread, notes starts, prints ends.
+    // Returns false when interrupted.
+    bool Follow(TFFmpegVCL& vcl) {
+        bool interrupted = false;
+        for (;;) {
+            TheMainThread().ServePending();
+            if (gInterrupted && !interrupted) {
+                interrupted = true;
+                vcl.StopTask(true);
+            }
+            NoteStarts(vcl);
+            if (DrainEnds()) break;
+            Redraw(false);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        Redraw(true);
+        return !interrupted;
+    }
+
+    void ReportEarlyFailure(size_t fileIndex) {
+        Job& job = FJobs[fileIndex];
+        job.Ended = true;
+        PrintEnd(fileIndex);
+    }
+
+private:
+    Job* JobOfTask(int task) {
+        for (auto& job : FJobs)
+            if (job.Task == task) return &job;
+        return nullptr;
+    }
+
+    void NoteStarts(TFFmpegVCL& vcl) {
+        for (auto& job : FJobs) {
+            if (job.Task < 0 || job.Started) continue;
+            TFFmpeg* task = vcl.Task(job.Task);
+            if (task && (task->Running() || task->Ended())) {
+                job.Started = true;
+                job.Start = std::chrono::steady_clock::now();
+            }
+        }
+    }
+
+    void Progress(const TProgressInfo& p) {
+        Job* job = JobOfTask(p.TaskIndex);
+        if (!job) return;
+        if (!job->Started) {
+            job->Started = true;
+            job->Start = std::chrono::steady_clock::now();
+        }
+        const double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - job->Start).count();
+        const int percent = Percent(p);
+        const double eta = percent > 0 ? elapsed * (100 - percent) / percent : -1.0;
+        const size_t fileIndex = size_t(job - FJobs.data());
+        if (FJson) {
+            std::printf("{\"event\":\"progress\",\"task\":%zu,\"file\":%s,\"percent\":%d,\"fps\":%d,\"eta_s\":%s}\n",
+                        fileIndex, JsonString(job->Source).c_str(), percent, p.FPS < 0 ? 0 : p.FPS,
+                        eta < 0 ? "null" : Format("%.1f", eta).c_str());
+            std::fflush(stdout);
+            return;
+        }
+        job->Line = Format("[%zu] %3s%%  %4d fps  elapsed %s  remaining %s  %s", fileIndex + 1,
+                           percent < 0 ? "?" : std::to_string(percent).c_str(), p.FPS < 0 ? 0 : p.FPS,
+                           Clock(elapsed).c_str(), Clock(eta).c_str(), fs::path(job->Source).filename().c_str());
+        FDirty = true;
+    }
+
+    // Prints the ends that arrived; true once the all-ended record came.
+    bool DrainEnds() {
+        std::deque<TTerminateInfo> ended;
+        {
+            std::lock_guard lock(FLock);
+            ended.swap(FEnded);
+        }
+        bool all = false;
+        for (const auto& t : ended) {
+            if (t.TaskIndex < 0) {
+                all = true;
+                continue;
+            }
+            Job* job = JobOfTask(t.TaskIndex);
+            if (!job) continue;
+            job->Ended = true;
+            job->Finished = t.Finished && !t.Exception;
+            if (!job->Finished)
+                job->Error = t.Exception ? t.ExceptionMsg : std::string("stopped");
+            job->Line.clear();
+            ClearBlock();
+            PrintEnd(size_t(job - FJobs.data()));
+            FDirty = true;
+        }
+        return all;
+    }
+
+    void PrintEnd(size_t fileIndex) {
+        const Job& job = FJobs[fileIndex];
+        if (FJson) {
+            std::printf("{\"event\":\"end\",\"task\":%zu,\"file\":%s,\"output\":%s,\"finished\":%s,\"error\":%s}\n",
+                        fileIndex, JsonString(job.Source).c_str(),
+                        job.Output.empty() ? "null" : JsonString(job.Output).c_str(), job.Finished ? "true" : "false",
+                        job.Error.empty() ? "null" : JsonString(job.Error).c_str());
+        } else if (job.Finished) {
+            std::printf("%s -> %s\n", job.Source.c_str(), job.Output.c_str());
+        }
+        if (!job.Finished) {
+            // Library texts often name the file already.
+            if (job.Error.compare(0, job.Source.size(), job.Source) == 0)
+                std::fprintf(stderr, "reelshift-cli: %s\n", job.Error.c_str());
+            else
+                std::fprintf(stderr, "reelshift-cli: %s: %s\n", job.Source.c_str(), job.Error.c_str());
+        }
+        std::fflush(stdout);
+    }
+
+    // The progress block: one line per running task, redrawn in place on a terminal.
+    void ClearBlock() {
+        if (!FTerminal || FJson || FDrawn == 0) return;
+        std::printf("\x1b[%dA\x1b[J", FDrawn);
+        FDrawn = 0;
+    }
+
+    void Redraw(bool final) {
+        if (!FTerminal || FJson) return;
+        const auto now = std::chrono::steady_clock::now();
+        if (!final && (!FDirty || now - FLastDraw < std::chrono::milliseconds(100))) return;
+        ClearBlock();
+        if (!final)
+            for (const auto& job : FJobs)
+                if (!job.Ended && !job.Line.empty()) {
+                    std::printf("\x1b[2K%s\n", job.Line.c_str());
+                    ++FDrawn;
+                }
+        std::fflush(stdout);
+        FDirty = false;
+        FLastDraw = now;
+    }
+
+    std::vector<Job>& FJobs;
+    const bool FJson;
+    const bool FTerminal;
+    std::mutex FLock;
+    std::deque<TTerminateInfo> FEnded;
+    int FDrawn = 0;
+    bool FDirty = false;
+    std::chrono::steady_clock::time_point FLastDraw{};
+};
+
+// A settings file of our own that names the chosen output folder, so that --output-dir
+// never changes the user's stored folder.
+class ScratchSettings {
+public:
+    explicit ScratchSettings(const std::string& outputDir) {
+        char tmpl[] = "/tmp/reelshift-cli-XXXXXX";
+        if (!::mkdtemp(tmpl)) throw std::runtime_error("cannot make a temporary folder");
+        FFolder = tmpl;
+        FIni = std::make_unique<IniFile>(FFolder + "/settings.ini");
+        std::error_code ec;
+        FIni->WriteString("settings", "OutPutDir", fs::absolute(outputDir, ec).string());
+    }
+    ~ScratchSettings() {
+        std::error_code ec;
+        fs::remove_all(FFolder, ec);
+    }
+    IniFile& Ini() { return *FIni; }
+
+private:
+    std::string FFolder;
+    std::unique_ptr<IniFile> FIni;
+};
+
+}  // namespace
+
+int ConvertCommand(const Args& args) {
+    TEdition edition = CompiledEdition();
+    std::string codeText, outputDir, settingsPath;
+    int jobsAtOnce = 1;
+    bool json = false;
+    std::vector<std::string> files;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& into) {
+            if (i + 1 >= args.size()) return false;
+            into = args[++i];
+            return true;
+        };
+        std::string v;
+        if (a == "--format") {
+            if (!value(codeText)) return Usage(), 2;
+        } else if (a == "--edition") {
+            if (!value(v) || !ParseEditionName(v, edition)) {
+                std::fprintf(stderr, "reelshift-cli: unknown edition '%s' (use mp4avi or video)\n", v.c_str());
+                return 2;
+            }
+        } else if (a == "--output-dir") {
+            if (!value(outputDir)) return Usage(), 2;
+        } else if (a == "--settings") {
+            if (!value(settingsPath)) return Usage(), 2;
+        } else if (a == "--jobs") {
+            auto n = value(v) ? ParseInteger(v) : std::nullopt;
+            if (!n || *n < 1) {
+                std::fprintf(stderr, "reelshift-cli: --jobs needs a number of 1 or more\n");
+                return 2;
+            }
+            jobsAtOnce = *n;
+        } else if (a == "--json") {
+            json = true;
+        } else if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
+            std::fprintf(stderr, "reelshift-cli: unknown option '%s'\n", a.c_str());
+            Usage();
+            return 2;
+        } else {
+            files.push_back(a);
+        }
+    }
+    const auto code = ParseInteger(codeText);
+    if (!code || files.empty()) {
+        Usage();
+        return 2;
+    }
+    if (CatalogueFormatName(edition, *code).empty()) {
+        std::fprintf(stderr, "reelshift-cli: no format %s in the %s edition (see --list-formats)\n", codeText.c_str(),
+                     EditionName(edition).c_str());
+        return 2;
+    }
+
+    const IniFile formatFile(FindFormatFile(edition));
+    IniFile userSettings(settingsPath.empty() ? DefaultSettingsFile(edition) : settingsPath);
+    std::unique_ptr<ScratchSettings> scratch;
+    if (!outputDir.empty()) scratch = std::make_unique<ScratchSettings>(outputDir);
+    IniFile& outputSettings = scratch ? scratch->Ini() : userSettings;
+
+    TFFmpegVCL vcl;
+    FFLogger().TriggerEventInMainThread = false;  // nothing is shown of the log
+    if (!vcl.LoadLibraries(DefaultLibraryFolder())) {
+        std::fprintf(stderr, "reelshift-cli: %s\n", vcl.LastError().c_str());
+        return 1;
+    }
+    // The probe shares the loaded set; it needs no sound.
+    std::signal(SIGINT, OnInterrupt);
+
+    std::vector<Job> jobs(files.size());
+    ConvertRun run(jobs, json);
+    run.Attach(vcl);
+    const std::string extension =
+        "." + formatFile.ReadString(FormatSectionName(*code), "FileExt", "mp4");
+    TDefaultSizeAnswer sizeAnswer;
+    for (size_t i = 0; i < files.size() && !gInterrupted; ++i) {
+        Job& job = jobs[i];
+        job.Source = files[i];
+        TAVProbe& probe = vcl.Probe();
+        if (!probe.LoadFile(job.Source)) {
+            job.Error = probe.LastError();
+            run.ReportEarlyFailure(i);
+            continue;
+        }
+        TInputOptions input;
+        input.FileName = job.Source;
+        job.Output = OutputFileName(outputSettings, probe.FileName(), extension, [](const std::string& text) {
+            std::fprintf(stderr, "reelshift-cli: %s\n", text.c_str());
+        });
+        TJobGeometry geometry;
+        geometry.ZoomMode = StoredZoomMode(*code, userSettings);
+        TSourceSummary source;
+        source.VideoStreamCount = probe.VideoStreamCount() > 0 ? probe.VideoStreamCount() : 0;
+        if (source.VideoStreamCount > 0) {
+            const TVideoStreamInfo video = probe.VideoStreamInfo(-1);
+            source.Width = video.Width;
+            source.Height = video.Height;
+            source.BitRate = video.BitRate > 0 ? video.BitRate : 0;
+        }
+        TOutputOptions output;
+        output.FileName = job.Output;
+        BuildOutputOptions(*code, formatFile, userSettings, geometry, source, sizeAnswer, output, input);
+        probe.CloseFile();
+
+        const int task = vcl.AddTask(job.Source, &input);
+        if (task < 0) {
+            job.Error = vcl.LastError();
+            job.Output.clear();
+            run.ReportEarlyFailure(i);
+            continue;
+        }
+        if (!vcl.SetOutputFile(task, job.Output, &output)) {
+            job.Error = vcl.LastError();
+            job.Output.clear();
+            vcl.RemoveTask(task);
+            run.ReportEarlyFailure(i);
+            continue;
+        }
+        job.Task = task;
+    }
+
+    bool completed = !gInterrupted;
+    if (completed && vcl.TaskCount() > 0) {
+        vcl.StartTask(jobsAtOnce);
+        completed = run.Follow(vcl);
+    }
+    vcl.ClearTasks();  // also removes outputs that were opened but never written
+    for (auto& job : jobs)
+        if (job.Task >= 0 && !job.Ended && !completed) {
+            job.Error = "stopped before the start";
+            job.Ended = true;
+        }
+    if (!completed || gInterrupted) return 130;
+    for (const auto& job : jobs)
+        if (!job.Finished) return 1;
+    return 0;
 }

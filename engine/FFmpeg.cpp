@@ -493,6 +493,13 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* oc) {
                                     (pix == AV_PIX_FMT_YUV420P || pix == AV_PIX_FMT_YUV422P);
             if (!listed && !mjpegKeeps) pix = codec->pix_fmts[0];
         }
+        // MJPEG stores full-range pictures; the limited-range formats it also lists need a
+        // relaxed strictness, so a caller that did not relax it gets the full-range twin.
+        if (codec->id == AV_CODEC_ID_MJPEG && enc->strict_std_compliance >= 0) {
+            if (pix == AV_PIX_FMT_YUV420P) pix = AV_PIX_FMT_YUVJ420P;
+            if (pix == AV_PIX_FMT_YUV422P) pix = AV_PIX_FMT_YUVJ422P;
+            if (pix == AV_PIX_FMT_YUV444P) pix = AV_PIX_FMT_YUVJ444P;
+        }
         enc->pix_fmt = pix;
         if (s.IntraOnly) enc->gop_size = 0;
         if (s.VideoQScale > 0 || s.SameQuality) {

@@ -86,9 +86,20 @@ void TVideoOutput::Open(TInputStream& source, TRunServices& run) {
     const AVCodecParameters* par = source.St->codecpar;
     if (Enc->pix_fmt == AV_PIX_FMT_NONE) throw FFmpegException("Video pixel format is unknown, stream cannot be encoded");
     if (par->width > 0 && par->height > 0 && par->format >= 0) {
+        const int askedWidth = Enc->width, askedHeight = Enc->height;
         BuildGraph(par->width, par->height, par->format, par->sample_aspect_ratio);
         Enc->width = avfilter().av_buffersink_get_w(FSink);
         Enc->height = avfilter().av_buffersink_get_h(FSink);
+        // DV's sampling is part of its profile, known once the final size is: 525-line DV
+        // at 25 Mbit/s is 4:1:1.
+        if (Enc->codec_id == AV_CODEC_ID_DVVIDEO && Enc->height == 480 && Enc->pix_fmt == AV_PIX_FMT_YUV420P) {
+            Enc->pix_fmt = AV_PIX_FMT_YUV411P;
+            Enc->width = askedWidth;
+            Enc->height = askedHeight;
+            BuildGraph(par->width, par->height, par->format, par->sample_aspect_ratio);
+            Enc->width = avfilter().av_buffersink_get_w(FSink);
+            Enc->height = avfilter().av_buffersink_get_h(FSink);
+        }
     } else if (Enc->width <= 0 || Enc->height <= 0) {
         Enc->width = par->width;
         Enc->height = par->height;

@@ -1,0 +1,708 @@
+#include "engine/FFmpegVCL.h"
+
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <exception>
+
+#include "engine/FFUtils.h"
+#include "engine/FFmpegException.h"
+#include "engine/FFmpegLoader.h"
+#include "engine/FFmpegLogger.h"
+#include "engine/MainThread.h"
+#include "player/AVProbe.h"
+
+namespace {
+
+// Set on the short-lived threads that raise OnTerminate.
+thread_local bool tDelivering = false;
+
+// Above zero while this thread runs a task or a handler that a task waits for: waiting here
+// for tasks to end could never finish, so a stop asked for from here does not wait.
+thread_local int tCannotWait = 0;
+
+struct CannotWait {
+    CannotWait() { ++tCannotWait; }
+    ~CannotWait() { --tCannotWait; }
+};
+
+const char* TargetType(int target) {
+    static const char* types[] = {"", "vcd", "svcd", "dvd"};
+    return target >= 1 && target <= 3 ? types[target] : "";
+}
+
+const char* TargetNormText(int norm) { return norm == 1 ? "pal" : norm == 2 ? "ntsc" : "auto"; }
+
+// The extra-options text without the lines that add streams: what is applied before the
+// output is opened does not depend on them.
+std::string WithoutStreamLines(const std::string& text) {
+    std::string out;
+    for (const auto& line : ParseExtOptions(text)) {
+        const std::string key = line.KeyLower();
+        if (key == "newvideo" || key == "newaudio" || key == "newsubtitle") continue;
+        out += line.Key + "=" + line.Value + "\n";
+    }
+    return out;
+}
+
+std::string CurrentExceptionText() {
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "Unknown exception";
+    }
+}
+
+}  // namespace
+
+bool ApplyThreadPriority(TThreadPriority priority) {
+    const pid_t tid = pid_t(::syscall(SYS_gettid));
+    sched_param param{};
+    if (priority == tpIdle) return ::sched_setscheduler(tid, SCHED_IDLE, &param) == 0;
+    // Leave the idle class first: a worker may have been made by an idle one.
+    int policy = ::sched_getscheduler(tid);
+    if (policy == SCHED_IDLE) ::sched_setscheduler(tid, SCHED_OTHER, &param);
+    int nice = 0;
+    switch (priority) {
+        case tpLowest: nice = 10; break;
+        case tpLower: nice = 5; break;
+        case tpHigher: nice = -5; break;
+        case tpHighest: nice = -10; break;
+        case tpTimeCritical: nice = -20; break;
+        default: nice = 0; break;
+    }
+    if (::setpriority(PRIO_PROCESS, id_t(tid), nice) == 0) return true;
+    if (nice < 0) ::setpriority(PRIO_PROCESS, id_t(tid), 0);
+    return false;
+}
+
+void WaitServing(const std::function<bool()>& done, int pollMilliseconds) {
+    const bool onMain = TheMainThread().IsMainThread();
+    while (!done()) {
+        if (onMain) TheMainThread().ServePending();
+        if (done()) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(pollMilliseconds));
+    }
+    if (onMain) TheMainThread().ServePending();
+}
+
+// ---------------------------------------------------------------- task
+
+TFFmpeg::TFFmpeg() = default;
+
+TFFmpeg::~TFFmpeg() {
+    FSilent = true;
+    if (FRunning) RequestStop();
+    WaitDone();
+    for (auto& probe : FProbes)
+        if (probe) probe->CloseFile();
+}
+
+TAVProbe* TFFmpeg::InputProbe(int i) {
+    if (i < 0 || i >= MaxFiles) return nullptr;
+    if (FProbes.size() <= size_t(i)) FProbes.resize(size_t(i) + 1);
+    if (!FProbes[i]) FProbes[i] = std::make_unique<TAVProbe>();
+    return FProbes[i].get();
+}
+
+std::string TFFmpeg::ExceptionMsg() const {
+    std::lock_guard lock(FErrorLock);
+    return FExceptionMsg;
+}
+
+void TFFmpeg::SetError(const std::string& message) {
+    FFLogger().Log(this, llQuiet, message);
+    {
+        std::lock_guard lock(FErrorLock);
+        FExceptionMsg = message;
+    }
+    FException = true;
+}
+
+bool TFFmpeg::Start(bool threaded, TThreadPriority priority) {
+    std::unique_lock lock(FStateLock);
+    if (FRunning || FEnded) return false;
+    if (OutputCount() == 0 || InputCount() == 0) {
+        SetError(OutputCount() == 0 ? "At least one output file must be specified"
+                                    : "At least one input file must be specified");
+        try {
+            CloseAll();
+        } catch (...) {
+        }
+        FFinished = false;
+        FEnded = true;
+        lock.unlock();
+        EndReport();
+        return true;
+    }
+    FRunning = true;
+    FFinished = false;
+    FEnded = false;
+    FDone = false;
+    FThreadedRun = threaded;
+    if (PreviewMask != 0) PreviewFlags = 2;
+    if (threaded) {
+        FThread = std::thread([this, priority] {
+            ApplyThreadPriority(priority);
+            Execute();
+            FDone = true;
+        });
+        return true;
+    }
+    lock.unlock();  // a stop request from another thread must get through while we run
+    Execute();
+    FDone = true;
+    return true;
+}
+
+void TFFmpeg::Execute() {
+    CannotWait guard;
+    FFinished = false;
+    try {
+        FFinished = Transcode();
+    } catch (...) {
+        SetError(CurrentExceptionText());
+    }
+    try {
+        for (auto& probe : FProbes)
+            if (probe) probe->CloseFile();
+    } catch (...) {
+        SetError(CurrentExceptionText());
+    }
+    try {
+        CloseAll();
+    } catch (...) {
+        SetError(CurrentExceptionText());
+    }
+    try {
+        EndReport();
+    } catch (...) {
+        SetError(CurrentExceptionText());
+    }
+}
+
+void TFFmpeg::EndReport() {
+    FPausedRun = false;
+    FRunning = false;
+    FEnded = true;
+    if (!FSilent && OnEnd) OnEnd(*this);
+}
+
+void TFFmpeg::Stop(bool wait) {
+    {
+        std::lock_guard lock(FStateLock);
+        if (!FRunning && !FEnded) {
+            // Never started: it ends now, reporting from a thread of its own.
+            FEnded = true;
+            FFinished = false;
+            if (FThread.joinable()) FThread.join();
+            FDone = false;
+            FThread = std::thread([this] {
+                try {
+                    EndReport();
+                } catch (...) {
+                    SetError(CurrentExceptionText());
+                }
+                FDone = true;
+            });
+        } else if (FRunning) {
+            FPausedRun = false;
+            RequestStop();  // also wakes a paused loop
+        }
+    }
+    if (wait && tCannotWait == 0) WaitDone();
+}
+
+void TFFmpeg::PauseRun() {
+    // A run on the caller's thread has no worker to hold: nobody could resume it.
+    if (!FRunning || FDone || !FThreadedRun || FPausedRun) return;
+    FPausedRun = true;
+    Pause();
+}
+
+void TFFmpeg::ResumeRun() {
+    if (!FPausedRun) return;
+    FPausedRun = false;
+    Resume();
+}
+
+void TFFmpeg::WaitDone() {
+    WaitServing([this] { return FDone.load(); });
+    if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id()) FThread.join();
+}
+
+// ---------------------------------------------------------------- component
+
+std::string TFFBaseComponent::Version() const {
+    return Format("%d.%d.%d.%d", REELSHIFT_VERSION_MAJOR, REELSHIFT_VERSION_MINOR, REELSHIFT_VERSION_PATCH,
+                  REELSHIFT_VERSION_TWEAK);
+}
+
+TCustomFFmpegVCL::TCustomFFmpegVCL() : FProbe(std::make_unique<TAVProbe>()) {
+    TheMainThread();  // the main-thread service learns its thread here
+}
+
+TCustomFFmpegVCL::~TCustomFFmpegVCL() {
+    {
+        std::lock_guard lock(FCounterLock);
+        FPendingCount = 0;
+    }
+    for (auto& task : FTasks)
+        if (task->Running()) task->Stop(false);
+    for (auto& task : FTasks) task->WaitDone();
+    JoinTerminateThreads();
+    FTasks.clear();
+    JoinTerminateThreads();
+    // Only a handler that destroys the component from its own thread can be left here.
+    for (auto& t : FDeliveryThreads) t.Thread.detach();
+}
+
+bool TCustomFFmpegVCL::LoadLibraries(const std::string& libraryFolder) {
+    FFLoader().SetLibraryFolder(libraryFolder);
+    if (FFLoader().LoadLibrarySet(EngineLibraries)) return true;
+    SetLastError(FFLoader().LastError());
+    return false;
+}
+
+void TCustomFFmpegVCL::CheckNotWorking(const char* operation) const {
+    if (FWorking) throw FFmpegException(Format("Cannot %s while working.", operation));
+}
+
+void TCustomFFmpegVCL::SetLastError(const std::string& text) {
+    std::lock_guard lock(FErrorLock);
+    FLastError = text;
+}
+
+std::string TCustomFFmpegVCL::LastError() const {
+    std::lock_guard lock(FErrorLock);
+    return FLastError;
+}
+
+int TCustomFFmpegVCL::IndexOf(const TFFmpeg& task) const {
+    for (size_t i = 0; i < FTasks.size(); ++i)
+        if (FTasks[i].get() == &task) return int(i);
+    return -1;
+}
+
+TFFmpeg* TCustomFFmpegVCL::Task(int taskIndex) {
+    if (taskIndex < 0 || taskIndex >= TaskCount()) return nullptr;
+    return FTasks[size_t(taskIndex)].get();
+}
+
+TAVProbe* TCustomFFmpegVCL::InputProbe(int taskIndex, int inputIndex) {
+    TFFmpeg* task = Task(taskIndex);
+    if (!task || inputIndex < 0 || inputIndex >= task->InputCount()) return nullptr;
+    return task->InputProbe(inputIndex);
+}
+
+int TCustomFFmpegVCL::AddTask(const std::string& fileName, const TInputOptions* options) {
+    CheckNotWorking("AddTask");
+    if (!FFLoader().LibrarySetLoaded(EngineLibraries)) {
+        SetLastError("The engine libraries are not loaded");
+        return -1;
+    }
+    auto owned = std::make_unique<TFFmpeg>();
+    TFFmpeg* task = owned.get();
+    try {
+        task->Reset();
+        task->Settings().Verbose = FVerbose;
+        task->PreviewMask = (FPreview ? 1 : 0) | (FPreviewBitmap ? 2 : 0);
+        task->OnPreviewBitmap = [this, task](const TFrameBitmap& bitmap, int64_t pts, int frameNumber) {
+            const int mask = task->PreviewMask;
+            if (mask & 1) ShowPreview(*task, bitmap, pts);
+            if (mask & 2) DoPreviewBitmap(*task, bitmap, pts, frameNumber);
+        };
+        std::string name = fileName;
+        if (options) {
+            TInputOptions copy = *options;
+            if (copy.FileName.empty()) copy.FileName = fileName;
+            name = copy.FileName;
+            task->InputOptions.push_back(copy);
+            for (const auto& [key, value] : ToEngineOptions(copy)) task->ParseOption(key, value);
+        } else {
+            TInputOptions copy;
+            copy.FileName = fileName;
+            task->InputOptions.push_back(copy);
+        }
+        if (!task->OpenInput(name)) {
+            SetLastError(task->ErrorText());
+            return -1;
+        }
+        task->InputProbe(task->InputCount() - 1)->AttachContext(task->InputContext(task->InputCount() - 1));
+        task->OnProgress = [this, task](const TEngineProgress& values, const std::string& line) {
+            if (!OnProgress) {
+                if (task->Verbose() >= 0) FFLogger().Log(task, llVerbose, line);
+                return;
+            }
+            DoProgress(*task, values);
+        };
+        task->OnEnd = [this](TFFmpeg& ended) { DoTerminate(ended); };
+    } catch (...) {
+        SetLastError(CurrentExceptionText());
+        return -1;
+    }
+    FTasks.push_back(std::move(owned));
+    return TaskCount() - 1;
+}
+
+bool TCustomFFmpegVCL::SetOutputFile(int taskIndex, const std::string& fileName, const TOutputOptions* options) {
+    CheckNotWorking("SetOutputFile");
+    TFFmpeg* task = Task(taskIndex);
+    if (!task) {
+        SetLastError(Format("Invalid task index %d", taskIndex));
+        return false;
+    }
+    if (task->OutputCount() >= TFFmpeg::MaxFiles) {
+        SetLastError(Format("max output files %d reached", TFFmpeg::MaxFiles));
+        return false;
+    }
+    try {
+        if (!options) {
+            TOutputOptions reset;
+            reset.FileName = fileName;
+            task->OutputOptions.push_back(reset);
+            if (task->OpenOutput(fileName, false) < 0) {
+                task->OutputOptions.pop_back();
+                SetLastError(task->ErrorText());
+                return false;
+            }
+            return true;
+        }
+        TOutputOptions o = *options;
+        if (o.FileName.empty()) o.FileName = fileName;
+        task->OutputOptions.push_back(o);
+
+        // Target preset first: it knows the norm to fall back on, which no option carries.
+        if (o.Target >= 1 && o.Target <= 3)
+            task->Parser()->ApplyTarget(TargetType(o.Target), TargetNormText(o.TargetNorm),
+                                        o.DefaultNorm == 1 ? "pal" : "ntsc");
+        TOutputOptions rest = o;
+        rest.Target = 0;
+        const auto all = ToEngineOptions(rest);
+        rest.ExtOptions = WithoutStreamLines(o.ExtOptions);
+        const auto beforeOpen = ToEngineOptions(rest);
+        for (const auto& [key, value] : beforeOpen) task->ParseOption(key, value);
+        if (o.CustomHook) {
+            task->OnCustomHook = [this, task](TFrameBitmap& bitmap, bool& update, bool& stopHook, int64_t pts,
+                                              int frameNumber) {
+                DoCustomHook(*task, bitmap, update, stopHook, pts, frameNumber);
+            };
+        }
+        if (task->OpenOutput(o.FileName, o.Join) < 0) {
+            task->OutputOptions.pop_back();
+            SetLastError(task->ErrorText());
+            return false;
+        }
+        for (size_t i = beforeOpen.size(); i < all.size(); ++i) task->ParseOption(all[i].first, all[i].second);
+        return true;
+    } catch (...) {
+        SetLastError(CurrentExceptionText());
+        return false;
+    }
+}
+
+void TCustomFFmpegVCL::ClearTasks() {
+    if (FWorking && !FAllDone) throw FFmpegException("Cannot ClearTasks while working.");
+    FTasks.clear();  // each task waits for its thread
+    JoinTerminateThreads();
+    SetLastError("");
+    std::lock_guard lock(FCounterLock);
+    FFinishedCount = 0;
+    FNextTask = 0;
+    FPendingCount = 0;
+    FAllDone = false;
+    FThreaded = false;
+    FWorking = false;
+}
+
+void TCustomFFmpegVCL::RemoveTask(int taskIndex) {
+    CheckNotWorking("RemoveTask");
+    if (taskIndex < 0 || taskIndex >= TaskCount()) return;
+    FTasks.erase(FTasks.begin() + taskIndex);
+}
+
+void TCustomFFmpegVCL::StartTask(int threadCount) {
+    CheckNotWorking("StartTask");
+    {
+        std::lock_guard lock(FCounterLock);
+        FFinishedCount = 0;
+        FNextTask = 0;
+        FPendingCount = TaskCount();
+        FAllDone = false;
+        FThreaded = threadCount > 0;
+        FWorking = true;
+    }
+    if (FTasks.empty()) {
+        // Nothing to wait for: the run is over at once, so the caller still hears its end.
+        TTerminateInfo all;
+        all.Finished = true;
+        if (FThreaded) FAllDone = true;
+        Raise(all);
+        FAllDone = true;
+        return;
+    }
+    if (FThreaded) {
+        for (int i = 0; i < threadCount; ++i) StartNext();
+    } else {
+        for (;;) {
+            {
+                std::lock_guard lock(FCounterLock);
+                if (FPendingCount <= 0) break;
+            }
+            StartNext();
+        }
+    }
+}
+
+void TCustomFFmpegVCL::StartNext() {
+    TFFmpeg* task = nullptr;
+    {
+        std::lock_guard lock(FCounterLock);
+        if (FPendingCount <= 0 || FNextTask >= TaskCount()) return;
+        --FPendingCount;
+        task = FTasks[size_t(FNextTask++)].get();
+    }
+    task->ProgressInterval = int64_t(FProgressInterval) * 1000;
+    if (!task->Start(FThreaded, FThreadPriority)) {
+        // Ended before its turn (stopped while waiting): it reported then; count it here.
+        TaskEnded();
+    }
+}
+
+void TCustomFFmpegVCL::PauseTask() {
+    for (auto& task : FTasks) task->PauseRun();
+}
+
+void TCustomFFmpegVCL::ResumeTask() {
+    for (auto& task : FTasks) task->ResumeRun();
+}
+
+void TCustomFFmpegVCL::StopTask(bool waitForEnd) {
+    {
+        std::lock_guard lock(FCounterLock);
+        FPendingCount = 0;
+    }
+    for (auto& task : FTasks) task->Stop(false);
+    if (waitForEnd && tCannotWait == 0)
+        for (auto& task : FTasks) task->WaitDone();
+}
+
+void TCustomFFmpegVCL::SetPreview(bool value) {
+    FPreview = value;
+    for (auto& task : FTasks) {
+        if (value) {
+            task->PreviewMask |= 1;
+            if (!task->Running()) task->PreviewFlags = 2;
+        } else {
+            task->PreviewMask &= ~1;
+            task->Previewer.reset();  // windows live on the main thread, like this call
+        }
+    }
+}
+
+void TCustomFFmpegVCL::SetPreviewBitmap(bool value) {
+    FPreviewBitmap = value;
+    for (auto& task : FTasks) {
+        if (value) {
+            task->PreviewMask |= 2;
+            if (!task->Running()) task->PreviewFlags = 2;
+        } else {
+            task->PreviewMask &= ~2;
+        }
+    }
+}
+
+void TCustomFFmpegVCL::Deliver(const std::function<void()>& fn) {
+    auto guarded = [&fn] {
+        CannotWait guard;
+        fn();
+    };
+    if (FTriggerEventInMainThread && !TheMainThread().IsMainThread())
+        TheMainThread().RunAndWait(guarded);
+    else
+        guarded();
+}
+
+// ---------------------------------------------------------------- events
+
+void TCustomFFmpegVCL::DoCustomHook(TFFmpeg& task, TFrameBitmap& bitmap, bool& update, bool& stopHook, int64_t pts,
+                                    int frameNumber) {
+    TCustomHookEvent handler = OnCustomHook;
+    if (!handler) {
+        // Nobody draws on the frames: let them pass untouched from now on.
+        update = false;
+        stopHook = true;
+        return;
+    }
+    std::lock_guard lock(FHookLock);
+    FHookInfo.TaskIndex = IndexOf(task);
+    FHookInfo.Bitmap = &bitmap;
+    FHookInfo.FrameNumber = frameNumber;
+    FHookInfo.PTS = pts;
+    FHookInfo.Update = true;
+    FHookInfo.StopHook = false;
+    try {
+        handler(this, &FHookInfo);
+    } catch (const std::exception&) {
+        throw;
+    } catch (...) {
+        throw std::runtime_error("Unknown exception");
+    }
+    update = FHookInfo.Update;
+    stopHook = FHookInfo.StopHook;
+}
+
+void TCustomFFmpegVCL::DoPreviewBitmap(TFFmpeg& task, const TFrameBitmap& bitmap, int64_t pts, int frameNumber) {
+    if (!OnPreviewBitmap) return;
+    std::lock_guard lock(FPreviewLock);
+    FPreviewInfo.TaskIndex = IndexOf(task);
+    FPreviewInfo.Bitmap = &bitmap;
+    FPreviewInfo.FrameNumber = frameNumber;
+    FPreviewInfo.PTS = pts;
+    Deliver([this] {
+        if (TPreviewBitmapEvent handler = OnPreviewBitmap) handler(this, FPreviewInfo);
+    });
+}
+
+void TCustomFFmpegVCL::ShowPreview(TFFmpeg& task, const TFrameBitmap& bitmap, int64_t pts) {
+    // Windows are made, fed and freed on the main thread only, so no lock is needed here.
+    TheMainThread().RunAndWait([&] {
+        if (!(task.PreviewMask & 1)) return;
+        if (!task.Previewer) task.Previewer = MakePreviewer();
+        if (!task.Previewer) {
+            task.PreviewMask &= ~1;  // no window in this program
+            return;
+        }
+        if (task.Previewer->Closed()) {
+            task.PreviewMask &= ~1;
+            return;
+        }
+        task.Previewer->ShowFrame(bitmap, pts);
+    });
+}
+
+void TCustomFFmpegVCL::DoProgress(TFFmpeg& task, const TEngineProgress& values) {
+    if (!OnProgress) return;
+    std::lock_guard lock(FProgressLock);
+    FProgressInfo.TaskIndex = IndexOf(task);
+    FProgressInfo.FileIndex = values.FileIndex;
+    FProgressInfo.FrameNumber = values.FrameNumber;
+    FProgressInfo.FPS = values.FPS;
+    FProgressInfo.Quality = values.Quality;
+    FProgressInfo.BitRate = values.BitRate;
+    FProgressInfo.CurrentSize = values.CurrentSize;
+    FProgressInfo.CurrentDuration = values.CurrentDuration;
+    FProgressInfo.TotalDuration = values.TotalDuration;
+    Deliver([this] {
+        if (TProgressEvent handler = OnProgress) handler(this, &FProgressInfo);
+    });
+}
+
+void TCustomFFmpegVCL::DoTerminate(TFFmpeg& task) {
+    std::lock_guard lock(FTerminateLock);
+    if (OnTerminate) {
+        FTerminateInfo.TaskIndex = IndexOf(task);
+        FTerminateInfo.Finished = task.Finished();
+        FTerminateInfo.Exception = task.HasException();
+        FTerminateInfo.ExceptionMsg = task.ExceptionMsg();
+        Raise(FTerminateInfo);
+    }
+    TaskEnded();
+}
+
+void TCustomFFmpegVCL::TaskEnded() {
+    std::lock_guard terminate(FTerminateLock);
+    bool allEnded = false, startNext = false;
+    {
+        std::lock_guard lock(FCounterLock);
+        ++FFinishedCount;
+        if (FPendingCount < 1 && FFinishedCount >= TaskCount())
+            allEnded = !FAllDone;
+        else if (FThreaded && FPendingCount > 0)
+            startNext = true;
+    }
+    if (allEnded) {
+        TTerminateInfo all;
+        all.TaskIndex = -1;
+        all.Finished = true;
+        // A handler on another thread may clear the tasks at once; it must be allowed to.
+        if (FThreaded) FAllDone = true;
+        Raise(all);
+        FAllDone = true;
+    } else if (startNext) {
+        StartNext();
+    }
+}
+
+void TCustomFFmpegVCL::Raise(const TTerminateInfo& info) {
+    TTerminateEvent handler = OnTerminate;
+    if (!handler) return;
+    if (!FThreaded) {
+        handler(this, info);
+        return;
+    }
+    uint64_t sequence;
+    {
+        std::lock_guard lock(FOrderLock);
+        sequence = ++FIssued;
+    }
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    std::thread thread([this, handler, info, sequence, done] {
+        tDelivering = true;
+        {
+            std::unique_lock lock(FOrderLock);
+            FOrderChanged.wait(lock, [&] { return FDelivered + 1 == sequence; });
+        }
+        try {
+            handler(this, info);
+        } catch (...) {
+            FFLogger().Log(this, llError, "Error occurs OnTerminate: " + CurrentExceptionText());
+        }
+        {
+            std::lock_guard lock(FOrderLock);
+            FDelivered = sequence;
+        }
+        FOrderChanged.notify_all();
+        *done = true;
+    });
+    std::lock_guard lock(FDeliveryThreadsLock);
+    // Reap the ones that are through, so a long batch does not pile them up.
+    for (auto it = FDeliveryThreads.begin(); it != FDeliveryThreads.end();) {
+        if (*it->Done && it->Thread.get_id() != std::this_thread::get_id()) {
+            it->Thread.join();
+            it = FDeliveryThreads.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    FDeliveryThreads.push_back({std::move(thread), done});
+}
+
+void TCustomFFmpegVCL::JoinTerminateThreads() {
+    std::vector<TDeliveryThread> threads;
+    {
+        std::lock_guard lock(FDeliveryThreadsLock);
+        threads.swap(FDeliveryThreads);
+    }
+    std::vector<TDeliveryThread> keep;
+    for (auto& t : threads) {
+        // A handler clearing the tasks cannot wait for itself, nor for the events queued
+        // behind its own: those are joined later.
+        if (t.Thread.get_id() == std::this_thread::get_id() || (tDelivering && !*t.Done)) {
+            keep.push_back(std::move(t));
+            continue;
+        }
+        auto done = t.Done;
+        WaitServing([done] { return done->load(); }, 5);
+        t.Thread.join();
+    }
+    if (!keep.empty()) {
+        std::lock_guard lock(FDeliveryThreadsLock);
+        for (auto& t : keep) FDeliveryThreads.push_back(std::move(t));
+    }
+}
