@@ -1,5 +1,7 @@
 #include "engine/FFmpegOptions.h"
 
+#include "platform/Text.h"
+
 #include "platform/ProgramFolder.h"
 
 #include <dlfcn.h>
@@ -25,18 +27,6 @@
 #include "engine/Presets.h"
 
 namespace {
-
-std::string Trim(const std::string& s) {
-    size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos) return {};
-    size_t e = s.find_last_not_of(" \t\r\n");
-    return s.substr(b, e - b + 1);
-}
-
-std::string Lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return s;
-}
 
 [[noreturn]] void NotANumber(const std::string& name, const std::string& value) {
     throw FFmpegException(Format("Expected number for %s but found: %s", name.c_str(), value.c_str()));

@@ -1,5 +1,7 @@
 #include "engine/TaskOptions.h"
 
+#include "platform/Text.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -9,19 +11,6 @@
 #include "engine/FFUtils.h"
 
 namespace {
-
-std::string Trim(const std::string& s) {
-    const char* ws = " \t\r\n";
-    auto b = s.find_first_not_of(ws);
-    if (b == std::string::npos) return {};
-    auto e = s.find_last_not_of(ws);
-    return s.substr(b, e - b + 1);
-}
-
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 void ReplaceAll(std::string& s, const std::string& from, const std::string& to) {
     for (size_t p = s.find(from); p != std::string::npos; p = s.find(from, p + to.size()))

@@ -1,5 +1,7 @@
 #include "formats/OptionsBuilder.h"
 
+#include "platform/Text.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -10,20 +12,6 @@
 
 namespace {
 
-std::string Trim(const std::string& s) {
-    const char* ws = " \t\r\n";
-    auto b = s.find_first_not_of(ws);
-    if (b == std::string::npos) return {};
-    auto e = s.find_last_not_of(ws);
-    return s.substr(b, e - b + 1);
-}
-
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-bool SameText(const std::string& a, const std::string& b) { return Lower(a) == Lower(b); }
 
 const char* const AsSource = "as source";
 

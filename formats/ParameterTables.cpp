@@ -1,5 +1,7 @@
 #include "formats/ParameterTables.h"
 
+#include "platform/Text.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -8,19 +10,6 @@
 #include "platform/IniFile.h"
 
 namespace {
-
-std::string Trim(const std::string& s) {
-    const char* ws = " \t\r\n";
-    auto b = s.find_first_not_of(ws);
-    if (b == std::string::npos) return {};
-    auto e = s.find_last_not_of(ws);
-    return s.substr(b, e - b + 1);
-}
-
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 const char* BaseName(TParameter p) {
     switch (p) {
