@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The same conversions by the engine (reelshift-cli --engine) and by the ffmpeg program,
 # alternating, in one run. Prints wall-time ratio, output-size difference and peak-memory
-# ratio (engine / ffmpeg) per job. Opt-in; not part of the test suite.
+# ratio (engine / ffmpeg) per job, and the CPU-time ratio, which other load on the machine
+# disturbs less than the wall time. Opt-in; not part of the test suite.
 #   bench/engine_bench.sh [BUILD_DIR] [ROUNDS]
 set -euo pipefail
 BUILD=${1:-build}
@@ -22,11 +23,12 @@ measure() {
     shift 2
     rm -f "$out"
     /usr/bin/time -v -o "$WORK/time.txt" "$@" > /dev/null 2>&1
-    local wall rss
+    local wall rss cpu
     wall=$(awk -F': ' '/Elapsed \(wall clock\)/ {print $2}' "$WORK/time.txt" |
         awk -F: '{ if (NF == 3) print $1*3600 + $2*60 + $3; else print $1*60 + $2 }')
     rss=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$WORK/time.txt")
-    echo "$wall $rss $(stat -c %s "$out")" >> "$WORK/$name"
+    cpu=$(awk -F': ' '/User time|System time/ {t += $2} END {print t}' "$WORK/time.txt")
+    echo "$wall $rss $(stat -c %s "$out") $cpu" >> "$WORK/$name"
 }
 
 job() {
@@ -44,11 +46,11 @@ job() {
         measure "ffmpeg_$label" "$WORK/f.$ext" ffmpeg -nostdin -v error -y -i "$SRC" "${ffmpeg_opts[@]}" "$WORK/f.$ext"
     done
     awk -v label="$label" '
-        FNR == NR { ew += $1; if ($2 > em) em = $2; es = $3; next }
-        { fw += $1; if ($2 > fm) fm = $2; fs = $3 }
+        FNR == NR { ew += $1; if ($2 > em) em = $2; es = $3; ec += $4; next }
+        { fw += $1; if ($2 > fm) fm = $2; fs = $3; fc += $4 }
         END {
-            printf "%-16s wall engine %.2fs ffmpeg %.2fs ratio %.3f | size engine %d ffmpeg %d diff %+.1f%% | peak RSS engine %d kB ffmpeg %d kB ratio %.2f\n",
-                label, ew, fw, ew / fw, es, fs, (es - fs) * 100.0 / fs, em, fm, em / fm
+            printf "%-16s wall engine %.2fs ffmpeg %.2fs ratio %.3f | cpu ratio %.3f | size engine %d ffmpeg %d diff %+.1f%% | peak RSS engine %d kB ffmpeg %d kB ratio %.2f\n",
+                label, ew, fw, ew / fw, ec / fc, es, fs, (es - fs) * 100.0 / fs, em, fm, em / fm
         }' "$WORK/engine_$label" "$WORK/ffmpeg_$label"
 }
 

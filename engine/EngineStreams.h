@@ -107,6 +107,7 @@ public:
     int64_t MaxFrames = INT64_MAX;
     double LastQuality = -1.0;    // quantizer of the last coded frame
     int LastFrameBytes = 0;
+    uint64_t LastErrors[4] = {};  // per-plane squared error of the last coded frame (PSNR)
 
 protected:
     explicit TOutputStream(AVMediaType type) : FType(type) {}

@@ -823,6 +823,21 @@ void TCustomFFmpeg::Report(bool last, int fileIndex) {
             info.Quality = float(q);
             line += Format("frame=%5d fps=%3d q=%3.1f ", frames, fps, q < 0 ? -1.0 : q);
             if (last) line += "L";
+            if (ost->Enc && (ost->Enc->flags & AV_CODEC_FLAG_PSNR)) {
+                // Squared errors of the last frame against full-scale planes (chroma at half size).
+                const double w = ost->Enc->width, h = ost->Enc->height;
+                const double planes[3] = {w * h, w * h / 4, w * h / 4};
+                auto psnr = [](double d) { return d > 0 ? -10.0 * std::log10(d) : 99.0; };
+                double errorSum = 0, sizeSum = 0;
+                line += "PSNR=";
+                for (int j = 0; j < 3; ++j) {
+                    const double e = double(ost->LastErrors[j]) / (planes[j] * 255.0 * 255.0);
+                    errorSum += double(ost->LastErrors[j]);
+                    sizeSum += planes[j];
+                    line += Format("%c:%2.2f ", "YUV"[j], psnr(e));
+                }
+                line += Format("*:%2.2f ", psnr(errorSum / (sizeSum * 255.0 * 255.0)));
+            }
         } else {
             line += Format("q=%2.1f ", q < 0 ? -1.0 : q);
         }

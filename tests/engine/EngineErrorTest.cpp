@@ -94,3 +94,19 @@ TEST(EngineCommand, RunsOneTaskAndReportsErrorsOnStandardError) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "TODO: option - threads\n");
 }
+
+TEST(EngineErrors, StreamCopyRefusesWorkThatNeedsDecodedFrames) {
+    Job hooked{{BasicClip()}, {}, Scratch().file("copyhook.mkv"), {{"vcodec", "copy"}}};
+    hooked.setup = [](TCustomFFmpeg& task) { task.OnCustomHook = [](TFrameBitmap&, bool&, bool&, int64_t, int) {}; };
+    Outcome r = Convert(hooked);
+    EXPECT_EQ(r.error, "-vcodec copy and CustomHook are incompatible (frames are not decoded)");
+    EXPECT_FALSE(std::filesystem::exists(hooked.output));
+
+    Job louder{{BasicClip()}, {}, Scratch().file("copyvol.mkv"), {{"acodec", "copy"}, {"vol", "512"}}};
+    r = Convert(louder);
+    EXPECT_EQ(r.error, "-acodec copy and -vol are incompatible (frames are not decoded)");
+
+    Job empty{{BasicClip()}, {}, Scratch().file("nostreams.mkv"), {{"vn", "1"}, {"an", "1"}, {"sn", "1"}}};
+    r = Convert(empty);
+    EXPECT_EQ(r.error, "Output file #0 does not contain any stream");
+}

@@ -106,3 +106,22 @@ TEST(Metadata, ListedAndMappedMetadataReachTheOutput) {
     EXPECT_EQ(testsupport::ProbeValue(job.output, "format_tags=title"), "Our Title");
     EXPECT_EQ(testsupport::ProbeValue(job.output, "format_tags=artist"), "Source Artist");
 }
+
+TEST(Progress, PsnrAndTheStatisticsFileFollowEveryFrame) {
+    const std::string stats = Scratch().file("vstats.log");
+    Job job{{BasicClip()}, {}, Scratch().file("psnr.avi"), {{"vcodec", "mpeg4"}, {"psnr", "1"}, {"vstats_file", stats}}};
+    std::string lastLine;
+    job.setup = [&](TCustomFFmpeg& task) {
+        task.OnProgress = [&](const TEngineProgress&, const std::string& line) { lastLine = line; };
+    };
+    Outcome r = Convert(job);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_NE(lastLine.find("PSNR=Y:"), std::string::npos) << lastLine;
+    EXPECT_EQ(lastLine.find("Y:99.00"), std::string::npos) << lastLine;
+    const std::string text = testsupport::ReadFile(stats);
+    int lines = 0;
+    for (char c : text) lines += c == '\n';
+    EXPECT_EQ(lines, 25);
+    EXPECT_EQ(text.rfind("frame=     1 q= ", 0), 0u) << text.substr(0, 80);
+    EXPECT_NE(text.find("type= I"), std::string::npos);
+}
