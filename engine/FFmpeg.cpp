@@ -435,10 +435,10 @@ TOutputStream* TCustomFFmpeg::AddStream(AVFormatContext* oc, std::unique_ptr<TOu
 
 void TCustomFFmpeg::SetupBitstreamFilters(TOutputStream& ost, AVMediaType type) {
     auto& list = FSettings.BitstreamFilters[type];
-    for (const auto& spec : list) {
+    for (const auto& filter : list) {
         if (!ost.BsfText.empty()) ost.BsfText += ",";
-        ost.BsfText += spec.Name;
-        if (!spec.Args.empty()) ost.BsfText += "=" + spec.Args;
+        ost.BsfText += filter.Name;
+        if (!filter.Args.empty()) ost.BsfText += "=" + filter.Args;
     }
     list.clear();
 }

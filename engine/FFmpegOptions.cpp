@@ -481,10 +481,10 @@ void TOptionParser::MapMetaDataOption(const std::string& value) {
 void TOptionParser::BitstreamFilterOption(AVMediaType type, const std::string& value) {
     if (!value.empty() && value[0] == '=') return;
     size_t eq = value.find('=');
-    TBitstreamFilterSpec spec{value.substr(0, eq), eq == std::string::npos ? std::string() : value.substr(eq + 1)};
-    if (!avcodec().av_bsf_get_by_name(spec.Name.c_str()))
-        throw FFmpegException(Format("Unknown bitstream filter %s", spec.Name.c_str()));
-    FSettings.BitstreamFilters[type].push_back(spec);
+    TBitstreamFilterSpec filter{value.substr(0, eq), eq == std::string::npos ? std::string() : value.substr(eq + 1)};
+    if (!avcodec().av_bsf_get_by_name(filter.Name.c_str()))
+        throw FFmpegException(Format("Unknown bitstream filter %s", filter.Name.c_str()));
+    FSettings.BitstreamFilters[type].push_back(filter);
 }
 
 void TOptionParser::VideoHookOption(const std::string& value) {
