@@ -349,7 +349,7 @@ TAudioStreamInfo TCustomAVProbe::AudioStreamInfo(int index) {
     return info;
 }
 
-bool TCustomAVProbe::IsAudioStream(int index) {
+bool TCustomAVProbe::IsStreamOfType(int index, int type) {
     if (!FContext) {
         Fail(llWarning, "file not loaded.");
         return false;
@@ -358,20 +358,12 @@ bool TCustomAVProbe::IsAudioStream(int index) {
         Fail(llError, Format("stream index #%d is invalid.", index));
         return false;
     }
-    return FContext->streams[index]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
+    return FContext->streams[index]->codecpar->codec_type == type;
 }
 
-bool TCustomAVProbe::IsVideoStream(int index) {
-    if (!FContext) {
-        Fail(llWarning, "file not loaded.");
-        return false;
-    }
-    if (index < 0 || index >= FStreamCount) {
-        Fail(llError, Format("stream index #%d is invalid.", index));
-        return false;
-    }
-    return FContext->streams[index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
-}
+bool TCustomAVProbe::IsAudioStream(int index) { return IsStreamOfType(index, AVMEDIA_TYPE_AUDIO); }
+
+bool TCustomAVProbe::IsVideoStream(int index) { return IsStreamOfType(index, AVMEDIA_TYPE_VIDEO); }
 
 std::string TCustomAVProbe::MetadataBlock(const AVDictionary* metadata, const std::string& indent) const {
     if (!metadata) return "";

@@ -87,6 +87,7 @@ private:
     void ComputeFileValues();
     void ResetFileValues();
     void Fail(int level, const std::string& message);
+    bool IsStreamOfType(int index, int type);  // type: an AVMediaType
     // The stream for an info call, or null with LastError set; kind 0 video, 1 audio.
     AVStream* StreamOfKind(int streamIndex, int kind);
     std::string MetadataBlock(const struct AVDictionary* metadata, const std::string& indent) const;
