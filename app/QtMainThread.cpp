@@ -2,58 +2,13 @@
 
 #include <QMetaObject>
 
-TQtMainThread::TQtMainThread() : FMainId(std::this_thread::get_id()) { SetMainThread(this); }
+TQtMainThread::TQtMainThread() { SetMainThread(this); }
 
 TQtMainThread::~TQtMainThread() {
     SetMainThread(nullptr);
     ServePending();  // nobody may be left waiting
 }
 
-void TQtMainThread::Post(std::function<void()> fn) {
-    if (IsMainThread()) {
-        fn();
-        return;
-    }
-    auto* call = new TCall{};
-    call->Owned = std::move(fn);
-    call->Fn = &call->Owned;
-    call->Detached = true;
-    std::lock_guard lock(FMutex);
-    FQueue.push_back(call);
+void TQtMainThread::Wake() {
     QMetaObject::invokeMethod(this, [this] { ServePending(); }, Qt::QueuedConnection);
-}
-
-void TQtMainThread::RunAndWait(const std::function<void()>& fn) {
-    if (IsMainThread()) {
-        fn();
-        return;
-    }
-    TCall call;
-    call.Fn = &fn;
-    std::unique_lock lock(FMutex);
-    FQueue.push_back(&call);
-    QMetaObject::invokeMethod(this, [this] { ServePending(); }, Qt::QueuedConnection);
-    FDone.wait(lock, [&] { return call.Done; });
-    if (call.Error) std::rethrow_exception(call.Error);
-}
-
-void TQtMainThread::ServePending() {
-    std::unique_lock lock(FMutex);
-    while (!FQueue.empty()) {
-        TCall* call = FQueue.front();
-        FQueue.pop_front();
-        lock.unlock();
-        try {
-            (*call->Fn)();
-        } catch (...) {
-            call->Error = std::current_exception();
-        }
-        lock.lock();
-        if (call->Detached) {
-            delete call;  // nobody waits for it
-            continue;
-        }
-        call->Done = true;
-        FDone.notify_all();
-    }
 }

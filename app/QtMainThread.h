@@ -1,38 +1,17 @@
 #pragma once
-// The main-thread service on Qt's event loop: a call from another thread is queued, the
-// event loop is woken to serve it, and the caller waits until it has run. A main thread that
-// blocks waiting for a worker keeps calling ServePending, so the two cannot wait on each other.
+// The main-thread service on Qt's event loop: a call from another thread is queued and the
+// event loop is woken to serve it. A main thread that blocks waiting for a worker keeps
+// calling ServePending, so the two cannot wait on each other.
 #include <QObject>
-
-#include <condition_variable>
-#include <deque>
-#include <exception>
-#include <mutex>
-#include <thread>
 
 #include "engine/MainThread.h"
 
-class TQtMainThread final : public QObject, public MainThread {
+class TQtMainThread final : public QObject, public CallQueueMainThread {
 public:
     // Made on the main thread; installs itself as the process's service until destroyed.
     TQtMainThread();
     ~TQtMainThread() override;
 
-    void RunAndWait(const std::function<void()>& fn) override;
-    void Post(std::function<void()> fn) override;
-    void ServePending() override;
-    bool IsMainThread() const override { return std::this_thread::get_id() == FMainId; }
-
-private:
-    struct TCall {
-        const std::function<void()>* Fn = nullptr;
-        bool Done = false;
-        std::exception_ptr Error;
-        bool Detached = false;  // posted: owned by the queue
-        std::function<void()> Owned;
-    };
-    std::thread::id FMainId;
-    std::mutex FMutex;
-    std::condition_variable FDone;
-    std::deque<TCall*> FQueue;
+protected:
+    void Wake() override;
 };

@@ -1,7 +1,13 @@
 #pragma once
 // Hands work to the program's main thread. The desktop program implements it on Qt's event
 // loop; tests and the terminal front end use QueuedMainThread.
+#include <condition_variable>
+#include <deque>
+#include <exception>
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 class MainThread {
 public:
@@ -17,6 +23,35 @@ public:
     // keeps calling this so that the worker cannot block on it.
     virtual void ServePending() = 0;
     virtual bool IsMainThread() const = 0;
+};
+
+// The queue behind every main-thread service: other threads queue calls, the main thread
+// serves them. Made on the thread that is to be the main thread. Wake() tells an event loop
+// that calls are waiting; the plain queue has none and is served by ServePending alone.
+class CallQueueMainThread : public MainThread {
+public:
+    CallQueueMainThread();
+    ~CallQueueMainThread() override;
+    void RunAndWait(const std::function<void()>& fn) override;
+    void Post(std::function<void()> fn) override;
+    void ServePending() override;
+    bool IsMainThread() const override { return std::this_thread::get_id() == FMainId; }
+
+protected:
+    virtual void Wake() {}
+
+private:
+    struct Call {
+        const std::function<void()>* Fn = nullptr;
+        bool Done = false;
+        std::exception_ptr Error;
+        std::unique_ptr<Call> Self;  // a posted call owns itself until it has run
+        std::function<void()> Owned;
+    };
+    std::thread::id FMainId;
+    std::mutex FMutex;
+    std::condition_variable FChanged;
+    std::deque<Call*> FQueue;
 };
 
 // The process's main-thread service; QueuedMainThread until the program installs its own.
