@@ -456,6 +456,9 @@ void TCustomFFmpegVCL::StartTask(int threadCount) {
             }
             StartNext();
         }
+        // A stop from inside the run ends the tasks that never started on threads of their
+        // own; the run on the caller's thread is over only when they have reported too.
+        for (auto& task : FTasks) task->WaitDone();
     }
 }
 
