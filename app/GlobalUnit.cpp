@@ -1,13 +1,6 @@
 #include "app/GlobalUnit.h"
 
-#include <unistd.h>
-
-#include <QStandardPaths>
-#include <filesystem>
-#include <system_error>
-
 #include "formats/Edition.h"
-#include "platform/ProgramFolder.h"
 
 void TGlobalObject::SetSettingsFile(const std::string& value) {
     if (value.size() > 3) FSettingsFile = value;
@@ -39,22 +32,6 @@ std::string FormatVersionText(int major, int minor, int release, int build) {
 std::string CompiledVersionText() {
     return FormatVersionText(REELSHIFT_VERSION_MAJOR, REELSHIFT_VERSION_MINOR, REELSHIFT_VERSION_PATCH,
                              REELSHIFT_VERSION_TWEAK);
-}
-
-std::string UserConfigFolder() {
-    QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    if (base.isEmpty()) base = QStandardPaths::writableLocation(QStandardPaths::HomeLocation) + "/.config";
-    return (base + "/reelshift").toStdString();
-}
-
-std::string SettingsFileLocation(const std::string& programFolder, const std::string& fileName,
-                                 const std::string& configFolder) {
-    namespace fs = std::filesystem;
-    if (!programFolder.empty() && ::access(programFolder.c_str(), W_OK) == 0)
-        return (fs::path(programFolder) / fileName).string();
-    std::error_code ec;
-    fs::create_directories(configFolder, ec);
-    return (fs::path(configFolder) / fileName).string();
 }
 
 const TWebAddresses& EditionWebAddresses(bool videoEdition) {
@@ -89,7 +66,7 @@ TGlobalObject EditionGlobalObject() {
     const TEditionProfile& profile = EditionProfile(edition);
     const TWebAddresses& web = EditionWebAddresses(edition == TEdition::Video);
     TGlobalObject g;
-    g.SetSettingsFile(SettingsFileLocation(ProgramFolder(), profile.SettingsFileName, UserConfigFolder()));
+    g.SetSettingsFile(EditionSettingsFile(edition));
     g.SetFormatFile(FindFormatFile(edition));
     g.SetTitle(profile.Title);
     g.SetHelpAddress(web.Help);

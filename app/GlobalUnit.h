@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "formats/Edition.h"
+
 class TGlobalObject {
 public:
     const std::string& SettingsFile() const { return FSettingsFile; }
@@ -40,13 +42,6 @@ private:
 std::string FormatVersionText(int major, int minor, int release, int build);
 // The text of the version this program was built as.
 std::string CompiledVersionText();
-
-// The settings file lives beside the program when that folder is writable (a portable
-// install), else in the user's configuration folder, which is created when missing.
-std::string SettingsFileLocation(const std::string& programFolder, const std::string& fileName,
-                                 const std::string& configFolder);
-// The user's configuration folder for this program ($XDG_CONFIG_HOME/reelshift).
-std::string UserConfigFolder();
 
 // Web pages of the maker, per edition.
 struct TWebAddresses {

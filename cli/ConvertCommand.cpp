@@ -63,25 +63,6 @@ struct Job {
     std::string Line;  // its progress line while it runs
 };
 
-// The settings file of the edition when none is named: beside the program when that folder
-// is writable (a portable install), otherwise in the user's configuration folder.
-std::string DefaultSettingsFile(TEdition edition) {
-    const std::string& name = EditionProfile(edition).SettingsFileName;
-    const std::string program = ProgramFolder();
-    if (!program.empty() && ::access(program.c_str(), W_OK) == 0) return (fs::path(program) / name).string();
-    std::string config;
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
-        config = xdg;
-    else if (const char* home = std::getenv("HOME"); home && *home)
-        config = std::string(home) + "/.config";
-    else
-        config = ".";
-    const fs::path folder = fs::path(config) / "reelshift";
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    return (folder / name).string();
-}
-
 std::string Clock(double seconds) {
     if (seconds < 0) return "--:--:--";
     const long s = long(seconds + 0.5);
@@ -337,7 +318,7 @@ int ConvertCommand(const Args& args) {
     }
 
     const IniFile formatFile(FindFormatFile(edition));
-    IniFile userSettings(settingsPath.empty() ? DefaultSettingsFile(edition) : settingsPath);
+    IniFile userSettings(settingsPath.empty() ? EditionSettingsFile(edition) : settingsPath);
     std::unique_ptr<ScratchSettings> scratch;
     if (!outputDir.empty()) scratch = std::make_unique<ScratchSettings>(outputDir);
     IniFile& outputSettings = scratch ? scratch->Ini() : userSettings;

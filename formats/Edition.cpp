@@ -1,6 +1,10 @@
 #include "formats/Edition.h"
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <filesystem>
+#include <system_error>
 
 #include "platform/ProgramFolder.h"
 
@@ -49,4 +53,39 @@ std::string FindFormatFile(TEdition edition, const std::string& programFolder) {
 
 std::string FindFormatFile(TEdition edition) {
     return FindFormatFile(edition, ProgramFolder());
+}
+
+std::string UserConfigFolder() {
+    std::string base;
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
+        base = xdg;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        base = std::string(home) + "/.config";
+    else
+        base = ".";
+    return base + "/reelshift";
+}
+
+std::string SettingsFileLocation(const std::string& programFolder, const std::string& fileName,
+                                 const std::string& configFolder) {
+    namespace fs = std::filesystem;
+    if (!programFolder.empty() && ::access(programFolder.c_str(), W_OK) == 0)
+        return (fs::path(programFolder) / fileName).string();
+    std::error_code ec;
+    fs::create_directories(configFolder, ec);
+    return (fs::path(configFolder) / fileName).string();
+}
+
+bool RunsInstalled(TEdition edition, const std::string& programFolder) {
+    namespace fs = std::filesystem;
+    const std::string found = FindFormatFile(edition, programFolder);
+    return fs::path(found).parent_path() != fs::path(programFolder) && fs::exists(found);
+}
+
+std::string EditionSettingsFile(TEdition edition) {
+    const std::string program = ProgramFolder();
+    const std::string& name = EditionProfile(edition).SettingsFileName;
+    // An installed program's folder is shared (and writable for root): settings are per user.
+    return SettingsFileLocation(RunsInstalled(edition, program) ? std::string() : program, name,
+                                UserConfigFolder());
 }

@@ -25,3 +25,19 @@ bool ParseEditionName(const std::string& name, TEdition& edition);
 // the program (which then does not exist, so every format reads as undefined).
 std::string FindFormatFile(TEdition edition);
 std::string FindFormatFile(TEdition edition, const std::string& programFolder);
+
+// The user's configuration folder for this program: $XDG_CONFIG_HOME/reelshift, else
+// ~/.config/reelshift.
+std::string UserConfigFolder();
+
+// The settings file lives beside the program when that folder is writable (a portable
+// install), else in the given configuration folder, which is created when missing.
+std::string SettingsFileLocation(const std::string& programFolder, const std::string& fileName,
+                                 const std::string& configFolder);
+
+// True for a program installed under a prefix: its definition file is not beside it but in
+// the data folder (<prefix>/share/reelshift). Such a program never writes into its folder.
+bool RunsInstalled(TEdition edition, const std::string& programFolder);
+
+// The edition's settings file for the running program.
+std::string EditionSettingsFile(TEdition edition);

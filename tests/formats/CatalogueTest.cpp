@@ -82,6 +82,20 @@ TEST(Edition, FormatFileIsFoundBesideTheProgramThenInTheDataFolder) {
               (bin / EditionProfile(TEdition::Mp4Avi).FormatFileName).string());
 }
 
+TEST(Edition, AProgramIsInstalledWhenItsDefinitionFileIsOnlyInTheDataFolder) {
+    testsupport::TempDir dir;
+    const std::filesystem::path bin = dir.file("prefix/bin"), share = dir.file("prefix/share/reelshift");
+    std::filesystem::create_directories(bin);
+    std::filesystem::create_directories(share);
+    const std::string name = EditionProfile(TEdition::Mp4Avi).FormatFileName;
+    EXPECT_FALSE(RunsInstalled(TEdition::Mp4Avi, bin.string()));  // no definition file anywhere
+    testsupport::WriteFile((share / name).string(), "[formatInfo0]\n");
+    EXPECT_TRUE(RunsInstalled(TEdition::Mp4Avi, bin.string()));
+    testsupport::WriteFile((bin / name).string(), "[formatInfo0]\n");
+    EXPECT_FALSE(RunsInstalled(TEdition::Mp4Avi, bin.string()));  // a portable folder wins
+
+}
+
 class CatalogueModel : public ::testing::Test {
 protected:
     testsupport::TempDir Dir;
