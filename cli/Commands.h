@@ -1,5 +1,6 @@
 #pragma once
 // One function per command of reelshift-cli; each returns the exit status.
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -9,3 +10,7 @@ int ListFormatsCommand(const Args& args);  // --list-formats [--edition mp4avi|v
 int InfoCommand(const Args& args);         // --info FILE...
 int EngineCommand(const Args& args);       // --engine [--input-option K=V]... INPUT -o OUTPUT [K=V]...
 int ConvertCommand(const Args& args);      // --format CODE [...] FILE...
+
+// The usage of every command: on standard output when asked for, on standard error after a
+// command line that cannot be used.
+void PrintUsage(std::FILE* to);

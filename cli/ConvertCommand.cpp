@@ -28,6 +28,7 @@
 #include "engine/MainThread.h"
 #include "formats/Catalogue.h"
 #include "formats/Edition.h"
+#include "formats/FormatLookup.h"
 #include "formats/OptionsBuilder.h"
 #include "formats/OutputName.h"
 #include "platform/IniFile.h"
@@ -45,11 +46,7 @@ void OnInterrupt(int) {
     std::signal(SIGINT, SIG_DFL);  // a second Ctrl-C ends the program at once
 }
 
-void Usage() {
-    std::fprintf(stderr,
-                 "usage: reelshift-cli --format CODE [--edition mp4avi|video] [--output-dir DIR] [--settings FILE]\n"
-                 "                     [--jobs N] [--json] FILE...\n");
-}
+void Usage() { PrintUsage(stderr); }
 
 struct Job {
     std::string Source;
@@ -306,18 +303,24 @@ int ConvertCommand(const Args& args) {
             files.push_back(a);
         }
     }
-    const auto code = ParseInteger(codeText);
-    if (!code || files.empty()) {
+    if (codeText.empty() || files.empty()) {
         Usage();
         return 2;
     }
-    if (CatalogueFormatName(edition, *code).empty()) {
-        std::fprintf(stderr, "reelshift-cli: no format %s in the %s edition (see --list-formats)\n", codeText.c_str(),
-                     EditionName(edition).c_str());
+    const IniFile formatFile(FindFormatFile(edition));
+    const std::vector<int> found = FindFormats(edition, formatFile, codeText);
+    if (found.size() != 1) {
+        if (found.empty())
+            std::fprintf(stderr, "reelshift-cli: no format '%s' in the %s edition (see --list-formats)\n",
+                         codeText.c_str(), EditionName(edition).c_str());
+        else
+            std::fprintf(stderr, "reelshift-cli: '%s' names %zu formats; give one of these codes:\n",
+                         codeText.c_str(), found.size());
+        for (int candidate : found)
+            std::fprintf(stderr, "  %d\t%s\n", candidate, CatalogueFormatName(edition, candidate).c_str());
         return 2;
     }
-
-    const IniFile formatFile(FindFormatFile(edition));
+    const int code = found.front();
     IniFile userSettings(settingsPath.empty() ? EditionSettingsFile(edition) : settingsPath);
     std::unique_ptr<ScratchSettings> scratch;
     if (!outputDir.empty()) scratch = std::make_unique<ScratchSettings>(outputDir);
@@ -336,7 +339,7 @@ int ConvertCommand(const Args& args) {
     ConvertRun run(jobs, json);
     run.Attach(vcl);
     const std::string extension =
-        "." + formatFile.ReadString(FormatSectionName(*code), "FileExt", "mp4");
+        "." + formatFile.ReadString(FormatSectionName(code), "FileExt", "mp4");
     TDefaultSizeAnswer sizeAnswer;
     for (size_t i = 0; i < files.size() && !gInterrupted; ++i) {
         Job& job = jobs[i];
@@ -353,7 +356,7 @@ int ConvertCommand(const Args& args) {
             std::fprintf(stderr, "reelshift-cli: %s\n", text.c_str());
         });
         TJobGeometry geometry;
-        geometry.ZoomMode = StoredZoomMode(*code, userSettings);
+        geometry.ZoomMode = StoredZoomMode(code, userSettings);
         TSourceSummary source;
         source.VideoStreamCount = probe.VideoStreamCount() > 0 ? probe.VideoStreamCount() : 0;
         if (source.VideoStreamCount > 0) {
@@ -364,7 +367,7 @@ int ConvertCommand(const Args& args) {
         }
         TOutputOptions output;
         output.FileName = job.Output;
-        BuildOutputOptions(*code, formatFile, userSettings, geometry, source, sizeAnswer, output, input);
+        BuildOutputOptions(code, formatFile, userSettings, geometry, source, sizeAnswer, output, input);
         probe.CloseFile();
 
         const int task = vcl.AddTask(job.Source, &input);

@@ -3,24 +3,16 @@
 
 #include "cli/Commands.h"
 
-namespace {
-void Usage() {
-    std::fprintf(stderr,
-                 "usage: reelshift-cli --list-formats [--edition mp4avi|video]\n"
-                 "       reelshift-cli --info FILE...\n"
-                 "       reelshift-cli --engine [--input-option KEY=VALUE]... INPUT -o OUTPUT [KEY=VALUE]...\n"
-                 "       reelshift-cli --format CODE [--edition E] [--output-dir DIR] [--settings FILE]\n"
-                 "                     [--jobs N] [--json] FILE...\n"
-                 "       reelshift-cli --version\n");
-}
-}  // namespace
-
 int main(int argc, char** argv) {
     if (argc < 2) {
-        Usage();
+        PrintUsage(stderr);
         return 2;
     }
     const std::string command = argv[1];
+    if (command == "--help" || command == "-h") {
+        PrintUsage(stdout);
+        return 0;
+    }
     if (command == "--version") {
         std::printf("reelshift-cli %d.%d.%d.%d\n", REELSHIFT_VERSION_MAJOR, REELSHIFT_VERSION_MINOR,
                     REELSHIFT_VERSION_PATCH, REELSHIFT_VERSION_TWEAK);
@@ -31,6 +23,7 @@ int main(int argc, char** argv) {
     if (command == "--list-formats") return ListFormatsCommand(rest);
     if (command == "--info") return InfoCommand(rest);
     if (command == "--engine") return EngineCommand(rest);
-    Usage();
+    std::fprintf(stderr, "reelshift-cli: unknown option '%s'\n", command.c_str());
+    PrintUsage(stderr);
     return 2;
 }

@@ -193,3 +193,16 @@ TEST_F(Convert, CtrlCStopsEveryTaskAndLeavesNoEmptyFile) {
     for (const auto& entry : fs::directory_iterator(out))
         EXPECT_GT(fs::file_size(entry.path()), 0u) << entry.path();
 }
+
+TEST_F(Convert, AFormatMayBeNamedByItsNameOrExtensionWhenThatNamesExactlyOne) {
+    auto r = Cli({"--format", "mp3", Clip()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ProbeValue(Dir.file("out") + "/clip_(new).mp3", "stream=codec_name", "a:0"), "mp3");
+
+    r = Cli({"--format", "avi", Clip()});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.out.empty()) << r.out;
+    for (const char* candidate : {"0\t", "104\t", "106\t", "107\t"})
+        EXPECT_NE(r.err.find(candidate), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(Dir.file("out") + "/clip_(new).avi"));
+}
