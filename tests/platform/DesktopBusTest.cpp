@@ -1,0 +1,204 @@
+// The sleep lock and the desktop notice against stand-in services on a private message bus.
+#include <poll.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusUnixFileDescriptor>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <QVariantMap>
+
+#include <memory>
+#include <vector>
+
+#include "platform/qt/DesktopNotifier.h"
+#include "platform/qt/Shell.h"
+#include "platform/qt/SleepInhibitor.h"
+
+namespace {
+
+// Stands in for logind: each lock is the write end of a pipe whose read end the test keeps,
+// so the test sees the lock released when the read end reaches its end.
+class FakeLogind : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
+public:
+    struct Lock {
+        QString What, Who, Why, Mode;
+        int ReadEnd = -1;
+    };
+    std::vector<Lock> Locks;
+    ~FakeLogind() override {
+        for (const Lock& l : Locks) ::close(l.ReadEnd);
+    }
+    // True when every holder of lock i has closed it.
+    bool Released(size_t i) const {
+        pollfd p{Locks.at(i).ReadEnd, POLLIN, 0};
+        if (::poll(&p, 1, 0) != 1) return false;
+        char c;
+        return ::read(Locks.at(i).ReadEnd, &c, 1) == 0;
+    }
+
+public slots:
+    QDBusUnixFileDescriptor Inhibit(const QString& what, const QString& who, const QString& why, const QString& mode) {
+        int fds[2];
+        if (::pipe(fds) != 0) return {};
+        Locks.push_back({what, who, why, mode, fds[0]});
+        QDBusUnixFileDescriptor lock(fds[1]);  // a copy; ours is closed at once
+        ::close(fds[1]);
+        return lock;
+    }
+};
+
+class FakeNotifications : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    struct Notice {
+        QString App, Summary, Body;
+        QStringList Actions;
+    };
+    std::vector<Notice> Notices;
+
+public slots:
+    uint Notify(const QString& app, uint, const QString&, const QString& summary, const QString& body,
+                const QStringList& actions, const QVariantMap&, int) {
+        Notices.push_back({app, summary, body, actions});
+        return uint(Notices.size()) + 40;
+    }
+};
+
+class DesktopBus : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static int argc = 1;
+        static char name[] = "test_platform";
+        static char* argv[] = {name, nullptr};
+        if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
+    }
+
+    void SetUp() override {
+        Daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+        ASSERT_TRUE(Daemon.waitForStarted(5000)) << "dbus-daemon is needed for these tests";
+        ASSERT_TRUE(Daemon.waitForReadyRead(5000));
+        const QString address = QString::fromUtf8(Daemon.readLine()).trimmed();
+        Service = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address, "service"));
+        Client = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address, "client"));
+        ASSERT_TRUE(Service->isConnected());
+        ASSERT_TRUE(Client->isConnected());
+    }
+    void TearDown() override {
+        Service.reset();
+        Client.reset();
+        QDBusConnection::disconnectFromBus("service");
+        QDBusConnection::disconnectFromBus("client");
+        Daemon.kill();
+        Daemon.waitForFinished(5000);
+    }
+    void Offer(const QString& name, const QString& path, QObject* object) {
+        ASSERT_TRUE(Service->registerService(name));
+        ASSERT_TRUE(Service->registerObject(path, object, QDBusConnection::ExportAllSlots));
+    }
+
+    QProcess Daemon;
+    std::unique_ptr<QDBusConnection> Service, Client;
+};
+
+}  // namespace
+
+TEST_F(DesktopBus, TheSleepLockIsHeldUntilReleasedAndAskedForOnlyOnce) {
+    FakeLogind logind;
+    Offer("org.freedesktop.login1", "/org/freedesktop/login1", &logind);
+    TSleepInhibitor inhibitor(*Client);
+    QSignalSpy acquired(&inhibitor, &TSleepInhibitor::Acquired);
+    inhibitor.Acquire("ReelShift", "Converting videos");
+    inhibitor.Acquire("ReelShift", "Converting videos");  // already asked for
+    ASSERT_TRUE(acquired.wait(5000));
+    ASSERT_EQ(logind.Locks.size(), 1u);
+    EXPECT_EQ(logind.Locks[0].What, "sleep:idle");
+    EXPECT_EQ(logind.Locks[0].Who, "ReelShift");
+    EXPECT_EQ(logind.Locks[0].Why, "Converting videos");
+    EXPECT_EQ(logind.Locks[0].Mode, "block");
+    EXPECT_TRUE(inhibitor.Held());
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(logind.Released(0));
+
+    inhibitor.Release();
+    EXPECT_FALSE(inhibitor.Held());
+    for (int i = 0; i < 50 && !logind.Released(0); ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_TRUE(logind.Released(0));
+
+    // A second run takes a new lock.
+    inhibitor.Acquire("ReelShift", "Converting videos");
+    ASSERT_TRUE(acquired.wait(5000));
+    EXPECT_EQ(logind.Locks.size(), 2u);
+}
+
+TEST_F(DesktopBus, ALockReleasedBeforeItsAnswerArrivesIsGivenUpAtOnce) {
+    FakeLogind logind;
+    Offer("org.freedesktop.login1", "/org/freedesktop/login1", &logind);
+    TSleepInhibitor inhibitor(*Client);
+    QSignalSpy acquired(&inhibitor, &TSleepInhibitor::Acquired);
+    inhibitor.Acquire("ReelShift", "Converting videos");
+    inhibitor.Release();  // the run was cancelled at once
+    for (int i = 0; i < 100 && !(logind.Locks.size() == 1 && logind.Released(0)); ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_EQ(logind.Locks.size(), 1u);
+    EXPECT_TRUE(logind.Released(0));
+    EXPECT_FALSE(inhibitor.Held());
+    EXPECT_EQ(acquired.count(), 0);
+}
+
+TEST_F(DesktopBus, WithoutLogindTheLockFailsWithAReasonAndNothingIsHeld) {
+    TSleepInhibitor inhibitor(*Client);
+    QSignalSpy failed(&inhibitor, &TSleepInhibitor::Failed);
+    inhibitor.Acquire("ReelShift", "Converting videos");
+    ASSERT_TRUE(failed.wait(5000));
+    EXPECT_FALSE(failed.at(0).at(0).toString().isEmpty());
+    EXPECT_FALSE(inhibitor.Held());
+}
+
+TEST_F(DesktopBus, TheNoticeCarriesItsTextsAndAClickOpensItsFolder) {
+    FakeNotifications service;
+    Offer("org.freedesktop.Notifications", "/org/freedesktop/Notifications", &service);
+    std::vector<QUrl> opened;
+    shell::SetUrlOpener([&](const QUrl& url) {
+        opened.push_back(url);
+        return true;
+    });
+    QTemporaryDir folder;
+    TDesktopNotifier notifier(*Client);
+    QSignalSpy shown(&notifier, &TDesktopNotifier::Shown);
+    notifier.Notify("Conversion finished", "2 files converted, 1 failed.", folder.path());
+    ASSERT_TRUE(shown.wait(5000));
+    ASSERT_EQ(service.Notices.size(), 1u);
+    EXPECT_EQ(service.Notices[0].App, "ReelShift");
+    EXPECT_EQ(service.Notices[0].Summary, "Conversion finished");
+    EXPECT_EQ(service.Notices[0].Body, "2 files converted, 1 failed.");
+    EXPECT_TRUE(service.Notices[0].Actions.contains("default"));
+    const uint id = shown.at(0).at(0).toUInt();
+
+    // Another notice's click, and another action, open nothing.
+    QSignalSpy folderOpened(&notifier, &TDesktopNotifier::FolderOpened);
+    for (const auto& [which, action] : {std::pair{id + 1, QString("default")}, std::pair{id, QString("other")},
+                                        std::pair{id, QString("default")}}) {
+        QDBusMessage click =
+            QDBusMessage::createSignal("/org/freedesktop/Notifications", "org.freedesktop.Notifications", "ActionInvoked");
+        click << which << action;
+        ASSERT_TRUE(Service->send(click));
+    }
+    ASSERT_TRUE(folderOpened.wait(5000));
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0].toLocalFile(), folder.path());
+    shell::SetUrlOpener({});
+}
+
+#include "DesktopBusTest.moc"
