@@ -1,0 +1,46 @@
+#pragma once
+// The job list kept on disk while the program runs, so that the jobs survive a crash: written
+// after every change, read at the next start after an unclean end, removed by a clean exit.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "edits/JobRecord.h"
+
+// One row of the job list: its record, its check box and the texts of its columns.
+struct TSavedJob {
+    TlvFilesRecord Record;
+    bool Checked = true;
+    std::string Length;          // "Length" column
+    std::string TrimmedLength;   // "Trimmed Length" column
+    std::string Destination;     // "Destination File" column
+    std::string Progress;        // "Progress" column; "100%" once converted
+
+    bool operator==(const TSavedJob&) const = default;
+};
+
+class TJobListState {
+public:
+    explicit TJobListState(std::string path);
+    // $XDG_STATE_HOME/reelshift/joblist.json (~/.local/state when the variable is unset).
+    static std::string DefaultPath();
+
+    const std::string& Path() const { return FPath; }
+    // Replaces the file as a whole (a crash mid-write leaves the previous version); false
+    // when it cannot be written.
+    bool Save(const std::vector<TSavedJob>& jobs) const;
+    // The saved rows; nothing when there is no file or it cannot be read.
+    std::optional<std::vector<TSavedJob>> Load() const;
+    bool Exists() const;
+    void Remove() const;
+
+private:
+    std::string FPath;
+};
+
+// The jobs whose source still exists, and the sources of the others.
+struct TRestorableJobs {
+    std::vector<TSavedJob> Present;
+    std::vector<std::string> MissingSources;
+};
+TRestorableJobs SplitBySourcePresence(const std::vector<TSavedJob>& jobs);

@@ -1,0 +1,88 @@
+#include "app/JobListState.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "tests/support/TestSupport.h"
+
+using testsupport::TempDir;
+
+namespace {
+// A job with every field away from its default, so that a field the file forgets shows.
+TSavedJob EditedJob(const std::string& source) {
+    TSavedJob job;
+    TlvFilesRecord& r = job.Record;
+    r.SourceFile = source;
+    r.TrimStart = 10'000'000;
+    r.TrimLength = 60'000'000'123;
+    r.ZoomMode = "pan";
+    int n = 1;
+    for (int32_t* field : {&r.CropMarginTop, &r.CropMarginLeft, &r.CropMarginBottom, &r.CropMarginRight, &r.CropEditTop,
+                           &r.CropEditLeft, &r.CropEditBottom, &r.CropEditRight, &r.TextLeft, &r.TextTop,
+                           &r.TextSliderX, &r.TextSliderY, &r.ImageLeft, &r.ImageTop, &r.ImageSliderX, &r.ImageSliderY,
+                           &r.ImageAlpha, &r.TransparentStyle, &r.Brightness, &r.Contrast, &r.Saturation, &r.Exposure})
+        *field = -(n++) * 3;
+    r.WatermarkText = "Ünïcode \"text\"\nline two";
+    r.WatermarkFont = {"DejaVu Sans", 23, 0xFF8000, true, true, true, true};
+    r.WatermarkImage = "/pictures/logo.bmp";
+    r.ProcessText = true;
+    r.ProcessImage = true;
+    job.Checked = false;
+    job.Length = "120";
+    job.TrimmedLength = "60";
+    job.Destination = "clip_(new).avi";
+    job.Progress = "100%";
+    return job;
+}
+}  // namespace
+
+TEST(JobListState, EveryFieldOfEveryRowComesBackAsItWasSaved) {
+    TempDir dir;
+    const TJobListState state(dir.file("state/reelshift/joblist.json"));
+    TSavedJob plain;
+    plain.Record.SourceFile = "/videos/b.mp4";
+    const std::vector<TSavedJob> jobs = {EditedJob("/videos/a.mp4"), plain};
+    ASSERT_TRUE(state.Save(jobs));
+    EXPECT_TRUE(state.Exists());
+    const auto loaded = state.Load();
+    ASSERT_TRUE(loaded.has_value());
+    EXPECT_EQ(*loaded, jobs);
+
+    state.Remove();
+    EXPECT_FALSE(state.Exists());
+    EXPECT_FALSE(state.Load().has_value());
+}
+
+TEST(JobListState, ADamagedFileRestoresNothingAndIsReplacedWholeByTheNextSave) {
+    TempDir dir;
+    const TJobListState state(dir.file("joblist.json"));
+    testsupport::WriteFile(state.Path(), "{\"version\":1,\"jobs\":[{\"Rec");
+    EXPECT_FALSE(state.Load().has_value());
+    ASSERT_TRUE(state.Save({EditedJob("/videos/a.mp4")}));
+    ASSERT_TRUE(state.Load().has_value());
+    EXPECT_EQ(state.Load()->size(), 1u);
+}
+
+TEST(JobListState, LivesInTheUsersStateFolder) {
+    const char* old = std::getenv("XDG_STATE_HOME");
+    const std::string saved = old ? old : "";
+    ::setenv("XDG_STATE_HOME", "/tmp/state-here", 1);
+    EXPECT_EQ(TJobListState::DefaultPath(), "/tmp/state-here/reelshift/joblist.json");
+    ::unsetenv("XDG_STATE_HOME");
+    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+    EXPECT_EQ(TJobListState::DefaultPath(), home + "/.local/state/reelshift/joblist.json");
+    if (old) ::setenv("XDG_STATE_HOME", saved.c_str(), 1);
+}
+
+TEST(JobListState, JobsWhoseSourceIsGoneAreSetApart) {
+    TempDir dir;
+    testsupport::WriteFile(dir.file("here.mp4"), "x");
+    TSavedJob here, gone;
+    here.Record.SourceFile = dir.file("here.mp4");
+    gone.Record.SourceFile = dir.file("gone.mp4");
+    const TRestorableJobs split = SplitBySourcePresence({gone, here});
+    ASSERT_EQ(split.Present.size(), 1u);
+    EXPECT_EQ(split.Present[0].Record.SourceFile, dir.file("here.mp4"));
+    EXPECT_EQ(split.MissingSources, std::vector<std::string>{dir.file("gone.mp4")});
+}
