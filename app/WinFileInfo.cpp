@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -25,7 +26,7 @@ std::string ShortFileName(const std::string& path) {
     return (text.left(40) + ".." + extension + "  ").toStdString();
 }
 
-std::string DurationText(int64_t microseconds) {
+std::string FileDurationText(int64_t microseconds) {
     char buf[64];
     std::snprintf(buf, sizeof buf, "%d.%.3d", int(microseconds / 1000000), int((microseconds / 1000) % 1000));
     return std::string(buf) + " Second";
@@ -36,10 +37,11 @@ std::string AudioFormatFromReport(const std::string& report) {
     if (p == std::string::npos) return "";
     const auto start = p + 7;
     if (start > report.size()) return "";
-    auto q = report.find(',', p);
-    // A line with nothing after the codec: up to the end of that line.
-    if (q == std::string::npos) q = report.find('\n', start);
-    return report.substr(start, q == std::string::npos ? std::string::npos : q - start);
+    // The libraries now follow the codec name with its profile and tag in brackets
+    // ("aac (LC) (mp4a / 0x6134706D)"); the name ends where they begin, as it does at the
+    // first comma or, with nothing after the codec, at the end of the line.
+    const auto end = std::min({report.find(',', p), report.find(" (", start), report.find('\n', start)});
+    return report.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
 std::string FrameRateText(int num, int den) {
@@ -158,7 +160,7 @@ void TfrmFileInfo::LoadInfo(const std::string& source) {
     if (name.toStdString() != source) lblFileName->setFixedWidth(NameWidth);
     lblFileName->setText(name);
     const TFileStreamInfo whole = probe.FileStreamInfo();
-    lblDuration->setText(QString::fromStdString(DurationText(whole.Duration)));
+    lblDuration->setText(QString::fromStdString(FileDurationText(whole.Duration)));
     edtVideoFormat->setText(QString::fromStdString(probe.InputFormatName()));
 
     TAVProbe* input = FFVCL.InputProbe(task, 0);

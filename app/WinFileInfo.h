@@ -16,8 +16,9 @@ class QPushButton;
 // characters, "..", its extension and two blanks.
 std::string ShortFileName(const std::string& path);
 // "83.045 Second" for 83 045 000 microseconds; an unknown (-1) duration gives "0.000 Second".
-std::string DurationText(int64_t microseconds);
-// The codec name from the probe's report: the text after the first "Audio: " up to the next ",".
+std::string FileDurationText(int64_t microseconds);
+// The codec name from the probe's report: the text after the first "Audio: " up to the next
+// "," (or the bracketed profile and tag that follow the name).
 std::string AudioFormatFromReport(const std::string& report);
 // "25", "29.97": the rate num/den with at most two decimals; empty when not known.
 std::string FrameRateText(int num, int den);
