@@ -12,7 +12,7 @@
 
 namespace {
 const char* const NoticeLine1 = "Copyright (C) 2026 ZantoSoft. All rights reserved.";
-const char* const NoticeLine2 = "Converts with the FFmpeg libraries (LGPL), ffmpeg.org.";
+const char* const NoticeLine2 = "Built on the FFmpeg libraries (LGPL).";
 }  // namespace
 
 TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
@@ -21,15 +21,14 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
     setFixedSize(DefaultWidth, DefaultHeight);
 
     auto* grid = new QGridLayout(this);
-    grid->setContentsMargins(16, 14, 16, 12);
+    grid->setContentsMargins(12, 12, 12, 10);
     grid->setHorizontalSpacing(14);
     grid->setVerticalSpacing(6);
 
     imgLogo = new QLabel;
     imgLogo->setObjectName("imgLogo");
-    imgLogo->setPixmap(style()->standardIcon(QStyle::SP_MediaPlay).pixmap(48, 48));
-    imgLogo->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
-    grid->addWidget(imgLogo, 0, 0, 4, 1);
+    imgLogo->setPixmap(style()->standardIcon(QStyle::SP_MediaPlay).pixmap(32, 32));
+    grid->addWidget(imgLogo, 0, 0);
 
     lblName = new QLabel;
     lblName->setObjectName("lblName");
@@ -46,14 +45,14 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
     lblWebSite->setOpenExternalLinks(false);
     lblWebSite->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     connect(lblWebSite, &QLabel::linkActivated, this, [this](const QString&) { lblWebSiteClick(); });
-    grid->addWidget(lblWebSite, 1, 1);
+    grid->addWidget(lblWebSite, 1, 0, 1, 2);
 
     lblNotice1 = new QLabel(NoticeLine1);
     lblNotice1->setObjectName("lblNotice1");
     lblNotice2 = new QLabel(NoticeLine2);
     lblNotice2->setObjectName("lblNotice2");
-    grid->addWidget(lblNotice1, 2, 1);
-    grid->addWidget(lblNotice2, 3, 1);
+    grid->addWidget(lblNotice1, 2, 0, 1, 2);
+    grid->addWidget(lblNotice2, 3, 0, 1, 2);
     grid->setRowStretch(4, 1);
     grid->setColumnStretch(1, 1);
 

@@ -76,7 +76,7 @@ TfrmFileInfo::TfrmFileInfo(QWidget* parent) : QDialog(parent) {
     setFixedSize(DefaultWidth, DefaultHeight);
 
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(14, 12, 14, 12);
+    layout->setContentsMargins(12, 12, 12, 12);
     layout->setSpacing(10);
 
     auto* file = new QFormLayout;
@@ -125,6 +125,7 @@ TfrmFileInfo::TfrmFileInfo(QWidget* parent) : QDialog(parent) {
     btnOk = new QPushButton("&Ok");
     btnOk->setObjectName("btnOk");
     btnOk->setDefault(true);
+    btnOk->setFocus();
     connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
     buttons->addWidget(btnOk);
     layout->addLayout(buttons);

@@ -30,7 +30,9 @@ class TfrmFileInfo : public QDialog {
 public:
     static constexpr int DefaultWidth = 420;
     static constexpr int DefaultHeight = 460;
-    static constexpr int NameWidth = 270;
+    // Room for a shortened name (47 characters) in our font, which is wider than the 270
+    // pixels such a name takes in the classic 8-point dialog font.
+    static constexpr int NameWidth = 310;
 
     explicit TfrmFileInfo(QWidget* parent = nullptr);
     ~TfrmFileInfo() override;
