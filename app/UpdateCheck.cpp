@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <memory>
 
 #include "app/Application.h"
 #include "app/GlobalUnit.h"
@@ -121,15 +122,14 @@ bool Download(const std::string& address, const std::string& fileName, int timeo
     // Restarted by every piece of data received: a read time-out, not a limit on the whole.
     request.setTransferTimeout(timeoutMs);
 
-    QNetworkReply* reply = manager.get(request);
+    const std::unique_ptr<QNetworkReply> reply(manager.get(request));
     QEventLoop wait;
-    QObject::connect(reply, &QNetworkReply::finished, &wait, &QEventLoop::quit);
+    QObject::connect(reply.get(), &QNetworkReply::finished, &wait, &QEventLoop::quit);
     if (!reply->isFinished()) wait.exec(QEventLoop::ExcludeUserInputEvents);
 
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const bool ok = reply->error() == QNetworkReply::NoError && status >= 200 && status < 300;
     const QByteArray body = ok ? reply->readAll() : QByteArray();
-    reply->deleteLater();
     if (!ok) return false;
 
     // Written whole or not at all: a cut-off file would be an unreadable cache next time.
