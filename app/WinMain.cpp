@@ -17,12 +17,16 @@
 #include <QSlider>
 #include <QStyle>
 #include <QToolBar>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include "app/Application.h"
 #include "app/MessageBoxes.h"
+#include "app/UpdateCheck.h"
+#include "app/WinAbout.h"
+#include "app/WinFileInfo.h"
 #include "engine/FFmpegLoader.h"
 #include "formats/Catalogue.h"
 #include "formats/OutputName.h"
@@ -145,7 +149,7 @@ void TfrmMain::CreateMenus() {
     connect(AddAction(help, "mnuSupport", "&Support and Contact"), &QAction::triggered, this,
             &TfrmMain::mnuSupportClick);
     help->addSeparator();
-    AddAction(help, "mnuAbout", "&About", false);
+    connect(AddAction(help, "mnuAbout", "&About"), &QAction::triggered, this, &TfrmMain::mnuAboutClick);
 
     QMenu* related = menuBar()->addMenu("Related Software");
     related->setObjectName("mnuRelated");
@@ -414,6 +418,18 @@ void TfrmMain::FirstShow() {
 
     lst1->SetEdition(edition);
     lst1->BuildCatalogue();
+
+    // Once the window is on screen, so that it paints while the feed is fetched.
+    QTimer::singleShot(0, this, &TfrmMain::UpdateCheck);
+}
+
+void TfrmMain::UpdateCheck() {
+    if (!FGlobal) return;
+    FCloseForUpdate = false;
+    TUpdateCheckResult update = RunUpdateCheck(UpdateCheckSettings(*FGlobal), this);
+    SetAdList(std::move(update.AdList));
+    SetLatestVersion(update.LatestVersion);
+    if (update.CloseForUpgrade) CloseForUpdate();
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
@@ -473,6 +489,17 @@ void TfrmMain::mnuWebSiteClick() {
 
 void TfrmMain::mnuSupportClick() {
     shell::OpenWebAddress(EditionWebAddresses(CompiledEdition() == TEdition::Video).Support);
+}
+
+void TfrmMain::mnuAboutClick() {
+    if (!FGlobal) return;
+    if (!frmAbout) frmAbout = new TfrmAbout(this);
+    frmAbout->ShowAbout(*FGlobal);
+}
+
+void TfrmMain::ShowFileInfo(const std::string& source) {
+    if (!frmFileInfo) frmFileInfo = new TfrmFileInfo(this);
+    frmFileInfo->ShowFileInfo(source);
 }
 
 void TfrmMain::edtOutputDirChange(const QString& text) {

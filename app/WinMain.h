@@ -6,7 +6,9 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "app/AdInfo.h"
 #include "app/GlobalUnit.h"
 
 class QAction;
@@ -22,6 +24,8 @@ class QSlider;
 class QToolButton;
 class QTreeWidget;
 class TFormatListBox;
+class TfrmAbout;
+class TfrmFileInfo;
 
 class TfrmMain : public QMainWindow {
     Q_OBJECT
@@ -49,6 +53,15 @@ public:
 
     TFormatListBox* FormatList() const { return lst1; }
 
+    // The promotional messages and the latest version named by the update check.
+    const std::vector<TAdInfo>& AdList() const { return FAdList; }
+    void SetAdList(std::vector<TAdInfo> list) { FAdList = std::move(list); }
+    const std::string& LatestVersion() const { return FLatestVersion; }
+    void SetLatestVersion(std::string version) { FLatestVersion = std::move(version); }
+
+    // The file information window for a job's source file (empty: no job selected).
+    void ShowFileInfo(const std::string& source);
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -62,6 +75,7 @@ private:
     QWidget* CreateFormatAndFolder();
     void FirstShow();
     void ApplyStoredSkin();
+    void UpdateCheck();
 
     // Handlers.
     void mnuSkinShow();
@@ -69,6 +83,7 @@ private:
     void mnuHelpClick();
     void mnuWebSiteClick();
     void mnuSupportClick();
+    void mnuAboutClick();
     void edtOutputDirChange(const QString& text);
     void btnOpenClick();
     void cbOutputFormatChange(int index);
@@ -80,6 +95,10 @@ private:
     bool FCloseForUpdate = false;
     QString FFormatName;
     QString FFormatCode;
+    std::vector<TAdInfo> FAdList;
+    std::string FLatestVersion;
+    TfrmAbout* frmAbout = nullptr;        // made on first use
+    TfrmFileInfo* frmFileInfo = nullptr;  // made on first use
 
     QMenu* mnuSkin = nullptr;
     std::array<QAction*, 7> mnuSkinItems{};
