@@ -30,8 +30,9 @@ out="$work/out/clip_(new).avi"
 streams=$(ffprobe -v error -show_entries stream=codec_type -of csv=p=0 "$out" | sort | tr '\n' ' ')
 [ "$streams" = "audio video " ] || { echo "converted file has streams: $streams"; exit 1; }
 
-# The desktop program writes its settings when its window first shows.
-QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy "$prefix/bin/reelshift" >/dev/null 2>&1 &
+# The desktop program writes its settings when its window first shows (its update check
+# goes to a closed port on this machine, never out).
+REELSHIFT_UPDATE_URL=http://127.0.0.1:9/ QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy "$prefix/bin/reelshift" >/dev/null 2>&1 &
 program=$!
 for _ in $(seq 100); do
   ls "$XDG_CONFIG_HOME"/reelshift/*.ini >/dev/null 2>&1 && break
