@@ -60,18 +60,32 @@ std::array<uint8_t, 256> MakeExposureTable(double exposure) {
     return t;
 }
 
-void AdjustColors(TFrameBitmap& bitmap, const TColorTables& t) {
+TColorPass::TColorPass(const TColorTables& t, const std::array<uint8_t, 256>* exposure) : FTable(256 * 256) {
+    // GT is the same for the three sums that share a third, so the result of a channel
+    // depends only on that third and the channel's own value.
+    for (int s = 0; s < 768; ++s) FThird[s] = uint8_t(s / 3);
+    for (int l = 0; l < 256; ++l)
+        for (int c = 0; c < 256; ++c) {
+            const int b = t.BT[Clamp255(t.GT[3 * l] + t.ST[c])];
+            FTable[size_t(l) * 256 + size_t(c)] = exposure ? (*exposure)[b] : uint8_t(b);
+        }
+}
+
+void TColorPass::Run(TFrameBitmap& bitmap) const {
     const int w = bitmap.Width(), h = bitmap.Height();
+    const uint8_t* table = FTable.data();
     for (int y = 0; y < h; ++y) {
         uint8_t* p = bitmap.Row(y);
         for (int x = 0; x < w; ++x, p += 3) {
-            const int base = t.GT[p[0] + p[1] + p[2]];
-            p[0] = uint8_t(t.BT[Clamp255(base + t.ST[p[0]])]);
-            p[1] = uint8_t(t.BT[Clamp255(base + t.ST[p[1]])]);
-            p[2] = uint8_t(t.BT[Clamp255(base + t.ST[p[2]])]);
+            const uint8_t* row = table + size_t(FThird[p[0] + p[1] + p[2]]) * 256;
+            p[0] = row[p[0]];
+            p[1] = row[p[1]];
+            p[2] = row[p[2]];
         }
     }
 }
+
+void AdjustColors(TFrameBitmap& bitmap, const TColorTables& t) { TColorPass(t, nullptr).Run(bitmap); }
 
 void AdjustColors(TFrameBitmap& bitmap, int brightness, int contrast, int saturation) {
     AdjustColors(bitmap, MakeColorTables(brightness, contrast, saturation));
@@ -145,9 +159,12 @@ bool HasFrameEdits(const TlvFilesRecord& job) {
 
 // ---------------------------------------------------------------- one job, prepared
 
-TFrameEdits::TFrameEdits(const TlvFilesRecord& job) : FJob(job), FHasEdits(HasFrameEdits(job)), FColors(HasColorEffects(job)) {
-    if (FColors) FColorTables = MakeColorTables(job.Brightness, job.Contrast, job.Saturation);
+TFrameEdits::TFrameEdits(const TlvFilesRecord& job) : FJob(job), FHasEdits(HasFrameEdits(job)) {
     if (job.Exposure != 0) FExposureTable = MakeExposureTable(job.Exposure);
+    // Both routines at once: the exposure table applied to the colour routine's result.
+    if (HasColorEffects(job))
+        FColorPass.emplace(MakeColorTables(job.Brightness, job.Contrast, job.Saturation),
+                           job.Exposure != 0 ? &FExposureTable : nullptr);
     if (!job.WatermarkImage.empty()) FImageLoaded = LoadWatermarkImage(job.WatermarkImage, FImage);
 }
 
@@ -156,8 +173,8 @@ void TFrameEdits::DrawImage(TFrameBitmap& frame) const {
 }
 
 void TFrameEdits::DrawEffects(TFrameBitmap& frame) const {
-    if (FColors) AdjustColors(frame, FColorTables);
-    if (FJob.Exposure != 0) AdjustExposure(frame, FExposureTable);
+    if (FColorPass) FColorPass->Run(frame);
+    else if (FJob.Exposure != 0) AdjustExposure(frame, FExposureTable);
 }
 
 void TFrameEdits::Draw(TFrameBitmap& frame) const {

@@ -6,7 +6,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "edits/JobRecord.h"
 #include "engine/FrameBitmap.h"
@@ -22,6 +24,20 @@ struct TColorTables {
 };
 TColorTables MakeColorTables(int brightness, int contrast, int saturation);
 std::array<uint8_t, 256> MakeExposureTable(double exposure);
+
+// The colour routine as one walk over the pixels: a table of every channel result by the
+// third of the pixel's channel sum and the channel's value, with the clamp and the
+// brightness-contrast table folded in. An exposure table given here is folded in after it,
+// which gives the pixels of the colour routine followed by the exposure routine.
+class TColorPass {
+public:
+    TColorPass(const TColorTables& tables, const std::array<uint8_t, 256>* exposure);
+    void Run(TFrameBitmap& bitmap) const;
+
+private:
+    std::array<uint8_t, 768> FThird{};
+    std::vector<uint8_t> FTable;
+};
 
 void AdjustColors(TFrameBitmap& bitmap, int brightness, int contrast, int saturation);
 void AdjustColors(TFrameBitmap& bitmap, const TColorTables& tables);
@@ -56,9 +72,8 @@ private:
 
     TlvFilesRecord FJob;
     bool FHasEdits = false;
-    bool FColors = false;
-    TColorTables FColorTables;
     std::array<uint8_t, 256> FExposureTable{};
+    std::optional<TColorPass> FColorPass;
     TFrameBitmap FImage;
     bool FImageLoaded = false;
 };

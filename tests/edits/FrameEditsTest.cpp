@@ -164,6 +164,30 @@ TEST(ColorTables, SaturationMovesChannelsTowardsTheirGreyAndTheNeutralSetLeavesE
     EXPECT_FALSE(SamePixels(ramp, original));
 }
 
+// The pixel step written out plainly, channel by channel, to hold the folded tables to.
+void ReferenceColors(TFrameBitmap& f, int b, int c, int s) {
+    const TColorTables t = MakeColorTables(b, c, s);
+    auto clamp = [](int v) { return v < 0 ? 0 : v > 255 ? 255 : v; };
+    for (int y = 0; y < f.Height(); ++y)
+        for (int x = 0; x < f.Width(); ++x) {
+            uint8_t* p = f.Row(y) + 3 * x;
+            const int base = t.GT[p[0] + p[1] + p[2]];
+            for (int k = 0; k < 3; ++k) p[k] = uint8_t(t.BT[clamp(base + t.ST[p[k]])]);
+        }
+}
+
+TEST(ColorPass, FoldedTablesGiveThePixelsOfTheColourRoutineFollowedByExposure) {
+    for (auto [b, c, s, x] : {std::array<int, 4>{512, 0, 512, 0}, {0, -100, 0, 512}, {300, 40, 200, -255},
+                              {255, 100, 511, 40}, {128, -30, 600, 7}, {700, 0, -20, -3}}) {
+        TFrameBitmap expected = Ramp(), folded = Ramp();
+        ReferenceColors(expected, b, c, s);
+        const auto exposure = MakeExposureTable(x);
+        if (x != 0) AdjustExposure(expected, exposure);
+        TColorPass(MakeColorTables(b, c, s), x != 0 ? &exposure : nullptr).Run(folded);
+        EXPECT_TRUE(SamePixels(expected, folded)) << b << " " << c << " " << s << " " << x;
+    }
+}
+
 TEST(Exposure, BrightensTowardsWhiteForPositiveAndDarkensForNegativeValues) {
     const auto up = MakeExposureTable(128);
     EXPECT_EQ(up[0], 0);
