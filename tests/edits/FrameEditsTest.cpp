@@ -2,7 +2,6 @@
 // image blending and cutting, text placement, the order of the steps, and the run's hook.
 #include <gtest/gtest.h>
 
-#include <QGuiApplication>
 #include <QImage>
 
 #include <cstring>
@@ -11,6 +10,7 @@
 
 #include "edits/FrameEdits.h"
 #include "engine/FFmpegVCL.h"
+#include "tests/edits/EditsTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;
@@ -89,14 +89,7 @@ bool IsRed(int b, int g, int r) { return r > 180 && g < 90 && b < 90; }
 
 class WithFonts : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        if (!QGuiApplication::instance()) {
-            static int argc = 3;
-            static char a0[] = "test", a1[] = "-platform", a2[] = "offscreen";
-            static char* argv[] = {a0, a1, a2, nullptr};
-            new QGuiApplication(argc, argv);
-        }
-    }
+    static void SetUpTestSuite() { EnsureApplication(); }
 };
 
 }  // namespace
