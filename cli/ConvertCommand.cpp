@@ -438,14 +438,11 @@ int ConvertCommand(const Args& args) {
             run.ReportEarlyFailure(i);
             continue;
         }
-        TInputOptions input;
-        input.FileName = job.Source;
         job.Output = OutputFileName(outputSettings, probe.FileName(), extension, [](const std::string& text) {
             std::fprintf(stderr, "reelshift-cli: %s\n", text.c_str());
         });
         TlvFilesRecord& record = records[i];
         record.ZoomMode = edits.Zoom ? *edits.Zoom : StoredZoomMode(*code, userSettings);
-        const TJobGeometry geometry = JobGeometry(record);
         TSourceSummary source;
         source.VideoStreamCount = probe.VideoStreamCount() > 0 ? probe.VideoStreamCount() : 0;
         if (source.VideoStreamCount > 0) {
@@ -454,11 +451,10 @@ int ConvertCommand(const Args& args) {
             source.Height = video.Height;
             source.BitRate = video.BitRate > 0 ? video.BitRate : 0;
         }
+        TInputOptions input;
         TOutputOptions output;
+        MakeJobOptions(record, *code, formatFile, userSettings, source, sizeAnswer, input, output);
         output.FileName = job.Output;
-        ApplyTrim(record, input, output);
-        BuildOutputOptions(*code, formatFile, userSettings, geometry, source, sizeAnswer, output, input);
-        ApplyFrameHook(output);
         probe.CloseFile();
 
         const int task = vcl.AddTask(job.Source, &input);

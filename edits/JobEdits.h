@@ -26,6 +26,13 @@ void ApplyTrim(const TlvFilesRecord& job, TInputOptions& input, TOutputOptions& 
 // Every job's frames pass through the hook; one without edits stops it at its first frame.
 inline void ApplyFrameHook(TOutputOptions& output) { output.CustomHook = true; }
 
+// Everything a run hands the engine for one job, in one place for the window's run and the
+// terminal converter: the input (source path and trim start) and the output options (reset,
+// then the trim length, the format's options for the job's zoom and crop, the frame hook).
+// The caller sets the output's file name.
+void MakeJobOptions(const TlvFilesRecord& job, int formatCode, const IniFile& formatFile, const IniFile& settingsFile,
+                    const TSourceSummary& source, TSizeQuestion& question, TInputOptions& input, TOutputOptions& output);
+
 // A percentage of a frame dimension in pixels, as the watermark dialog places the text and
 // the image: truncated.
 int PercentToPixels(int size, int percent);
