@@ -36,6 +36,8 @@ void PlaceWatermarks(TlvFilesRecord& job, int width, int height) {
         if (p < 0) slider = pixels = 0;
         else pixels = p;
     };
+    width &= ~1;
+    height &= ~1;
     place(width, job.TextSliderX, job.TextLeft);
     place(height, job.TextSliderY, job.TextTop);
     place(width, job.ImageSliderX, job.ImageLeft);

@@ -37,6 +37,7 @@ void MakeJobOptions(const TlvFilesRecord& job, int formatCode, const IniFile& fo
 // the image: truncated.
 int PercentToPixels(int size, int percent);
 
-// Turns the stored percentages of the text and image into pixel positions on a frame of
-// width x height, as pressing "Ok" in the watermark dialog does.
+// Turns the stored percentages of the text and image into pixel positions for a source of
+// width x height, as pressing "Ok" in the watermark dialog does: measured on its preview
+// frame, which is the source's size rounded down to even numbers.
 void PlaceWatermarks(TlvFilesRecord& job, int width, int height);

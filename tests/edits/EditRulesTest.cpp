@@ -100,4 +100,9 @@ TEST(JobEdits, PercentPositionsBecomeTruncatedPixelsOfTheFrame) {
     EXPECT_EQ(job.ImageLeft, 320);
     EXPECT_EQ(job.ImageTop, 356);
     EXPECT_EQ(job.ImageSliderY, 99);
+    // An odd source is measured on the even preview frame.
+    job.TextSliderX = 100, job.TextSliderY = 100;
+    PlaceWatermarks(job, 641, 361);
+    EXPECT_EQ(job.TextLeft, 640);
+    EXPECT_EQ(job.TextTop, 360);
 }
