@@ -37,8 +37,8 @@ std::array<TStep, 3> StepOrder(bool processText, bool processImage) {
 TColorTables MakeColorTables(int brightness, int contrast, int saturation) {
     TColorTables t;
     int c = contrast == 100 ? 99 : contrast;
-    // The two constants differ on purpose: the darkening side keeps its six-decimal value,
-    // which is why -100 maps to about, not exactly, the pivot.
+    // The two constants differ on purpose: with the six-decimal one the factor at -100 is a
+    // hair below zero, not zero, so every value lands next to the pivot and rounds onto it.
     const double k = c > 0 ? 1.0 / std::cos(c * 0.015707963267948966) : std::cos(c * 0.015708);
     for (int i = 0; i < 256; ++i) t.CT[i] = Clamp255(RoundEven((i - 170) * k + 170));
     for (int j = 0; j < 256; ++j) {
