@@ -32,6 +32,21 @@ TCropMargins SourceMargins(const TCropMargins& p, int vw, int vh, int aw, int ah
             SourceMargin(p.Right, vw, aw)};
 }
 
+int ZoomListIndex(const std::string& mode) {
+    if (mode == "full") return 0;
+    if (mode == "lbox") return 1;
+    // Pan-and-scan and centred jobs keep their mode through the dialog, as the two older
+    // names for them do; the list has no entry for either.
+    if (mode == "orig" || mode == "cent" || mode == "pan" || mode == "center") return -1;
+    return 0;
+}
+
+std::string ZoomModeAfterOk(int index, const std::string& mode) {
+    if (index == 0) return "full";
+    if (index == 1) return "lbox";
+    return mode;
+}
+
 // ---------------------------------------------------------------- the band and the boxes
 
 void TCropSelection::SetBounds(const TCropRect& r) {

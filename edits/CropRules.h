@@ -2,6 +2,7 @@
 // The crop dialog's arithmetic, apart from its windows: fitting the source picture into the
 // preview, holding the rubber band inside the picture, the four margin boxes, and turning
 // preview margins into the even source margins the conversion crops by.
+#include <string>
 
 // A rectangle as left, top, width and height.
 struct TCropRect {
@@ -40,6 +41,13 @@ struct TCropMargins {
 // The margins in source pixels for the four box values, with the source video's size and the
 // picture area's.
 TCropMargins SourceMargins(const TCropMargins& preview, int videoWidth, int videoHeight, int areaWidth, int areaHeight);
+
+// The crop dialog's hidden zoom list has the entries "Full screen" (0) and "Letterbox" (1).
+// The entry a job's zoom mode selects, -1 for none: the modes the list cannot show select
+// nothing, an unknown mode selects "Full screen".
+int ZoomListIndex(const std::string& zoomMode);
+// The job's zoom mode after "Ok" with the list at index: "full", "lbox", or unchanged.
+std::string ZoomModeAfterOk(int index, const std::string& zoomMode);
 
 // The rubber band over the picture area and the four margin boxes (up, down, left, right),
 // kept in step: dragging the band sets the boxes, the boxes place the band. The band never

@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QMouseEvent>
 
+#include <tuple>
+
 #include "edits/CropRules.h"
 #include "edits/RectTracker.h"
 #include "tests/edits/EditsTestSupport.h"
@@ -84,6 +86,16 @@ TEST(SourceMargins, PreviewMarginsAreScaledRoundedHalfToEvenAndMadeEven) {
     const TCropMargins m = SourceMargins({10, 20, 0, 3}, 1920, 1080, 368, 207);
     EXPECT_EQ(m, (TCropMargins{52, 104, 0, 16}));  // 3 x 1920 / 368 = 15.65
     for (int v : {m.Top, m.Left, m.Bottom, m.Right}) EXPECT_EQ(v % 2, 0);
+}
+
+TEST(ZoomList, FullAndLetterboxAreShownOtherKnownModesAreKeptAndUnknownOnesBecomeFull) {
+    for (auto [mode, index, after] : {std::tuple<const char*, int, const char*>{"full", 0, "full"},
+                                      {"lbox", 1, "lbox"}, {"orig", -1, "orig"}, {"cent", -1, "cent"},
+                                      {"pan", -1, "pan"}, {"center", -1, "center"}, {"wide", 0, "full"},
+                                      {"", 0, "full"}}) {
+        EXPECT_EQ(ZoomListIndex(mode), index) << mode;
+        EXPECT_EQ(ZoomModeAfterOk(ZoomListIndex(mode), mode), after) << mode;
+    }
 }
 
 TEST(CropSelection, TheMarginBoxesNeverShrinkTheBandBelowTenPixels) {
