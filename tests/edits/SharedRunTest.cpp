@@ -18,6 +18,40 @@
 
 using namespace testsupport;
 
+namespace {
+
+// The job converted as the window's run converts it: the shared options, and the shared hook
+// unless hooked is false (then no hook at all).
+void ConvertAsTheRun(const TlvFilesRecord& job, const std::string& settingsFile, const std::string& output,
+                     bool hooked = true) {
+    TFFmpegVCL vcl;
+    TAVProbe& probe = vcl.Probe();
+    ASSERT_TRUE(probe.LoadFile(job.SourceFile)) << probe.LastError();
+    TSourceSummary source;
+    source.VideoStreamCount = probe.VideoStreamCount();
+    source.Width = probe.VideoStreamInfo(-1).Width;
+    source.Height = probe.VideoStreamInfo(-1).Height;
+    source.BitRate = std::max(0, probe.VideoStreamInfo(-1).BitRate);
+    probe.CloseFile();
+    const IniFile formats(BinDir() + "/zantomp4aviformat.ini"), settings(settingsFile);
+    TDefaultSizeAnswer answer;
+    TInputOptions in;
+    TOutputOptions out;
+    MakeJobOptions(job, 0, formats, settings, source, answer, in, out);
+    out.FileName = output;
+    TRunFrameEdits edits;
+    if (hooked)
+        vcl.OnCustomHook = [&](TCustomFFmpegVCL*, PHookInfo info) { edits.Hook(*info, job); };
+    else
+        out.CustomHook = false;
+    const int task = vcl.AddTask(job.SourceFile, &in);
+    ASSERT_GE(task, 0) << vcl.LastError();
+    ASSERT_TRUE(vcl.SetOutputFile(task, output, &out)) << vcl.LastError();
+    vcl.StartTask(0);
+}
+
+}  // namespace
+
 TEST(SharedRun, TheTerminalsEditsGiveTheFileOfTheSameJobMadeAsTheDialogsStoreIt) {
     EnsureApplication();
     ASSERT_TRUE(FFLoader().LoadLibrarySet(EngineLibraries)) << FFLoader().LastError();
@@ -52,30 +86,26 @@ TEST(SharedRun, TheTerminalsEditsGiveTheFileOfTheSameJobMadeAsTheDialogsStoreIt)
     job.ImageAlpha = 200, job.TransparentStyle = 2;
     job.Brightness = 300, job.Contrast = 30, job.Saturation = 100, job.Exposure = -20;
 
-    TFFmpegVCL vcl;
-    TAVProbe& probe = vcl.Probe();
-    ASSERT_TRUE(probe.LoadFile(clip)) << probe.LastError();
-    TSourceSummary source;
-    source.VideoStreamCount = probe.VideoStreamCount();
-    source.Width = probe.VideoStreamInfo(-1).Width;
-    source.Height = probe.VideoStreamInfo(-1).Height;
-    source.BitRate = std::max(0, probe.VideoStreamInfo(-1).BitRate);
-    probe.CloseFile();
-    const IniFile formats(BinDir() + "/zantomp4aviformat.ini"), settings(dir.file("settings.ini"));
-    TDefaultSizeAnswer answer;
-    TInputOptions in;
-    TOutputOptions out;
-    MakeJobOptions(job, 0, formats, settings, source, answer, in, out);
     const std::string output = dir.file("run.avi");
-    out.FileName = output;
-    TRunFrameEdits edits;
-    vcl.OnCustomHook = [&](TCustomFFmpegVCL*, PHookInfo info) { edits.Hook(*info, job); };
-    const int task = vcl.AddTask(clip, &in);
-    ASSERT_GE(task, 0) << vcl.LastError();
-    ASSERT_TRUE(vcl.SetOutputFile(task, output, &out)) << vcl.LastError();
-    vcl.StartTask(0);
-
+    ConvertAsTheRun(job, dir.file("settings.ini"), output);
     const std::string fromCli = ReadFile(dir.file("cli") + "/clip_(new).avi");
     ASSERT_GT(fromCli.size(), 10000u);
     EXPECT_TRUE(ReadFile(output) == fromCli);
+}
+
+TEST(SharedRun, TheTerminalWithoutEditsGivesTheFileOfAConversionWithoutHook) {
+    ASSERT_TRUE(FFLoader().LoadLibrarySet(EngineLibraries)) << FFLoader().LastError();
+    TempDir dir;
+    const std::string clip = dir.file("clip.mp4");
+    MakeClip(clip, 1, {"-c:v", "libx264", "-preset", "ultrafast", "-an"});
+    WriteFile(dir.file("settings.ini"), "[formatInfo0]\nparaAudioEncoder=\n");
+    auto cli = testsupport::Run({BinDir() + "/reelshift-cli", "--format", "0", "--settings", dir.file("settings.ini"),
+                                 "--output-dir", dir.file("cli"), clip});
+    ASSERT_EQ(cli.exitCode, 0) << cli.err;
+    TlvFilesRecord job;
+    job.SourceFile = clip;
+    ConvertAsTheRun(job, dir.file("settings.ini"), dir.file("bare.avi"), false);
+    const std::string fromCli = ReadFile(dir.file("cli") + "/clip_(new).avi");
+    ASSERT_GT(fromCli.size(), 10000u);
+    EXPECT_TRUE(ReadFile(dir.file("bare.avi")) == fromCli);
 }
