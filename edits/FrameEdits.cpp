@@ -206,7 +206,8 @@ void TRunFrameEdits::Hook(THookInfo& info, const TlvFilesRecord& job) {
     {
         std::lock_guard lock(FLock);
         auto& slot = FByTask[info.TaskIndex];
-        if (!slot) slot = std::make_shared<const TFrameEdits>(job);
+        // A task index of an earlier run, or a record changed since, gets its edits anew.
+        if (!slot || !(slot->Job() == job)) slot = std::make_shared<const TFrameEdits>(job);
         edits = slot;
     }
     if (edits->Empty()) {

@@ -62,6 +62,7 @@ class TFrameEdits {
 public:
     explicit TFrameEdits(const TlvFilesRecord& job);
     bool Empty() const { return !FHasEdits; }
+    const TlvFilesRecord& Job() const { return FJob; }
     // Throws when the watermark picture could not be read (the frame is then left as it
     // was by the engine, which catches what a hook raises).
     void Draw(TFrameBitmap& frame) const;
@@ -89,7 +90,8 @@ void DrawFrameEdits(TFrameBitmap& frame, const TlvFilesRecord& job);
 class TRunFrameEdits {
 public:
     void Hook(THookInfo& info, const TlvFilesRecord& job);
-    // Forgets the tasks of the last run; call at every run start.
+    // Forgets the tasks of the last run (a task whose record differs from the one it was
+    // prepared for is prepared again anyway); call at every run start.
     void Clear();
 
 private:

@@ -361,13 +361,19 @@ TEST(RunFrameEdits, AJobWithoutEditsStopsTheHookAndLeavesTheFrameOneWithEditsDra
     AdjustColors(twice, 128, 0, 255);
     EXPECT_TRUE(SamePixels(f, twice));
 
-    // A new run forgets the jobs of the last one: task 0 is another job now.
-    run.Clear();
+    // A new run forgets the jobs of the last one: task 0 is another job now, with or
+    // without the reset.
     THookInfo again;
     again.Bitmap = &f;
     again.TaskIndex = 0;
     run.Hook(again, darker);
     EXPECT_TRUE(again.Update);
+    run.Clear();
+    THookInfo plainAgain;
+    plainAgain.Bitmap = &f;
+    plainAgain.TaskIndex = 1;
+    run.Hook(plainAgain, plain);
+    EXPECT_TRUE(plainAgain.StopHook);
 }
 
 TEST(RunFrameEdits, AnUnreadableImageRaisesBeforeDrawingSoTheEngineKeepsTheFrame) {
