@@ -3,8 +3,8 @@
 // Converts each file as the desktop program's run does: the output-name rule with the
 // format's extension, the format's parameters turned into output options, the same engine
 // component, and the per-file edits (trim, crop, zoom, watermarks, effects; EditOptions.h)
-// given once for all files and drawn by the same frame hook. Exit status: 0 when every file converted, 1 otherwise,
-// 130 after Ctrl-C, 2 for a command line it cannot use.
+// given once for all files and drawn by the same frame hook. Exit status: 0 when every file
+// converted, 1 otherwise, 130 after Ctrl-C, 2 for a command line it cannot use.
 #include <unistd.h>
 
 #include <atomic>
@@ -423,7 +423,7 @@ int ConvertCommand(const Args& args) {
     TRunFrameEdits frameEdits;
     vcl.OnCustomHook = [&](TCustomFFmpegVCL*, PHookInfo info) {
         const int t = info->TaskIndex;
-        if (t < 0 || size_t(t) >= fileOfTask.size()) return;
+        if (t < 0 || size_t(t) >= fileOfTask.size() || fileOfTask[size_t(t)] < 0) return;
         frameEdits.Hook(*info, records[size_t(fileOfTask[size_t(t)])]);
     };
     const std::string extension =
