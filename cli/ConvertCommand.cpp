@@ -1,9 +1,10 @@
 // reelshift-cli --format CODE [--edition E] [--output-dir DIR] [--settings FILE] [--jobs N]
-//               [--json] FILE...
+//               [--json] [EDITS] FILE...
 // Converts each file as the desktop program's run does: the output-name rule with the
 // format's extension, the format's parameters turned into output options, the same engine
-// component; no trim and no edits. Exit status: 0 when every file converted, 1 otherwise,
-// 130 after Ctrl-C, 2 for a command line it cannot use.
+// component, and the per-file edits (trim, crop, zoom, watermarks, effects; EditOptions.h)
+// given once for all files and drawn by the same frame hook. Exit status: 0 when every file
+// converted, 1 otherwise, 130 after Ctrl-C, 2 for a command line it cannot use.
 #include <unistd.h>
 
 #include <atomic>
@@ -19,8 +20,13 @@
 #include <thread>
 #include <vector>
 
+#include <QGuiApplication>
+
 #include "cli/Commands.h"
+#include "cli/EditOptions.h"
 #include "cli/JsonText.h"
+#include "edits/FrameEdits.h"
+#include "edits/JobEdits.h"
 #include "engine/FFUtils.h"
 #include "engine/FFmpegLoader.h"
 #include "engine/FFmpegLogger.h"
@@ -267,6 +273,7 @@ int ConvertCommand(const Args& args) {
     int jobsAtOnce = 1;
     bool json = false;
     std::vector<std::string> files;
+    TCommandEdits edits;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&](std::string& into) {
@@ -295,6 +302,15 @@ int ConvertCommand(const Args& args) {
             jobsAtOnce = *n;
         } else if (a == "--json") {
             json = true;
+        } else if (IsEditOption(a)) {
+            if (!value(v)) {
+                std::fprintf(stderr, "reelshift-cli: %s needs a value\n", a.c_str());
+                return 2;
+            }
+            if (auto error = ReadEditOption(a, v, edits)) {
+                std::fprintf(stderr, "reelshift-cli: %s\n", error->c_str());
+                return 2;
+            }
         } else if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
             std::fprintf(stderr, "reelshift-cli: unknown option '%s'\n", a.c_str());
             Usage();
@@ -335,9 +351,58 @@ int ConvertCommand(const Args& args) {
     // The probe shares the loaded set; it needs no sound.
     std::signal(SIGINT, OnInterrupt);
 
+    // Each file's job record, checked against the file before anything is converted: a trim
+    // past its end or a crop that leaves nothing refuses the whole command.
+    std::vector<TlvFilesRecord> records(files.size());
+    for (size_t i = 0; i < files.size(); ++i) {
+        TAVProbe& probe = vcl.Probe();
+        int64_t duration = 0;
+        int width = 0, height = 0;
+        if (probe.LoadFile(files[i])) {
+            // An unknown length cannot be checked; the engine then ends with the input.
+            const int64_t length = probe.FileStreamInfo().Duration;
+            duration = length > 0 ? length : INT64_MAX;
+            if (probe.VideoStreamCount() > 0) {
+                const TVideoStreamInfo video = probe.VideoStreamInfo(-1);
+                width = video.Width;
+                height = video.Height;
+            }
+            probe.CloseFile();
+        } else if (edits.Trimmed) {
+            duration = INT64_MAX;  // an unreadable file fails by itself below
+        }
+        if (auto error = JobForFile(edits, files[i], duration, width, height, records[i])) {
+            std::fprintf(stderr, "reelshift-cli: %s\n", error->c_str());
+            return 2;
+        }
+    }
+    // Text is drawn with the system's fonts, which need a GUI application object; the
+    // offscreen platform keeps the converter free of any display.
+    std::unique_ptr<QGuiApplication> fonts;
+    if (!edits.Job.WatermarkText.empty()) {
+        static int argc = 3;
+        static char arg0[] = "reelshift-cli", arg1[] = "-platform", arg2[] = "offscreen";
+        static char* argv[] = {arg0, arg1, arg2, nullptr};
+        // Qt's own notes (about the missing session folders of a terminal) are no concern here.
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+            if (type == QtCriticalMsg || type == QtFatalMsg)
+                std::fprintf(stderr, "reelshift-cli: %s\n", text.toLocal8Bit().constData());
+        });
+        fonts = std::make_unique<QGuiApplication>(argc, argv);
+    }
+
     std::vector<Job> jobs(files.size());
     ConvertRun run(jobs, json);
     run.Attach(vcl);
+    // Every file's frames pass through the hook, which draws the edits or, for a job
+    // without any, switches itself off at the first frame.
+    std::vector<int> fileOfTask;
+    TRunFrameEdits frameEdits;
+    vcl.OnCustomHook = [&](TCustomFFmpegVCL*, PHookInfo info) {
+        const int t = info->TaskIndex;
+        if (t < 0 || size_t(t) >= fileOfTask.size() || fileOfTask[size_t(t)] < 0) return;
+        frameEdits.Hook(*info, records[size_t(fileOfTask[size_t(t)])]);
+    };
     const std::string extension =
         "." + formatFile.ReadString(FormatSectionName(code), "FileExt", "mp4");
     TDefaultSizeAnswer sizeAnswer;
@@ -350,13 +415,11 @@ int ConvertCommand(const Args& args) {
             run.ReportEarlyFailure(i);
             continue;
         }
-        TInputOptions input;
-        input.FileName = job.Source;
         job.Output = OutputFileName(outputSettings, probe.FileName(), extension, [](const std::string& text) {
             std::fprintf(stderr, "reelshift-cli: %s\n", text.c_str());
         });
-        TJobGeometry geometry;
-        geometry.ZoomMode = StoredZoomMode(code, userSettings);
+        TlvFilesRecord& record = records[i];
+        record.ZoomMode = edits.Zoom ? *edits.Zoom : StoredZoomMode(code, userSettings);
         TSourceSummary source;
         source.VideoStreamCount = probe.VideoStreamCount() > 0 ? probe.VideoStreamCount() : 0;
         if (source.VideoStreamCount > 0) {
@@ -365,9 +428,10 @@ int ConvertCommand(const Args& args) {
             source.Height = video.Height;
             source.BitRate = video.BitRate > 0 ? video.BitRate : 0;
         }
+        TInputOptions input;
         TOutputOptions output;
+        MakeJobOptions(record, code, formatFile, userSettings, source, sizeAnswer, input, output);
         output.FileName = job.Output;
-        BuildOutputOptions(code, formatFile, userSettings, geometry, source, sizeAnswer, output, input);
         probe.CloseFile();
 
         const int task = vcl.AddTask(job.Source, &input);
@@ -385,6 +449,8 @@ int ConvertCommand(const Args& args) {
             continue;
         }
         job.Task = task;
+        if (fileOfTask.size() <= size_t(task)) fileOfTask.resize(size_t(task) + 1, -1);
+        fileOfTask[size_t(task)] = int(i);
     }
 
     bool completed = !gInterrupted;

@@ -1,12 +1,20 @@
 #include "cli/Commands.h"
 
 void PrintUsage(std::FILE* to) {
-    std::fprintf(to,
-                 "usage: reelshift-cli --format CODE|NAME|EXTENSION [--edition mp4avi|video] [--output-dir DIR]\n"
-                 "                     [--settings FILE] [--jobs N] [--json] FILE...\n"
-                 "       reelshift-cli --list-formats [--edition mp4avi|video]\n"
-                 "       reelshift-cli --info FILE...\n"
-                 "       reelshift-cli --engine [--input-option KEY=VALUE]... INPUT -o OUTPUT [KEY=VALUE]...\n"
-                 "       reelshift-cli --version\n"
-                 "       reelshift-cli --help\n");
+    std::fputs(
+        "usage: reelshift-cli --format CODE|NAME|EXTENSION [--edition mp4avi|video] [--output-dir DIR]\n"
+        "                     [--settings FILE] [--jobs N] [--json] [EDITS] FILE...\n"
+        "       reelshift-cli --list-formats [--edition mp4avi|video]\n"
+        "       reelshift-cli --info FILE...\n"
+        "       reelshift-cli --engine [--input-option KEY=VALUE]... INPUT -o OUTPUT [KEY=VALUE]...\n"
+        "       reelshift-cli --version\n"
+        "       reelshift-cli --help\n"
+        "edits, applied to every file --format converts:\n"
+        "  --trim START,END             seconds (12.5) or h:mm:ss.mmm\n"
+        "  --crop LEFT,TOP,RIGHT,BOTTOM source pixels, made even\n"
+        "  --zoom full|lbox|pan|center\n"
+        "  --text TEXT  --text-at X%,Y%  --font \"FAMILY,SIZE,#RRGGBB[,bold][,italic]\"\n"
+        "  --image FILE.bmp  --image-at X%,Y%  --image-opacity 0..255  --image-style 1|2\n"
+        "  --brightness 0..512  --contrast -100..100  --saturation 0..512  --exposure -255..512\n",
+        to);
 }

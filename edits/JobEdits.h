@@ -1,0 +1,43 @@
+#pragma once
+// A job's edits as the conversion run hands them to the engine: the geometry the options
+// builder reads, the trim as input start and recording time, the frame hook switch; and the
+// value ranges of the edits, which every place that fills a record keeps to.
+#include <cstdint>
+
+#include "edits/JobRecord.h"
+#include "engine/TaskOptions.h"
+#include "formats/OptionsBuilder.h"
+
+// The ranges of the effect controls and of the image opacity.
+inline constexpr int BrightnessMin = 0, BrightnessMax = 512;
+inline constexpr int ContrastMin = -100, ContrastMax = 100;
+inline constexpr int SaturationMin = 0, SaturationMax = 512;
+inline constexpr int ExposureMin = -255, ExposureMax = 512;
+inline constexpr int ImageAlphaMin = 0, ImageAlphaMax = 255;
+inline constexpr int PositionMin = 0, PositionMax = 100;  // percent of the frame
+
+// Zoom mode and crop margins of the job.
+TJobGeometry JobGeometry(const TlvFilesRecord& job);
+
+// The trim start becomes the input's start time, a trim length the output's recording
+// time (so the output ends at the trim end). Call after resetting both records.
+void ApplyTrim(const TlvFilesRecord& job, TInputOptions& input, TOutputOptions& output);
+
+// Every job's frames pass through the hook; one without edits stops it at its first frame.
+inline void ApplyFrameHook(TOutputOptions& output) { output.CustomHook = true; }
+
+// Everything a run hands the engine for one job, in one place for the window's run and the
+// terminal converter: the input (source path and trim start) and the output options (reset,
+// then the trim length, the format's options for the job's zoom and crop, the frame hook).
+// The caller sets the output's file name.
+void MakeJobOptions(const TlvFilesRecord& job, int formatCode, const IniFile& formatFile, const IniFile& settingsFile,
+                    const TSourceSummary& source, TSizeQuestion& question, TInputOptions& input, TOutputOptions& output);
+
+// A percentage of a frame dimension in pixels, as the watermark dialog places the text and
+// the image: truncated.
+int PercentToPixels(int size, int percent);
+
+// Turns the stored percentages of the text and image into pixel positions for a source of
+// width x height, as pressing "Ok" in the watermark dialog does: measured on its preview
+// frame, which is the source's size rounded down to even numbers.
+void PlaceWatermarks(TlvFilesRecord& job, int width, int height);
