@@ -22,6 +22,10 @@ class QSlider;
 class QToolButton;
 class QTreeWidget;
 class TFormatListBox;
+class TPanelMessages;
+class TParameterPanel;
+class TParameterStore;
+class TfrmSettings;
 
 class TfrmMain : public QMainWindow {
     Q_OBJECT
@@ -48,6 +52,7 @@ public:
     void CloseForUpdate();
 
     TFormatListBox* FormatList() const { return lst1; }
+    TParameterPanel* ParameterPanel() const { return pnlParameters; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -73,6 +78,8 @@ private:
     void btnOpenClick();
     void cbOutputFormatChange(int index);
     void lst1FormatPicked(const QString& name, int code);
+    void mnuSettingsClick();
+    void ReloadParameters();
 
     std::unique_ptr<TGlobalObject> FGlobal;
     std::string FSettingsFile;  // kept for the closing steps after the state object is freed
@@ -97,7 +104,10 @@ private:
     QLabel* lblPTS = nullptr;
     QSlider* trcVolume = nullptr;
     QCheckBox* ckMute = nullptr;
-    QWidget* pnlParameters = nullptr;
+    TParameterPanel* pnlParameters = nullptr;
+    std::unique_ptr<TParameterStore> FPanelStore;
+    std::unique_ptr<TPanelMessages> FPanelMessages;
+    TfrmSettings* frmSettings = nullptr;
     QLineEdit* edt1 = nullptr;
     QToolButton* imgbtn1 = nullptr;
     TFormatListBox* lst1 = nullptr;
