@@ -1,6 +1,7 @@
 #include "formats/ui/ParameterPanel.h"
 
 #include <QApplication>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QFocusEvent>
 #include <QGridLayout>
@@ -238,12 +239,22 @@ void TParameterPanel::FillList(TParameter p) {
     if (FOffered[size_t(p)])
         for (const std::string& entry : SplitList(list)) box->addItem(QString::fromStdString(entry));
     box->setCurrentIndex(-1);
+    FitPopup(box);
+}
+
+// The drop-down shows every entry in full, even where the box itself is narrow.
+void TParameterPanel::FitPopup(QComboBox* box) {
     box->setMaxVisibleItems(std::max(1, box->count()));
+    int widest = 0;
+    for (int i = 0; i < box->count(); ++i)
+        widest = std::max(widest, box->fontMetrics().horizontalAdvance(box->itemText(i)));
+    box->view()->setMinimumWidth(widest + 28);
 }
 
 void TParameterPanel::FillZoom() {
     FZoom->clear();
-    const std::string stored = FStore ? FStore->ReadString(Section(), "paraZoom", "full") : "full";
+    // Without a stored zoom a conversion letterboxes, so that is what the box shows.
+    const std::string stored = FStore->ReadString(Section(), "paraZoom", "lbox");
     if (FMode == pmAtOnce) {
         FZoomOffered = stored != "null" && !stored.empty();
         if (FZoomOffered) FZoom->addItems({"Full Screen", "Letter Box", "Pan and Scan"});
@@ -251,7 +262,7 @@ void TParameterPanel::FillZoom() {
         FZoomOffered = true;
         FZoom->addItems({"Full screen", "Letterbox", "Pan and Scan"});
     }
-    FZoom->setMaxVisibleItems(std::max(1, FZoom->count()));
+    FitPopup(FZoom);
     // "center" names a fourth entry that does not exist: nothing is selected.
     SelectByIndex(FZoom, ZoomIndex(stored));
 }
@@ -269,9 +280,25 @@ void TParameterPanel::SelectText(QComboBox* box, const std::string& text) {
     if (index < 0 && box->isEditable()) box->setEditText(t);
 }
 
-void TParameterPanel::SelectChoices(TLoad how) {
+// A format the user never tuned converts with its definition's defaults, so that is what
+// its boxes show: a missing choice reads as the definition's default entry.
+int TParameterPanel::StoredIndex(TParameter p) const {
     const std::string section = Section();
-    const TParameterStore& store = *FStore;
+    if (auto stored = FStore->Read(section, IndexKey(p)))
+        if (auto n = ParseInteger(*stored)) return *n;
+    return IniFile(FFormatFile).ReadInteger(section, IndexKey(p), 0);
+}
+
+std::string TParameterPanel::StoredText(TParameter p, const char* fallback) const {
+    const std::string section = Section();
+    if (auto stored = FStore->Read(section, ValueKey(p))) return *stored;
+    const int index = IniFile(FFormatFile).ReadInteger(section, IndexKey(p), 0);
+    const QComboBox* box = Box(p);
+    if (index >= 0 && index < box->count()) return box->itemText(index).toStdString();
+    return fallback;
+}
+
+void TParameterPanel::SelectChoices(TLoad how) {
     // Typed values: the main window shows the stored text, the dialog's first showing the
     // stored text only for a negative index.
     struct TTyped {
@@ -288,15 +315,15 @@ void TParameterPanel::SelectChoices(TLoad how) {
         QComboBox* box = Box(t.P);
         if (!FOffered[size_t(t.P)]) continue;
         if (how == ldPanel && t.PanelDefault) {
-            SelectText(box, store.ReadString(section, ValueKey(t.P), t.PanelDefault));
+            SelectText(box, StoredText(t.P, t.PanelDefault));
             continue;
         }
-        const int index = store.ReadInteger(section, IndexKey(t.P), 0);
-        if (how == ldShow && index < 0) SelectText(box, store.ReadString(section, ValueKey(t.P), t.ShowDefault));
+        const int index = StoredIndex(t.P);
+        if (how == ldShow && index < 0) SelectText(box, StoredText(t.P, t.ShowDefault));
         else SelectByIndex(box, index);
     }
     for (TParameter p : {TParameter::VideoEncoder, TParameter::Channel, TParameter::Volume, TParameter::AudioEncoder})
-        SelectByIndex(Box(p), store.ReadInteger(section, IndexKey(p), 0));
+        SelectByIndex(Box(p), StoredIndex(p));
 }
 
 void TParameterPanel::ApplyEnableRule() {

@@ -94,7 +94,10 @@ private:
     std::string Section() const;
     void FillList(TParameter p);
     void FillZoom();
+    static void FitPopup(QComboBox* box);
     void SelectChoices(TLoad how);
+    int StoredIndex(TParameter p) const;
+    std::string StoredText(TParameter p, const char* fallback) const;
     void SelectByIndex(QComboBox* box, int index);
     void SelectText(QComboBox* box, const std::string& text);
     void ApplyEnableRule();
