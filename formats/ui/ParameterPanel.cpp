@@ -615,8 +615,10 @@ bool TParameterPanel::eventFilter(QObject* watched, QEvent* event) {
     }
     if (event->type() == QEvent::FocusOut && watched == box) {
         const auto reason = static_cast<QFocusEvent*>(event)->reason();
-        // Its own drop-down, a menu or another window taking over is not leaving the box.
-        if (reason == Qt::PopupFocusReason || reason == Qt::ActiveWindowFocusReason) return false;
+        // Its own drop-down, a menu or another window taking over is not leaving the box; the
+        // format list dropping open is.
+        if (reason == Qt::ActiveWindowFocusReason) return false;
+        if (reason == Qt::PopupFocusReason && QApplication::activePopupWidget()) return false;
         if (FQuiet || FChecking || !box->isEnabled()) return false;
         if (p == TParameter::VideoSize) RunFrameSizeCheck(FMode == pmAtOnce);
         else if (FMode == pmPending) RunRateCheck(p, false);
