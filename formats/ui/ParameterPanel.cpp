@@ -388,7 +388,14 @@ void TParameterPanel::btnDefaultClick() {
     // Every default is stored, in this order; a box that is off keeps what its format had.
     auto on = [this](TParameter p) { return Box(p)->isEnabled(); };
     if (on(TParameter::VideoEncoder)) StoreListChoice(TParameter::VideoEncoder);
-    if (on(TParameter::VideoSize)) RunFrameSizeCheck(true);
+    if (on(TParameter::VideoSize)) {
+        // The check leaves "as source" alone, but a default must replace an older size.
+        QComboBox* size = Box(TParameter::VideoSize);
+        if (::CheckFrameSize(size->currentText().toStdString()).Kind == TFrameSizeCheck::fsAsSource)
+            StoreVideoSizeEntry(std::max(0, size->currentIndex()));
+        else
+            RunFrameSizeCheck(true);
+    }
     if (on(TParameter::FrameRate)) StoreListChoice(TParameter::FrameRate);
     if (on(TParameter::VideoBitRate)) RunRateCheck(TParameter::VideoBitRate, true);
     if (FZoom->isEnabled()) StoreZoom();
@@ -404,6 +411,10 @@ void TParameterPanel::btnDefaultClick() {
 
 void TParameterPanel::cmbVideoSizeSelect(int index) {
     if (FQuiet || FMode != pmAtOnce || index < 0) return;
+    StoreVideoSizeEntry(index);
+}
+
+void TParameterPanel::StoreVideoSizeEntry(int index) {
     FStore->WriteInteger(Section(), IndexKey(TParameter::VideoSize), index);
     FStore->Write(Section(), ValueKey(TParameter::VideoSize), Box(TParameter::VideoSize)->itemText(index).toStdString());
 }

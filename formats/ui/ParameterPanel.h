@@ -105,6 +105,7 @@ private:
 
     // Change handlers of the main window's boxes.
     void cmbVideoSizeSelect(int index);
+    void StoreVideoSizeEntry(int index);
     void cmbTypedChange(TParameter p);
     void cmbListChange(TParameter p);
     void cmbZoomChange();

@@ -127,6 +127,14 @@ TEST_F(TPanelTest, DefaultSelectsAndStoresEveryDefinitionDefault) {
     EXPECT_EQ(Stored("paraChannel"), "2");
     EXPECT_EQ(Stored("iVolume"), "1");
     EXPECT_EQ(Stored("paraVolume"), "256");
+
+    // A default of "as source" replaces the size stored before.
+    std::string definitions = paneltest::Definitions;
+    definitions.replace(definitions.find("iVideoSize=2"), 12, "iVideoSize=0");
+    WriteFile(formatPath, definitions);
+    QTest::mouseClick(panel->DefaultButton(), Qt::LeftButton);
+    EXPECT_EQ(Stored("paraVideoSize"), "as source");
+    EXPECT_EQ(Stored("iVideoSize"), "0");
 }
 
 TEST_F(TPanelTest, AnOddFrameSizeIsCorrectedToEvenNumbersAndStored) {
