@@ -9,6 +9,10 @@
 
 class TAppPanelMessages : public TPanelMessages {
 public:
+    static TAppPanelMessages& Instance() {
+        static TAppPanelMessages messages;
+        return messages;
+    }
     void ShowMessage(QWidget* parent, const QString& caption, const QString& text) override {
         MessageBoxes().Show(parent, TMessageIcon::Information, caption.isEmpty() ? ApplicationTitle() : caption, text);
     }

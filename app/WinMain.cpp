@@ -257,12 +257,10 @@ QWidget* TfrmMain::CreatePreview() {
 }
 
 QWidget* TfrmMain::CreateParameterPanel() {
-    FPanelStore = std::make_unique<TSettingsFileStore>(FSettingsFile);
-    FPanelMessages = std::make_unique<TAppPanelMessages>();
     pnlParameters = new TParameterPanel(TParameterPanel::pmAtOnce);
     pnlParameters->SetFormatFile(FGlobal->FormatFile());
-    pnlParameters->SetStore(*FPanelStore);
-    pnlParameters->SetMessages(*FPanelMessages);
+    pnlParameters->SetStore(std::make_unique<TSettingsFileStore>(FSettingsFile));
+    pnlParameters->SetMessages(TAppPanelMessages::Instance());
     return pnlParameters;
 }
 
@@ -472,7 +470,7 @@ void TfrmMain::mnuSettingsClick() {
     if (!frmSettings) {
         frmSettings = new TfrmSettings(FSettingsFile, FGlobal->FormatFile(), this);
         frmSettings->SetEdition(CompiledEdition());
-        frmSettings->SetMessages(*FPanelMessages);
+        frmSettings->SetMessages(TAppPanelMessages::Instance());
         frmSettings->OnOutputFormatIndex = [this](int index) { cbOutputFormat->setCurrentIndex(index); };
         frmSettings->OnFormatsStored = [this] {
             lst1->BuildCatalogue();

@@ -22,9 +22,7 @@ class QSlider;
 class QToolButton;
 class QTreeWidget;
 class TFormatListBox;
-class TPanelMessages;
 class TParameterPanel;
-class TParameterStore;
 class TfrmSettings;
 
 class TfrmMain : public QMainWindow {
@@ -105,8 +103,6 @@ private:
     QSlider* trcVolume = nullptr;
     QCheckBox* ckMute = nullptr;
     TParameterPanel* pnlParameters = nullptr;
-    std::unique_ptr<TParameterStore> FPanelStore;
-    std::unique_ptr<TPanelMessages> FPanelMessages;
     TfrmSettings* frmSettings = nullptr;
     QLineEdit* edt1 = nullptr;
     QToolButton* imgbtn1 = nullptr;

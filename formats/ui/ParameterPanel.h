@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <array>
+#include <memory>
 #include <string>
 
 #include "formats/ParameterStore.h"
@@ -53,6 +54,11 @@ public:
 
     void SetFormatFile(const std::string& path) { FFormatFile = path; }
     void SetStore(TParameterStore& store) { FStore = &store; }
+    // The panel keeps this store for its own life.
+    void SetStore(std::unique_ptr<TParameterStore> store) {
+        FOwnedStore = std::move(store);
+        FStore = FOwnedStore.get();
+    }
     void SetMessages(TPanelMessages& messages) { FMessages = &messages; }
     TMode Mode() const { return FMode; }
     // The format whose section the boxes read and write, as a decimal code.
@@ -122,6 +128,7 @@ private:
     std::string FFormatFile;
     QString FFormatCode;
     TParameterStore* FStore = nullptr;
+    std::unique_ptr<TParameterStore> FOwnedStore;
     TPanelMessages* FMessages = nullptr;
     int FQuiet = 0;         // selections made by the program itself run no handler
     bool FChecking = false;  // a check's message is up: its own focus change checks nothing

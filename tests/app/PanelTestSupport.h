@@ -6,10 +6,15 @@
 #include <QLineEdit>
 #include <QTest>
 
+#include <gtest/gtest.h>
+
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "formats/ui/ParameterPanel.h"
+#include "platform/IniFile.h"
 
 namespace paneltest {
 
@@ -70,6 +75,14 @@ public:
     std::vector<TMessage> Shown;
     int Beeps = 0;
 };
+
+// Expects every key of the section to hold its value; "<none>" stands for a missing key.
+inline void ExpectStored(const std::string& settingsPath, const std::string& section,
+                         std::initializer_list<std::pair<const char*, const char*>> expected) {
+    const IniFile settings(settingsPath);
+    for (const auto& [key, value] : expected)
+        EXPECT_EQ(settings.ReadString(section, key, "<none>"), value) << section << "/" << key;
+}
 
 // Gives the box the keyboard focus and types text at the end of what it holds.
 inline void TypeInto(QComboBox* box, const QString& text) {

@@ -176,13 +176,10 @@ TEST_F(TSettingsDialogTest, OkMakesThePickedFormatTheMainWindowsWithTheValuesJus
     EXPECT_EQ(Stored("settings", "FormatCode"), "100");
     EXPECT_EQ(Stored("settings", "FormatName"), NameOf(100));
     EXPECT_FALSE(IniFile(settingsPath).ReadBool("lstformat", "1", true));  // opened in the dialog
-    EXPECT_EQ(Stored("formatInfo100", "Description"), NameOf(100));
-    EXPECT_EQ(Stored("formatInfo100", "paraVolume"), "512");
-    EXPECT_EQ(Stored("formatInfo100", "paraVideoSize"), "704x576");
-    EXPECT_EQ(Stored("formatInfo100", "iVideoSize"), "1");
-    EXPECT_EQ(Stored("formatInfo100", "paraSampleRate"), "48000");
-    EXPECT_EQ(Stored("formatInfo100", "paraVideoEncoder"), "mpeg1video");
-    EXPECT_EQ(Stored("formatInfo100", "paraAudioEncoder"), "mp2");
+    paneltest::ExpectStored(settingsPath, "formatInfo100",
+                            {{"Description", NameOf(100).c_str()}, {"paraVolume", "512"},
+                             {"paraVideoSize", "704x576"}, {"iVideoSize", "1"}, {"paraSampleRate", "48000"},
+                             {"paraVideoEncoder", "mpeg1video"}, {"paraAudioEncoder", "mp2"}});
     EXPECT_EQ(Stored("formatInfo0", "Description"), "<none>");
     TParameterPanel* panel = w->ParameterPanel();
     EXPECT_EQ(panel->FormatCode(), "100");
@@ -203,10 +200,9 @@ TEST_F(TSettingsDialogTest, NamesTheTablesDoNotKnowLeaveTheirValuesUntouched) {
         Pick(Box(d, TParameter::Volume), "110%");
         Click(d, "btnOk");
     });
-    EXPECT_EQ(Stored("formatInfo0", "paraVideoEncoder"), "mpeg4");
-    EXPECT_EQ(Stored("formatInfo0", "paraAudioEncoder"), "libmp3lame");
-    EXPECT_EQ(Stored("formatInfo0", "paraChannel"), "2");
-    EXPECT_EQ(Stored("formatInfo0", "paraVolume"), "256");
+    paneltest::ExpectStored(settingsPath, "formatInfo0",
+                            {{"paraVideoEncoder", "mpeg4"}, {"paraAudioEncoder", "libmp3lame"},
+                             {"paraChannel", "2"}, {"paraVolume", "256"}});
     for (const char* key : {"iVideoEncoder", "iAudioEncoder", "iChannel", "iVolume"})
         EXPECT_EQ(Stored("formatInfo0", key), "2") << key;
     EXPECT_EQ(Stored("formatInfo0", "paraBitExact"), "<none>");  // no H.264 chosen
@@ -226,11 +222,9 @@ TEST_F(TSettingsDialogTest, OkOnASoundFormatStoresNoVideoValues) {
         EXPECT_FALSE(d.isVisible());
     });
     EXPECT_TRUE(boxes.Shown.empty());
-    EXPECT_EQ(Stored("formatInfo200", "paraVideoSize"), "640x480");
-    EXPECT_EQ(Stored("formatInfo200", "iVideoSize"), "<none>");
-    EXPECT_EQ(Stored("formatInfo200", "paraVideoEncoder"), "<none>");
-    EXPECT_EQ(Stored("formatInfo200", "paraAudioBitRate"), "128");
-    EXPECT_EQ(Stored("formatInfo200", "paraAudioEncoder"), "libmp3lame");
+    paneltest::ExpectStored(settingsPath, "formatInfo200",
+                            {{"paraVideoSize", "640x480"}, {"iVideoSize", "<none>"}, {"paraVideoEncoder", "<none>"},
+                             {"paraAudioBitRate", "128"}, {"paraAudioEncoder", "libmp3lame"}});
     EXPECT_EQ(w->CurrentFormatCode(), "200");
     EXPECT_FALSE(Box(*w, TParameter::VideoEncoder)->isEnabled());
 }
