@@ -161,6 +161,8 @@ TEST_F(TSettingsDialogTest, OkMakesThePickedFormatTheMainWindowsWithTheValuesJus
         EXPECT_EQ(boxes.Shown[0].Caption, "Input Error!");
         EXPECT_EQ(boxes.Shown[0].Text, "Frame Size must be a multiple of 2.\nThe correct value:704x576");
         EXPECT_EQ(Box(d, TParameter::VideoSize)->currentText(), "704x576");
+        QApplication::processEvents();
+        EXPECT_TRUE(Box(d, TParameter::VideoSize)->hasFocus());  // back to the box with the message
         TypeOver(Box(d, TParameter::SampleRate), "44");
         Box(d, TParameter::SampleRate)->lineEdit()->setText("");
         Leave(d.findChild<QPushButton*>("btnOk"));
