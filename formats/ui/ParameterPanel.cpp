@@ -188,7 +188,7 @@ TParameterPanel::TParameterPanel(TMode mode, QWidget* parent)
     FZoom->setItemDelegate(new TBoxEntryDelegate(FZoom));
     PaintText(FZoom);
     place(video, slot++, FZoom, "Zoom:", 9);
-    btnDefault = new QPushButton(mode == pmAtOnce ? "Default" : "&Default");
+    btnDefault = new QPushButton(mode == pmAtOnce ? "Default" : "&Default", this);
     btnDefault->setObjectName("btnDefault");
     // The dialog puts its button beside "&Ok" and "&Cancel".
     if (mode == pmAtOnce) video->addWidget(btnDefault, 2, 3);
