@@ -27,10 +27,13 @@
 #include "app/UpdateCheck.h"
 #include "app/WinAbout.h"
 #include "app/WinFileInfo.h"
+#include "app/PanelMessages.h"
 #include "engine/FFmpegLoader.h"
 #include "formats/Catalogue.h"
 #include "formats/OutputName.h"
 #include "formats/ui/FormatListBox.h"
+#include "formats/ui/ParameterPanel.h"
+#include "formats/ui/WinSettings.h"
 #include "platform/IniFile.h"
 #include "platform/ProgramFolder.h"
 #include "platform/qt/Shell.h"
@@ -111,7 +114,7 @@ void TfrmMain::CreateMenus() {
     AddAction(file, "mnuClear", "&Clear", false);
     file->addSeparator();
     AddAction(file, "mnuStart", "&Start", false);
-    AddAction(file, "mnuSettings", "Se&ttings", false)->setVisible(false);
+    connect(AddAction(file, "mnuSettings", "Se&ttings"), &QAction::triggered, this, &TfrmMain::mnuSettingsClick);
     file->addSeparator();
     connect(AddAction(file, "mnuExit", "&Exit"), &QAction::triggered, this, &QWidget::close);
 
@@ -183,7 +186,8 @@ void TfrmMain::CreateToolBar() {
     addButton("btnEdit", "&Edit", QStyle::SP_FileDialogDetailedView, false);
     bar->addSeparator();
     addButton("btnStartTool", "&Start", QStyle::SP_MediaPlay, false);
-    addButton("btnSettings", "&Settings", QStyle::SP_FileDialogInfoView, false)->setVisible(false);
+    connect(addButton("btnSettings", "&Settings", QStyle::SP_FileDialogInfoView, true), &QAction::triggered, this,
+            &TfrmMain::mnuSettingsClick);
     bar->addSeparator();
     connect(addButton("btnExit", "&Exit", QStyle::SP_DialogCloseButton, true), &QAction::triggered, this,
             &QWidget::close);
@@ -257,48 +261,10 @@ QWidget* TfrmMain::CreatePreview() {
 }
 
 QWidget* TfrmMain::CreateParameterPanel() {
-    pnlParameters = new QWidget;
-    pnlParameters->setObjectName("pnlParameters");
-    auto* h = new QHBoxLayout(pnlParameters);
-    h->setContentsMargins(0, 0, 0, 0);
-    h->setSpacing(8);
-    auto group = [&](const char* name, const QString& title,
-                     std::initializer_list<std::pair<const char*, const char*>> boxes) {
-        auto* g = new QGroupBox(title);
-        g->setObjectName(name);
-        auto* grid = new QGridLayout(g);
-        grid->setContentsMargins(8, 4, 8, 6);
-        grid->setHorizontalSpacing(6);
-        grid->setVerticalSpacing(4);
-        int i = 0;
-        for (const auto& [box, label] : boxes) {
-            auto* combo = new QComboBox;
-            combo->setObjectName(box);
-            combo->setMinimumWidth(60);
-            grid->addWidget(new QLabel(label), i / 2, (i % 2) * 2);
-            grid->addWidget(combo, i / 2, (i % 2) * 2 + 1);
-            ++i;
-        }
-        grid->setColumnStretch(1, 1);
-        grid->setColumnStretch(3, 1);
-        g->setEnabled(false);
-        h->addWidget(g, 1);
-        return grid;
-    };
-    QGridLayout* video = group("grpVideo", "Video Options",
-                               {{"cmbVideoSize", "Frame Size:"},
-                                {"cmbVideoEncoder", "Encoder:"},
-                                {"cmbVideoBitRate", "BitRate (Kbps):"},
-                                {"cmbFrameRate", "FrameRate (Fps):"},
-                                {"cmbZoom", "Zoom:"}});
-    auto* reset = Later(new QPushButton("Default"), "btnDefault");
-    video->addWidget(reset, 2, 3);
-    group("grpAudio", "Audio Options",
-          {{"cmbSamplerate", "SampleRate (Hz):"},
-           {"cmbAudioEncoder", "Encoder:"},
-           {"cmbChannel", "Channel:"},
-           {"cmbAudioBitRate", "BitRate (Kbps):"},
-           {"cmbVolume", "Volume:"}});
+    pnlParameters = new TParameterPanel(TParameterPanel::pmAtOnce);
+    pnlParameters->SetFormatFile(FGlobal->FormatFile());
+    pnlParameters->SetStore(std::make_unique<TSettingsFileStore>(FSettingsFile));
+    pnlParameters->SetMessages(TAppPanelMessages::Instance());
     return pnlParameters;
 }
 
@@ -418,6 +384,7 @@ void TfrmMain::FirstShow() {
 
     lst1->SetEdition(edition);
     lst1->BuildCatalogue();
+    ReloadParameters();
 
     // Once the window is on screen, so that it paints while the feed is fetched.
     QTimer::singleShot(0, this, &TfrmMain::UpdateCheck);
@@ -513,9 +480,32 @@ void TfrmMain::btnOpenClick() {
 
 void TfrmMain::cbOutputFormatChange(int index) {
     IniFile(FSettingsFile).WriteInteger("settings", "OutPutFormat", index);
+    ReloadParameters();
 }
 
 void TfrmMain::lst1FormatPicked(const QString& name, int code) {
     FFormatName = name;
     FFormatCode = QString::number(code);
+    ReloadParameters();
+}
+
+void TfrmMain::ReloadParameters() { pnlParameters->Load(FFormatCode); }
+
+void TfrmMain::mnuSettingsClick() {
+    lst1->HideList();
+    lst1->SaveCollapseState();
+    if (!frmSettings) {
+        frmSettings = new TfrmSettings(FSettingsFile, FGlobal->FormatFile(), this);
+        frmSettings->SetEdition(CompiledEdition());
+        frmSettings->SetMessages(TAppPanelMessages::Instance());
+        frmSettings->OnOutputFormatIndex = [this](int index) { cbOutputFormat->setCurrentIndex(index); };
+        frmSettings->OnFormatsStored = [this] {
+            lst1->BuildCatalogue();
+            const IniFile settings(FSettingsFile);
+            FFormatCode = QString::fromStdString(settings.ReadString("settings", "FormatCode", "1"));
+            FFormatName = QString::fromStdString(settings.ReadString("settings", "FormatName", StartFormatName));
+            ReloadParameters();
+        };
+    }
+    frmSettings->exec();
 }

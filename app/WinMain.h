@@ -26,6 +26,8 @@ class QTreeWidget;
 class TFormatListBox;
 class TfrmAbout;
 class TfrmFileInfo;
+class TParameterPanel;
+class TfrmSettings;
 
 class TfrmMain : public QMainWindow {
     Q_OBJECT
@@ -52,6 +54,7 @@ public:
     void CloseForUpdate();
 
     TFormatListBox* FormatList() const { return lst1; }
+    TParameterPanel* ParameterPanel() const { return pnlParameters; }
 
     // The promotional messages and the latest version named by the update check.
     const std::vector<TAdInfo>& AdList() const { return FAdList; }
@@ -88,6 +91,8 @@ private:
     void btnOpenClick();
     void cbOutputFormatChange(int index);
     void lst1FormatPicked(const QString& name, int code);
+    void mnuSettingsClick();
+    void ReloadParameters();
 
     std::unique_ptr<TGlobalObject> FGlobal;
     std::string FSettingsFile;  // kept for the closing steps after the state object is freed
@@ -116,7 +121,8 @@ private:
     QLabel* lblPTS = nullptr;
     QSlider* trcVolume = nullptr;
     QCheckBox* ckMute = nullptr;
-    QWidget* pnlParameters = nullptr;
+    TParameterPanel* pnlParameters = nullptr;
+    TfrmSettings* frmSettings = nullptr;
     QLineEdit* edt1 = nullptr;
     QToolButton* imgbtn1 = nullptr;
     TFormatListBox* lst1 = nullptr;
