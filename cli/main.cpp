@@ -31,6 +31,7 @@ int main(int argc, char** argv) {
     if (command == "--list-formats") return ListFormatsCommand(rest);
     if (command == "--info") return InfoCommand(rest);
     if (command == "--engine") return EngineCommand(rest);
+    if (command == "--play-check") return PlayCheckCommand(rest);
     Usage();
     return 2;
 }
