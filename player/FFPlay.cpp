@@ -53,6 +53,12 @@ TFFPlayer::~TFFPlayer() {
     OnHook = nullptr;
     Stop(true);
     SetActive(nullptr, this);
+    // Destroyed from inside one of its own handlers: the threads can only be joined here.
+    FEventThreadStop = true;
+    FRingChanged.notify_all();
+    if (FEventThread.joinable() && FEventThread.get_id() != std::this_thread::get_id()) FEventThread.join();
+    for (std::thread& t : FRetiredThreads)
+        if (t.joinable()) t.join();
 }
 
 void TFFPlayer::SetAspectRatio(float value) {
@@ -267,15 +273,21 @@ bool TFFPlayer::TakeEvent(TEventRecord& record) {
 
 void TFFPlayer::Deliver(const std::function<void()>& fn) {
     try {
-        if (FTriggerEventInMainThread) {
-            FDelivering = true;
-            TheMainThread().RunAndWait(fn);
-            FDelivering = false;
-        } else {
-            fn();
-        }
+        auto handler = [&] {
+            FInHandler = true;
+            try {
+                fn();
+            } catch (...) {
+                FInHandler = false;
+                throw;
+            }
+            FInHandler = false;
+        };
+        if (FTriggerEventInMainThread)
+            TheMainThread().RunAndWait(handler);
+        else
+            handler();
     } catch (const std::exception& e) {
-        FDelivering = false;
         FFLogger().Log(this, llError, e.what());
     }
 }
@@ -314,7 +326,7 @@ void TFFPlayer::JoinThreads() {
     // A handler of ours that stops the player runs while the event thread waits for it:
     // that thread is joined later.
     const bool nested = FEventThread.get_id() == std::this_thread::get_id() ||
-                        (FDelivering && TheMainThread().IsMainThread());
+                        (FInHandler && TheMainThread().IsMainThread());
     if (FEventThread.joinable() && !nested) {
         const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(2);
         WaitServing([&] { return FEventThreadFinished.load() || std::chrono::steady_clock::now() > giveUp; });
@@ -384,6 +396,11 @@ void TFFPlayer::Resume() {
         FPlayback->TogglePause();
     }
     ReportState(psResume);
+}
+
+std::int64_t TFFPlayer::CurrentPosition() const {
+    std::lock_guard lock(FPlayerLock);
+    return FPlayback ? FPlayback->CurrentPosition() : FCurrentPosition.load();
 }
 
 bool TFFPlayer::Playing() const {

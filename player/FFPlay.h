@@ -94,7 +94,7 @@ public:
     // and its time in microseconds from the start, -1 without a picture.
     const TFrameBitmap& CurrentFrame(std::int64_t* pts = nullptr);
 
-    std::int64_t CurrentPosition() const { return FCurrentPosition.load(); }
+    std::int64_t CurrentPosition() const;
     const std::string& LastError() const { return FLastError; }
     // The probe of the open file; nothing loaded when no file is open.
     TAVProbe& Probe() { return FProbe; }
@@ -181,7 +181,7 @@ private:
     std::thread FEventThread;
     std::atomic<bool> FEventThreadFinished{true};
     std::atomic<bool> FEventThreadStop{false};
-    std::atomic<bool> FDelivering{false};  // the event thread waits for the main thread
+    std::atomic<bool> FInHandler{false};  // one of our handlers runs, called by the event thread
     std::vector<std::thread> FRetiredThreads;  // event threads left by a nested Stop
     TPlaybackStatistics FLastStats;
 

@@ -983,7 +983,6 @@ void TPlayback::DrawWaves() {
 
 void TPlayback::CheckPositionAndEnd() {
     if (FImageSequence) return;
-    bool force = false;
     double t;
     if (FVideoStream >= 0) {
         std::lock_guard lock(FPictMutex);
@@ -998,13 +997,13 @@ void TPlayback::CheckPositionAndEnd() {
         if (us < audioStart) us = audioStart;
         if (FDuration > 0 && us > FDuration) us = FDuration;
     }
-    if (FDuration > 0 && us >= FDuration) {
-        us = FDuration;
-        force = true;
-    }
+    // Sound alone: its clock stops with the last sample, which may fall short of the
+    // container's length; once everything is played the position is the end.
+    if (FVideoStream < 0 && FEndReached && FDuration > 0) us = FDuration;
+    if (FDuration > 0 && us >= FDuration) us = FDuration;
     FCurrentPosition = us;
     if (FHost.WantsPositions() && !FPaused &&
-        (!FPositionReported || std::llabs(us - FLastReported) > 10000 || (force && us != FLastReported))) {
+        (!FPositionReported || std::llabs(us - FLastReported) > 10000)) {
         FPositionReported = true;
         FLastReported = us;
         FHost.PlaybackPosition(us);
