@@ -277,6 +277,13 @@ void TPlayback::PerformSeek() {
         if (FAudioStream >= 0) {
             FAudioQueue.Clear();
             FAudioQueue.PutFlush();
+            if (!(flags & AVSEEK_FLAG_BYTE)) {
+                // Until the sound plays on from there (not at all while paused), the clock
+                // stands where the seek went.
+                std::lock_guard lock(FAudioClockMutex);
+                FAudioClockBase = target / 1000000.0;
+                FAudioClockBaseTime = Now();
+            }
         }
         if (FSubtitleStream >= 0) {
             FSubtitleQueue.Clear();
@@ -806,6 +813,7 @@ void TPlayback::AudioCallback(std::uint8_t* stream, int len) {
     const double callTime = Now();
     const int volume = std::clamp(FHost.Volume(), 0, SDL_MIX_MAXVOLUME);
     const bool mute = FHost.Muted();
+    bool decoded = false;
     while (len > 0) {
         if (FAudioBufIndex >= FAudioBufSize) {
             int size = DecodeAudio();
@@ -813,6 +821,7 @@ void TPlayback::AudioCallback(std::uint8_t* stream, int len) {
                 size = std::min<int>(1024, int(FAudioBuffer.size()));
                 std::memset(FAudioBuffer.data(), 0, size);
             } else {
+                decoded = true;
                 // Samples for the waveform: the first channel of each frame.
                 const auto* s = reinterpret_cast<const std::int16_t*>(FAudioBuffer.data());
                 for (int i = 0; i < size / 2; i += FAudioChannels) {
@@ -832,6 +841,8 @@ void TPlayback::AudioCallback(std::uint8_t* stream, int len) {
         stream += n;
         FAudioBufIndex += n;
     }
+    // Silence moves no clock: paused, starved or at the end, the clock keeps what it had.
+    if (!decoded) return;
     // What is heard now: the end of what was handed over, less one device buffer.
     const double bytesPerSec = 2.0 * FAudioChannels * FAudioRate;
     std::lock_guard lock(FAudioClockMutex);
