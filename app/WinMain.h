@@ -22,6 +22,7 @@ class QSlider;
 class QToolButton;
 class QTreeWidget;
 class TFormatListBox;
+class TPreviewControls;
 
 class TfrmMain : public QMainWindow {
     Q_OBJECT
@@ -86,6 +87,7 @@ private:
 
     QTreeWidget* lvFiles = nullptr;
     QPlainTextEdit* mmoLog = nullptr;
+    TPreviewControls* FPreview = nullptr;  // the preview group and its player
     QGroupBox* grpPreview = nullptr;
     QWidget* pan1 = nullptr;
     QToolButton* imgbtnPlay = nullptr;

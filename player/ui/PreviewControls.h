@@ -10,6 +10,7 @@
 #include <string>
 
 #include "player/FFPlay.h"
+#include "player/ui/PreviewPanel.h"
 
 class QCheckBox;
 class QImage;
@@ -17,7 +18,7 @@ class QLabel;
 class QPlainTextEdit;
 class QSlider;
 class QToolButton;
-class TPreviewPanel;
+
 
 class TPreviewControls : public QGroupBox {
     Q_OBJECT
