@@ -415,6 +415,7 @@ bool TPlayback::OpenAudioOutput() {
     FAudioDiffAvgCoef = std::exp(std::log(0.01) / AudioDiffAvgNb);
     FAudioDiffAvgCount = 0;
     FAudioDiffThreshold = 2.0 * SdlSamples / FAudioRate;
+    FAudioHoldUntil = Now() + 1.0;
     return true;
 }
 
@@ -722,6 +723,9 @@ int TPlayback::DecodeAudio() {
     AVFrame* frame = FAudioFrame.get();
     for (;;) {
         if (FPaused || FAbort) return -1;
+        // The sound waits (for a second at most) for the first picture, so that both start
+        // together however long the first picture takes to decode.
+        if (FVideoStream >= 0 && FQueuedPictures == 0 && !FEndOfInput && Now() < FAudioHoldUntil) return -1;
         int err = avcodec().avcodec_receive_frame(ctx, frame);
         if (err == 0) {
             if (!FSwr || frame->format != FAudioLastFormat) {
@@ -931,7 +935,8 @@ void TPlayback::Refresh() {
             FCurrentPtsDrift = slot.Pts - now;
             double nextTarget = FPictCount > 1 ? FPict[(FPictRIndex + 1) % 2].Target : slot.Target + FVideoClock - slot.Pts;
             bool drop = stale;
-            if (!drop && !firstAfterSeek && !FCaptureDevice && now > nextTarget) {
+            // The first picture is shown whenever it comes: decoding starts late, not slowly.
+            if (!drop && !firstAfterSeek && FShownAny && !FCaptureDevice && now > nextTarget) {
                 FSkipFactor *= 1.05;
                 drop = FPictCount > 1 || now > nextTarget + 0.5;
             }
@@ -939,6 +944,13 @@ void TPlayback::Refresh() {
                 std::lock_guard stats(FStatsMutex);
                 FStats.PicturesDropped++;
             } else {
+                if (firstAfterSeek || !FShownAny) {
+                    // Shown at once: the pictures after it are timed from now, not from
+                    // when decoding began.
+                    const double shift = now - slot.Target;
+                    FFrameTimer += shift;
+                    if (FPictCount > 1) FPict[(FPictRIndex + 1) % 2].Target += shift;
+                }
                 if (firstAfterSeek) FAfterSeek = false;
                 ShowPicture(slot);
             }

@@ -212,6 +212,7 @@ private:
     int FAudioBufSize = 0, FAudioBufIndex = 0;
     double FAudioClock = 0;                 // end of the decoded data, seconds
     double FAudioStartTime = 0;
+    double FAudioHoldUntil = 0;  // wall clock
     std::uint32_t FAudioDevice = 0;
     int FAudioChannels = 0, FAudioRate = 0, FAudioHwBufSize = 0;
     double FAudioDiffCum = 0, FAudioDiffAvgCoef = 0, FAudioDiffThreshold = 0;
