@@ -1,6 +1,8 @@
 #include "player/FFPlay.h"
 
 #include <cstdlib>
+#include <new>
+#include <system_error>
 
 #include "engine/FFUtils.h"
 #include "engine/FFmpegLoader.h"
@@ -125,13 +127,29 @@ bool TFFPlayer::Open(const std::string& fileName, VideoSink* window, bool startP
     options.FrameWidth = FFrameWidth;
     options.FrameHeight = FFrameHeight;
     options.StartPaused = startPaused;
-    auto playback = std::make_unique<TPlayback>(static_cast<TPlaybackHost&>(*this), options, FDisableDisplay ? nullptr : window);
+    std::unique_ptr<TPlayback> playback;
+    try {
+        playback = std::make_unique<TPlayback>(static_cast<TPlaybackHost&>(*this), options,
+                                               FDisableDisplay ? nullptr : window);
+    } catch (const std::bad_alloc&) {
+        Fail("av_mallocz() failed.", true);
+        ShutDownSdl();
+        return false;
+    }
     TPlayback* p = playback.get();
     {
         std::lock_guard lock(FPlayerLock);
         FPlayback = std::move(playback);
     }
-    p->Start();
+    try {
+        p->Start();
+    } catch (const std::system_error&) {
+        Fail("SDL_CreateThread() failed.", true);
+        std::lock_guard lock(FPlayerLock);
+        FPlayback.reset();
+        ShutDownSdl();
+        return false;
+    }
     WaitServing([&] { return p->OpenState() != TPlayback::osPending; });
     if (p->OpenState() == TPlayback::osFailed) {
         WaitServing([&] { return p->ReadThreadFinished(); });

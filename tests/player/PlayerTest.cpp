@@ -165,6 +165,35 @@ TEST_F(PlayerTest, SoundWithoutVideoDrawsItsWaveAndRepeatsTheEndUntilASeek) {
     EXPECT_EQ(reports.States.back(), psStop);
 }
 
+TEST_F(PlayerTest, AStartPausedPlaybackShowsItsFirstPictureAndWaits) {
+    TFFPlayer player;
+    TReports reports(player);
+    TRecordingSink sink;
+    ASSERT_TRUE(player.Open(Clip("clip.mp4"), &sink, true));
+    ASSERT_TRUE(ServeUntil([&] { return reports.Count(psPause) == 1; }, 3));
+    ASSERT_TRUE(ServeUntil([&] { return !sink.Seen().empty(); }, 1));
+    ServeFor(0.25);
+    EXPECT_EQ(sink.Seen().size(), 1u) << "one picture, then nothing while paused";
+    EXPECT_EQ(sink.Seen()[0].Pts, 0);
+    EXPECT_DOUBLE_EQ(sink.Seen()[0].Aspect, 320.0 / 240.0) << "the picture's own shape";
+    EXPECT_TRUE(player.Paused());
+    EXPECT_LE(player.CurrentPosition(), 0);
+    EXPECT_TRUE(reports.Positions.empty());
+    std::int64_t pts = -5;
+    EXPECT_EQ(player.CurrentFrame(&pts).Width(), 320);
+    EXPECT_EQ(pts, 0);
+
+    // A new shape is drawn at once, even while paused.
+    player.SetAspectRatio(2.0f);
+    ASSERT_TRUE(ServeUntil([&] { return sink.Seen().size() == 2; }, 1));
+    EXPECT_DOUBLE_EQ(sink.Seen()[1].Aspect, 2.0);
+    EXPECT_EQ(sink.Seen()[1].Pts, 0);
+    player.Resume();
+    ASSERT_TRUE(ServeUntil([&] { return player.CurrentPosition() > 300000; }, 3));
+    EXPECT_EQ(reports.Count(psResume), 1);
+    player.Stop(true);
+}
+
 TEST_F(PlayerTest, QueuedPositionsMergeAndOpeningStopsTheOtherPlayback) {
     TFFPlayer first;
     TReports firstReports(first);

@@ -72,6 +72,7 @@ void ServeFor(double seconds, const std::function<void()>& extra) {
 void TRecordingSink::ShowPicture(const TShownPicture& shown) {
     TSeenPicture s;
     s.Pts = shown.Pts;
+    s.Aspect = shown.Aspect;
     s.AudioClock = shown.AudioClock;
     s.HasAudio = shown.HasAudio;
     s.Wall = Seconds();

@@ -28,7 +28,7 @@ bool ServeUntil(const std::function<bool()>& done, double timeoutSeconds,
 void ServeFor(double seconds, const std::function<void()>& extra = nullptr);
 
 struct TSeenPicture {
-    double Pts = 0, AudioClock = 0, Wall = 0;
+    double Pts = 0, AudioClock = 0, Wall = 0, Aspect = 0;
     bool HasAudio = false;
     int Width = 0, Height = 0;
     std::uint8_t Corner[3] = {0, 0, 0};  // B, G, R of the top-left pixel
