@@ -49,10 +49,6 @@ const char* AudioDriverName(TAudioDriver driver) {
 TFFPlayer::TFFPlayer() = default;
 
 TFFPlayer::~TFFPlayer() {
-    OnFileOpen = nullptr;
-    OnPosition = nullptr;
-    OnState = nullptr;
-    OnHook = nullptr;
     Stop(true);
     SetActive(nullptr, this);
     // Destroyed from inside one of its own handlers: the threads can only be joined here.

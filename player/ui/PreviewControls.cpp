@@ -108,10 +108,11 @@ TPreviewControls::TPreviewControls(std::string settingsFile, QWidget* parent)
 }
 
 TPreviewControls::~TPreviewControls() {
+    // The last reports still reach the controls, which live until this body ends.
+    FPlayer.Stop(true);
     FPlayer.OnFileOpen = nullptr;
     FPlayer.OnPosition = nullptr;
     FPlayer.OnState = nullptr;
-    FPlayer.Stop(true);
 }
 
 void TPreviewControls::FirstShow() {

@@ -188,8 +188,15 @@ TEST_F(PlayerTest, AStartPausedPlaybackShowsItsFirstPictureAndWaits) {
     ASSERT_TRUE(ServeUntil([&] { return sink.Seen().size() == 2; }, 1));
     EXPECT_DOUBLE_EQ(sink.Seen()[1].Aspect, 2.0);
     EXPECT_EQ(sink.Seen()[1].Pts, 0);
+
+    // A relative seek while paused shows the picture it lands on.
+    player.SeekBy(0, true, 1.0);
+    ASSERT_TRUE(ServeUntil([&] { return player.CurrentPosition() >= 1000000; }, 2));
+    EXPECT_EQ(player.CurrentFrame(&pts).Width(), 320);
+    EXPECT_EQ(pts, 1000000);
+    EXPECT_TRUE(player.Paused());
     player.Resume();
-    ASSERT_TRUE(ServeUntil([&] { return player.CurrentPosition() > 300000; }, 3));
+    ASSERT_TRUE(ServeUntil([&] { return player.CurrentPosition() > 1300000; }, 3));
     EXPECT_EQ(reports.Count(psResume), 1);
     player.Stop(true);
 }
