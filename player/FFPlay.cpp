@@ -192,6 +192,7 @@ bool TFFPlayer::Open(const std::string& fileName, VideoSink* window, bool startP
     FEventThreadStop = false;
     FEventThreadFinished = false;
     FEventThread = std::thread([this] { EventThread(); });
+    FPauseAtStart = startPaused && !p->HasVideo();
     FPlayThreadFinished.Reset();
     FPlayThread = std::thread([this] { PlayThread(); });
     return true;
@@ -216,6 +217,8 @@ void TFFPlayer::ClosePlayback() {
 
 void TFFPlayer::PlayThread() {
     ReportState(psPlay);
+    // Without pictures there is no second picture to wait for: paused from the start.
+    if (FPauseAtStart) ReportState(psPause);
     try {
         for (;;) {
             TLoopEvent event;

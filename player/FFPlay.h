@@ -159,6 +159,7 @@ private:
     std::atomic<TPlayState> FState{psStop};
     TFrameBitmap FCurrentFrame;
     bool FSdlStarted = false;
+    bool FPauseAtStart = false;
 
     // The playback and the lock the display loop holds while it handles one event.
     mutable std::recursive_mutex FPlayerLock;
