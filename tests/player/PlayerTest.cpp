@@ -281,6 +281,12 @@ TEST_F(PlayerTest, BadFilesFailToOpenWithTheReason) {
         << e;
     EXPECT_FALSE(player.Open(dir.file("missing.mp4"), &sink, false));
     EXPECT_EQ(player.LastError(), ErrorText(dir.file("missing.mp4"), AVERROR(ENOENT)));
+    // No sound device to be had: the reason names SDL's own.
+    setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+    EXPECT_FALSE(player.Open(Clip("tone.m4a"), nullptr, false));
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    EXPECT_EQ(player.LastError().rfind("Could not initialize SDL with ScreenHandle(0): ", 0), 0u) << player.LastError();
+    EXPECT_GT(player.LastError().size(), std::string("Could not initialize SDL with ScreenHandle(0): ").size());
     ServeFor(0.05);
     EXPECT_TRUE(reports.States.empty());
     EXPECT_TRUE(reports.Positions.empty());
