@@ -28,6 +28,7 @@
 #include "app/WinAbout.h"
 #include "app/WinFileInfo.h"
 #include "app/PanelMessages.h"
+#include "player/ui/PreviewControls.h"
 #include "engine/FFmpegLoader.h"
 #include "formats/Catalogue.h"
 #include "formats/OutputName.h"
@@ -86,6 +87,7 @@ TfrmMain::TfrmMain(const TGlobalObject& global, QWidget* parent)
     mmoLog->setObjectName("mmoLog");
     mmoLog->setReadOnly(true);
     mmoLog->hide();
+    FPreview->SetLogList(mmoLog);
     setCentralWidget(central);
 
     lst1 = new TFormatListBox(central);
@@ -205,58 +207,21 @@ QWidget* TfrmMain::CreateJobList() {
 }
 
 QWidget* TfrmMain::CreatePreview() {
-    grpPreview = new QGroupBox("Preview");
-    grpPreview->setObjectName("grpPreview");
-    auto* v = new QVBoxLayout(grpPreview);
-    v->setContentsMargins(6, 4, 6, 6);
-    v->setSpacing(4);
-
-    pan1 = new QWidget;
-    pan1->setObjectName("pan1");
-    pan1->setFixedSize(243, 171);
-    pan1->setAutoFillBackground(true);
-    QPalette grey = pan1->palette();
-    grey.setColor(QPalette::Window, QColor(0x80, 0x80, 0x80));
-    pan1->setPalette(grey);
-    v->addWidget(pan1, 0, Qt::AlignHCenter);
-
-    auto* seek = new QHBoxLayout;
-    lblTime = new QLabel("00:00:00");
-    lblTime->setObjectName("lblTime");
-    trcPreview = Later(new QSlider(Qt::Horizontal), "trcPreview");
-    trcPreview->setTickPosition(QSlider::NoTicks);
-    lblPTS = new QLabel("00:00:00");
-    lblPTS->setObjectName("lblPTS");
-    seek->addWidget(lblTime);
-    seek->addWidget(trcPreview, 1);
-    seek->addWidget(lblPTS);
-    v->addLayout(seek);
-
-    auto* buttons = new QHBoxLayout;
-    buttons->setSpacing(2);
-    auto button = [&](const char* name, QStyle::StandardPixmap icon, const QString& hint) {
-        auto* b = Later(new QToolButton, name);
-        b->setIcon(style()->standardIcon(icon));
-        b->setToolTip(hint);
-        b->setAutoRaise(true);
-        buttons->addWidget(b);
-        return b;
+    FPreview = new TPreviewControls(FSettingsFile);
+    FPreview->WarningBox = [this](const QString& caption, const QString& text) {
+        MessageBoxes().Show(this, TMessageIcon::Warning, caption, text);
     };
-    imgbtnPlay = button("imgbtnPlay", QStyle::SP_MediaPlay, "play");
-    imgbtnPAuse = button("imgbtnPAuse", QStyle::SP_MediaPause, "pause");
-    imgbtnStop = button("imgbtnStop", QStyle::SP_MediaStop, "stop");
-    imgbtnSnap = button("imgbtnSnap", QStyle::SP_DialogSaveButton, "capture image");
-    buttons->addStretch(1);
-    auto* speaker = new QLabel;
-    speaker->setPixmap(style()->standardIcon(QStyle::SP_MediaVolume).pixmap(16, 16));
-    buttons->addWidget(speaker);
-    trcVolume = Later(new QSlider(Qt::Horizontal), "trcVolume");
-    trcVolume->setRange(0, 128);
-    trcVolume->setFixedWidth(72);
-    buttons->addWidget(trcVolume);
-    ckMute = Later(new QCheckBox("Mute"), "ckMute");
-    buttons->addWidget(ckMute);
-    v->addLayout(buttons);
+    grpPreview = FPreview;
+    pan1 = FPreview->pan1;
+    imgbtnPlay = FPreview->imgbtnPlay;
+    imgbtnPAuse = FPreview->imgbtnPAuse;
+    imgbtnStop = FPreview->imgbtnStop;
+    imgbtnSnap = FPreview->imgbtnSnap;
+    trcPreview = FPreview->trcPreview;
+    lblTime = FPreview->lblTime;
+    lblPTS = FPreview->lblPTS;
+    trcVolume = FPreview->trcVolume;
+    ckMute = FPreview->ckMute;
     return grpPreview;
 }
 

@@ -28,6 +28,7 @@ class TfrmAbout;
 class TfrmFileInfo;
 class TParameterPanel;
 class TfrmSettings;
+class TPreviewControls;
 
 class TfrmMain : public QMainWindow {
     Q_OBJECT
@@ -110,6 +111,7 @@ private:
 
     QTreeWidget* lvFiles = nullptr;
     QPlainTextEdit* mmoLog = nullptr;
+    TPreviewControls* FPreview = nullptr;  // the preview group and its player
     QGroupBox* grpPreview = nullptr;
     QWidget* pan1 = nullptr;
     QToolButton* imgbtnPlay = nullptr;

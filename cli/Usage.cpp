@@ -7,6 +7,7 @@ void PrintUsage(std::FILE* to) {
         "       reelshift-cli --list-formats [--edition mp4avi|video]\n"
         "       reelshift-cli --info FILE...\n"
         "       reelshift-cli --engine [--input-option KEY=VALUE]... INPUT -o OUTPUT [KEY=VALUE]...\n"
+        "       reelshift-cli --play-check FILE [--seconds N]\n"
         "       reelshift-cli --version\n"
         "       reelshift-cli --help\n"
         "edits, applied to every file --format converts:\n"

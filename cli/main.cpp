@@ -23,6 +23,7 @@ int main(int argc, char** argv) {
     if (command == "--list-formats") return ListFormatsCommand(rest);
     if (command == "--info") return InfoCommand(rest);
     if (command == "--engine") return EngineCommand(rest);
+    if (command == "--play-check") return PlayCheckCommand(rest);
     std::fprintf(stderr, "reelshift-cli: unknown option '%s'\n", command.c_str());
     PrintUsage(stderr);
     return 2;

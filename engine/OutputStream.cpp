@@ -9,11 +9,6 @@
 #include "engine/FFUtils.h"
 #include "engine/FFmpegException.h"
 
-void CodecContextDeleter::operator()(AVCodecContext* c) const {
-    std::lock_guard lock(CodecLock());
-    avcodec().avcodec_free_context(&c);
-}
-
 TOutputStream::~TOutputStream() {
     if (PassLog) std::fclose(PassLog);
     if (Enc) Enc->stats_in = nullptr;  // points into PassStats

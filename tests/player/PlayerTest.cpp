@@ -1,0 +1,320 @@
+#include <atomic>
+#include <cmath>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+#include "engine/FFUtils.h"
+#include "player/FFPlay.h"
+#include "player/PlayTime.h"
+#include "tests/player/PlayerTestSupport.h"
+
+using namespace playertest;
+
+namespace {
+
+struct TPositionSeen {
+    std::int64_t Pts;
+    double Wall;
+};
+
+// Everything a test wants to know about one player's reports, kept on the main thread.
+struct TReports {
+    explicit TReports(TFFPlayer& player) {
+        player.OnPosition = [this](TFFPlayer*, std::int64_t pts) { Positions.push_back({pts, Seconds()}); };
+        player.OnState = [this](TFFPlayer*, TPlayState state) { States.push_back(state); };
+        player.OnFileOpen = [this](TFFPlayer*, std::int64_t d, int w, int h, int&, int&) {
+            Duration = d;
+            Width = w;
+            Height = h;
+        };
+    }
+    int Count(TPlayState state) const { return int(std::count(States.begin(), States.end(), state)); }
+    std::vector<TPositionSeen> Positions;
+    std::vector<TPlayState> States;
+    std::int64_t Duration = -2;
+    int Width = 0, Height = 0;
+};
+
+class PlayerTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { SetUpPlayerLibraries(); }
+};
+
+}  // namespace
+
+TEST_F(PlayerTest, AVideoPlaysToItsEndOnceWithSpacedPositionsPausesAndSurvivesAFailingHook) {
+    TFFPlayer player;
+    TReports reports(player);
+    TRecordingSink sink;
+    std::atomic<int> hookCalls{0};
+    std::atomic<std::int64_t> thrownAt{-1};
+    player.SetHook(true);
+    player.OnHook = [&](TFFPlayer*, TFrameBitmap& bitmap, std::int64_t pts) {
+        // Every picture gets a red corner, except one that is painted green and then fails.
+        std::uint8_t* corner = bitmap.Row(0);
+        if (++hookCalls == 30) {
+            corner[0] = 0, corner[1] = 255, corner[2] = 0;
+            thrownAt = pts;
+            throw std::runtime_error("hook failed");
+        }
+        corner[0] = 0, corner[1] = 0, corner[2] = 255;
+    };
+    ASSERT_TRUE(player.Open(Clip("clip.mp4"), &sink, false)) << player.LastError();
+    EXPECT_NEAR(reports.Duration, 3000000, 50000);
+    EXPECT_EQ(reports.Width, 320);
+    EXPECT_EQ(reports.Height, 240);
+    EXPECT_EQ(player.Probe().VideoStreamCount(), 1);
+
+    ASSERT_TRUE(ServeUntil([&] { return player.CurrentPosition() > 1000000; }, 5));
+    player.Pause();
+    const TPlayState afterFirstPause = player.State();
+    player.Pause();  // already paused: nothing changes
+    EXPECT_EQ(player.State(), afterFirstPause);
+    EXPECT_EQ(afterFirstPause, psPause);
+    ServeFor(0.05);  // reports made before the pause arrive
+    const std::size_t positionsAtPause = reports.Positions.size();
+    const std::int64_t positionAtPause = player.CurrentPosition();
+    const std::size_t picturesAtPause = sink.Seen().size();
+    ServeFor(0.3);
+    EXPECT_EQ(reports.Positions.size(), positionsAtPause);
+    EXPECT_EQ(player.CurrentPosition(), positionAtPause);
+    EXPECT_EQ(sink.Seen().size(), picturesAtPause);
+    EXPECT_EQ(reports.Count(psPause), 1);
+    player.Resume();
+
+    ASSERT_TRUE(ServeUntil([&] { return reports.Count(psEnd) > 0; }, 6));
+    ServeFor(0.3);
+    EXPECT_EQ(reports.Count(psEnd), 1) << "a file with video reports its end once";
+
+    ASSERT_GE(reports.Positions.size(), 20u);
+    for (std::size_t i = 1; i < reports.Positions.size(); ++i)
+        EXPECT_GT(std::llabs(reports.Positions[i].Pts - reports.Positions[i - 1].Pts), 10000) << i;
+
+    // The failing hook: playback went on and its drawing never reached the screen.
+    EXPECT_GT(hookCalls.load(), 60);
+    int red = 0, green = 0, plain = 0;
+    for (const TSeenPicture& s : sink.Seen()) {
+        if (s.Corner[2] == 255 && s.Corner[1] == 0) ++red;
+        else if (s.Corner[1] == 255 && s.Corner[2] == 0) ++green;
+        else ++plain;
+    }
+    EXPECT_EQ(green, 0);
+    EXPECT_LE(plain, 1);
+    EXPECT_GT(red, 60);
+    EXPECT_GE(thrownAt.load(), 0);
+
+    // A seek past the end lands at the end and clears the end state, which is reported again.
+    player.Seek(0, true, 10 * reports.Duration);
+    ASSERT_TRUE(ServeUntil([&] { return reports.Count(psEnd) == 2; }, 3));
+    ASSERT_TRUE(ServeUntil([&] { return player.CurrentPosition() == reports.Duration; }, 1));
+
+    const auto shown = sink.Seen();
+    const TFrameBitmap& frame = player.CurrentFrame();
+    EXPECT_EQ(frame.Width(), 320);
+    EXPECT_EQ(frame.Height(), 240);
+
+    player.Stop(true);
+    EXPECT_FALSE(player.Playing());
+    EXPECT_EQ(reports.Count(psStop), 1);
+    EXPECT_EQ(sink.Clears(), 1);
+    const auto statesAfterStop = reports.States;
+    player.Stop(true);  // stopping again changes nothing
+    ServeFor(0.05);
+    EXPECT_EQ(reports.States, statesAfterStop);
+    EXPECT_EQ(player.CurrentPosition(), -1);
+    EXPECT_EQ(player.CurrentFrame().Width(), 0);
+}
+
+TEST_F(PlayerTest, SoundWithoutVideoDrawsItsWaveAndRepeatsTheEndUntilASeek) {
+    TFFPlayer player;
+    TReports reports(player);
+    TRecordingSink sink;
+    ASSERT_TRUE(player.Open(Clip("tone.m4a"), &sink, false)) << player.LastError();
+    EXPECT_EQ(reports.Width, -1);
+    EXPECT_EQ(reports.Height, -1);
+    ASSERT_GT(reports.Duration, 1900000);
+
+    ASSERT_TRUE(ServeUntil([&] { return reports.Count(psEnd) >= 3; }, 5)) << "the end repeats";
+    EXPECT_EQ(player.CurrentPosition(), reports.Duration);
+    bool wave = false;
+    for (const TSeenPicture& s : sink.Seen()) wave = wave || (s.AnyLight && s.Width == 320 && s.Height == 240);
+    EXPECT_TRUE(wave) << "the waveform was drawn at the player's screen size";
+    // No picture of a sound-only file, so nothing to capture.
+    EXPECT_EQ(player.CurrentFrame().Width(), 0);
+
+    // Back to the start: the end state is gone while it plays.
+    player.Seek(0, true, 0);
+    ServeFor(0.05);
+    const int endsAfterSeek = reports.Count(psEnd);
+    ServeFor(0.3);
+    EXPECT_EQ(reports.Count(psEnd), endsAfterSeek);
+    EXPECT_LT(player.CurrentPosition(), 800000);
+
+    // Past the end: the position is the duration and the end comes back.
+    player.Seek(0, true, reports.Duration + 5000000);
+    ASSERT_TRUE(ServeUntil([&] { return reports.Count(psEnd) > endsAfterSeek + 1; }, 2));
+    EXPECT_EQ(player.CurrentPosition(), reports.Duration);
+
+    player.Stop(true);
+    const int endsAtStop = reports.Count(psEnd);
+    ServeFor(0.1);
+    EXPECT_EQ(reports.Count(psEnd), endsAtStop);
+    EXPECT_EQ(reports.States.back(), psStop);
+}
+
+TEST_F(PlayerTest, AStartPausedPlaybackShowsItsFirstPictureAndWaits) {
+    TFFPlayer player;
+    TReports reports(player);
+    TRecordingSink sink;
+    ASSERT_TRUE(player.Open(Clip("clip.mp4"), &sink, true));
+    ASSERT_TRUE(ServeUntil([&] { return reports.Count(psPause) == 1; }, 3));
+    ASSERT_TRUE(ServeUntil([&] { return !sink.Seen().empty(); }, 1));
+    ServeFor(0.25);
+    EXPECT_EQ(sink.Seen().size(), 1u) << "one picture, then nothing while paused";
+    EXPECT_EQ(sink.Seen()[0].Pts, 0);
+    EXPECT_DOUBLE_EQ(sink.Seen()[0].Aspect, 320.0 / 240.0) << "the picture's own shape";
+    EXPECT_TRUE(player.Paused());
+    EXPECT_LE(player.CurrentPosition(), 0);
+    EXPECT_TRUE(reports.Positions.empty());
+    std::int64_t pts = -5;
+    EXPECT_EQ(player.CurrentFrame(&pts).Width(), 320);
+    EXPECT_EQ(pts, 0);
+
+    // A new shape is drawn at once, even while paused.
+    player.SetAspectRatio(2.0f);
+    ASSERT_TRUE(ServeUntil([&] { return sink.Seen().size() == 2; }, 1));
+    EXPECT_DOUBLE_EQ(sink.Seen()[1].Aspect, 2.0);
+    EXPECT_EQ(sink.Seen()[1].Pts, 0);
+
+    // A relative seek while paused shows the picture it lands on.
+    player.SeekBy(0, true, 1.0);
+    ASSERT_TRUE(ServeUntil([&] { return player.CurrentPosition() >= 1000000; }, 2));
+    EXPECT_EQ(player.CurrentFrame(&pts).Width(), 320);
+    EXPECT_EQ(pts, 1000000);
+    EXPECT_TRUE(player.Paused());
+    player.Resume();
+    ASSERT_TRUE(ServeUntil([&] { return player.CurrentPosition() > 1300000; }, 3));
+    EXPECT_EQ(reports.Count(psResume), 1);
+    player.Stop(true);
+}
+
+TEST_F(PlayerTest, QueuedPositionsMergeAndOpeningStopsTheOtherPlayback) {
+    TFFPlayer first;
+    TReports firstReports(first);
+    TRecordingSink sink;
+    ASSERT_TRUE(first.Open(Clip("clip.mp4"), &sink, false));
+    ServeFor(0.1);
+    // The main thread is busy: the positions of 0.4 s wait and merge into the newest.
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    const std::size_t before = firstReports.Positions.size();
+    ServeFor(0.01);
+    EXPECT_LE(firstReports.Positions.size() - before, 3u);
+    ASSERT_GT(firstReports.Positions.size(), before);
+    EXPECT_GT(firstReports.Positions.back().Pts, 350000);
+
+    TFFPlayer second;
+    TReports secondReports(second);
+    ASSERT_TRUE(second.Open(Clip("tone.m4a"), nullptr, false));
+    EXPECT_FALSE(first.Playing());
+    EXPECT_EQ(firstReports.Count(psStop), 1);
+    EXPECT_TRUE(second.Playing());
+    ASSERT_TRUE(ServeUntil([&] { return second.CurrentPosition() > 100000; }, 3));
+    second.Stop(true);
+    EXPECT_FALSE(second.Playing());
+}
+
+TEST_F(PlayerTest, EveryFlashIsShownWithinFortyMillisecondsOfItsClick) {
+    TFFPlayer player;
+    TReports reports(player);
+    TRecordingSink sink;
+    ASSERT_TRUE(player.Open(Clip("flash.mp4"), &sink, false)) << player.LastError();
+    ASSERT_TRUE(ServeUntil([&] { return reports.Count(psEnd) > 0; }, 6));
+    player.Stop(true);
+    // The clicks sit at whole seconds in the sound; the audio clock at the moment a white
+    // picture is handed over says where the sound is.
+    std::vector<double> flashes;
+    for (const TSeenPicture& s : sink.Seen()) {
+        if (s.Brightness < 200) continue;
+        ASSERT_TRUE(s.HasAudio);
+        const double click = std::round(s.Pts);
+        EXPECT_NEAR(s.Pts, click, 0.001) << "the white pictures are the ones at whole seconds";
+        EXPECT_NEAR(s.AudioClock, click, 0.040) << "flash at " << s.Pts;
+        flashes.push_back(click);
+    }
+    // A loaded machine may drop a picture now and then, but not every flash after the start.
+    const bool oneSecond = std::find(flashes.begin(), flashes.end(), 1.0) != flashes.end();
+    const bool twoSeconds = std::find(flashes.begin(), flashes.end(), 2.0) != flashes.end();
+    EXPECT_TRUE(oneSecond || twoSeconds) << player.Statistics().PicturesDropped << " dropped";
+    EXPECT_LT(player.Statistics().MaxAVOffset, 0.1);
+}
+
+TEST_F(PlayerTest, BadFilesFailToOpenWithTheReason) {
+    testsupport::TempDir dir;
+    const std::string empty = dir.file("empty.mp4");
+    testsupport::WriteFile(empty, "");
+    std::string noise(65536, '\0');
+    std::mt19937 random(7);
+    for (char& c : noise) c = char(random());
+    const std::string noisy = dir.file("noise.avi");
+    testsupport::WriteFile(noisy, noise);
+    // Index at the end, cut in half: the index never arrives.
+    const std::string whole = dir.file("whole.mp4");
+    testsupport::MakeClip(whole, 1, {"-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac"});
+    const std::string data = testsupport::ReadFile(whole);
+    const std::string cut = dir.file("cut.mp4");
+    testsupport::WriteFile(cut, data.substr(0, data.size() / 2));
+
+    TFFPlayer player;
+    TReports reports(player);
+    TRecordingSink sink;
+    EXPECT_FALSE(player.Open(empty, &sink, false));
+    EXPECT_EQ(player.LastError(), ErrorText(empty, AVERROR_INVALIDDATA));
+    EXPECT_FALSE(player.Open(cut, &sink, false));
+    EXPECT_EQ(player.LastError(), ErrorText(cut, AVERROR_INVALIDDATA));
+    EXPECT_FALSE(player.Open(noisy, &sink, false));
+    const std::string& e = player.LastError();
+    EXPECT_TRUE(e == ErrorText(noisy, AVERROR_INVALIDDATA) || e == noisy + ": could not find codec parameters" ||
+                e == noisy + ": could not open codecs, no stream to play.")
+        << e;
+    EXPECT_FALSE(player.Open(dir.file("missing.mp4"), &sink, false));
+    EXPECT_EQ(player.LastError(), ErrorText(dir.file("missing.mp4"), AVERROR(ENOENT)));
+    // No sound device to be had: the reason names SDL's own.
+    setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+    EXPECT_FALSE(player.Open(Clip("tone.m4a"), nullptr, false));
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    EXPECT_EQ(player.LastError().rfind("Could not initialize SDL with ScreenHandle(0): ", 0), 0u) << player.LastError();
+    EXPECT_GT(player.LastError().size(), std::string("Could not initialize SDL with ScreenHandle(0): ").size());
+    ServeFor(0.05);
+    EXPECT_TRUE(reports.States.empty());
+    EXPECT_TRUE(reports.Positions.empty());
+    EXPECT_EQ(reports.Duration, -2) << "no open event";
+    EXPECT_TRUE(sink.Seen().empty());
+    EXPECT_FALSE(player.Playing());
+}
+
+TEST(PictureRect, KeepsTheShapeCentredWithEvenSides) {
+    const TPictureRect wide = PictureRect(243, 171, 16.0 / 9.0);
+    EXPECT_EQ(wide.Width, 243);
+    EXPECT_EQ(wide.Height, 136);
+    EXPECT_EQ(wide.X, 0);
+    EXPECT_EQ(wide.Y, 17);
+    const TPictureRect square = PictureRect(243, 171, 4.0 / 3.0);
+    EXPECT_EQ(square.Height, 171);
+    EXPECT_EQ(square.Width, 228);
+    EXPECT_EQ(square.X, 7);
+    const TPictureRect fill = PictureRect(243, 171, 0);
+    EXPECT_EQ(fill.Width, 243);
+    EXPECT_EQ(fill.Height, 171);
+}
+
+TEST(PlayTime, TextsOfSecondsAndMicroseconds) {
+    EXPECT_EQ(FormatSeconds(3725), "1:02:05");
+    EXPECT_EQ(FormatSeconds(-4), "0:00:00");
+    EXPECT_EQ(FormatSeconds(90000), "25:00:00");
+    EXPECT_EQ(FormatPlayTime(3723456789), "01:02:03.456");
+    EXPECT_EQ(FormatPlayTime(0), "00:00:00.000");
+    EXPECT_EQ(FormatPlayTime(100LL * 3600 * 1000000), "100:00:00.000");
+}

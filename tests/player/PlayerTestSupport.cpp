@@ -1,0 +1,115 @@
+#include "tests/player/PlayerTestSupport.h"
+
+#include <cstdlib>
+#include <memory>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "engine/FFmpegLoader.h"
+#include "engine/FFmpegLogger.h"
+#include "engine/MainThread.h"
+
+namespace playertest {
+
+namespace {
+testsupport::TempDir* gDir = nullptr;
+
+void MakeWithFfmpeg(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    auto r = testsupport::Run(argv);
+    if (r.exitCode != 0) throw std::runtime_error("ffmpeg failed: " + r.err);
+}
+}  // namespace
+
+void SetUpPlayerLibraries() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    TheMainThread();  // this thread is the main thread from here on
+    FFLogger().TriggerEventInMainThread = false;
+    if (!FFLoader().LoadLibrarySet(PlayerLibraries)) throw std::runtime_error(FFLoader().LastError());
+    FFLogger().SetLogLevel(llQuiet);
+}
+
+std::string Clip(const std::string& name) {
+    if (!gDir) {
+        gDir = new testsupport::TempDir;  // lives as long as the process
+        testsupport::MakeClip(gDir->file("clip.mp4"), 3,
+                              {"-c:v", "libx264", "-preset", "ultrafast", "-g", "25", "-c:a", "aac"});
+        testsupport::MakeClip(gDir->file("tone.m4a"), 2, {"-map", "1:a", "-c:a", "aac"});
+        MakeWithFfmpeg({"-f", "lavfi", "-i",
+                        "color=c=black:s=160x120:r=25,drawbox=c=white:t=fill:enable='lt(mod(t\\,1)\\,0.039)'",
+                        "-f", "lavfi", "-i",
+                        "aevalsrc='if(lt(mod(t\\,1)\\,0.01)\\,0.9*sin(2*PI*1000*t)\\,0)':s=44100", "-t", "3",
+                        "-c:v", "libx264", "-preset", "ultrafast", "-bf", "0", "-c:a", "aac",
+                        gDir->file("flash.mp4")});
+    }
+    return gDir->file(name);
+}
+
+double Seconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+bool ServeUntil(const std::function<bool()>& done, double timeoutSeconds, const std::function<void()>& extra) {
+    const double until = Seconds() + timeoutSeconds;
+    while (!done()) {
+        if (Seconds() > until) return false;
+        TheMainThread().ServePending();
+        if (extra) extra();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+void ServeFor(double seconds, const std::function<void()>& extra) {
+    ServeUntil([] { return false; }, seconds, extra);
+}
+
+void TRecordingSink::ShowPicture(const TShownPicture& shown) {
+    TSeenPicture s;
+    s.Pts = shown.Pts;
+    s.Aspect = shown.Aspect;
+    s.AudioClock = shown.AudioClock;
+    s.HasAudio = shown.HasAudio;
+    s.Wall = Seconds();
+    const TFrameBitmap& b = *shown.Picture;
+    s.Width = b.Width();
+    s.Height = b.Height();
+    if (!b.Empty()) {
+        for (int k = 0; k < 3; ++k) s.Corner[k] = b.Row(0)[k];
+        double sum = 0;
+        int n = 0;
+        for (int y = 0; y < b.Height(); y += 7)
+            for (int x = 0; x < b.Width(); x += 7) {
+                const std::uint8_t* px = b.Row(y) + x * 3;
+                const int v = (px[0] + px[1] + px[2]) / 3;
+                sum += v;
+                ++n;
+                if (v > 128) s.AnyLight = true;
+            }
+        s.Brightness = n ? sum / n : 0;
+    }
+    std::lock_guard lock(FMutex);
+    FSeen.push_back(s);
+}
+
+void TRecordingSink::ClearPicture() {
+    std::lock_guard lock(FMutex);
+    ++FClears;
+}
+
+std::vector<TSeenPicture> TRecordingSink::Seen() const {
+    std::lock_guard lock(FMutex);
+    return FSeen;
+}
+
+int TRecordingSink::Clears() const {
+    std::lock_guard lock(FMutex);
+    return FClears;
+}
+
+}  // namespace playertest

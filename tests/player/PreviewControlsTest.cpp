@@ -1,0 +1,242 @@
+#include <QApplication>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QSlider>
+#include <QToolButton>
+#include <QUrl>
+
+#include <filesystem>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "platform/IniFile.h"
+#include "platform/qt/Shell.h"
+#include "player/ui/PreviewControls.h"
+#include "player/ui/PreviewPanel.h"
+#include "tests/player/PlayerTestSupport.h"
+
+namespace fs = std::filesystem;
+using namespace playertest;
+
+namespace {
+
+QApplication* App() {
+    static int argc = 1;
+    static char name[] = "test_player";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = [] {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        return new QApplication(argc, argv);
+    }();
+    return app;
+}
+
+void Events() { QCoreApplication::processEvents(); }
+
+class PreviewControlsTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        SetUpPlayerLibraries();
+        App();
+    }
+    void SetUp() override {
+        Settings = Dir.file("settings.ini");
+        shell::SetUrlOpener([this](const QUrl& url) {
+            Opened.push_back(url.toLocalFile().toStdString());
+            return true;
+        });
+    }
+    void TearDown() override { shell::SetUrlOpener({}); }
+
+    std::unique_ptr<TPreviewControls> Make() {
+        auto c = std::make_unique<TPreviewControls>(Settings);
+        c->SetLogList(&Log);
+        c->WarningBox = [this](const QString& caption, const QString& text) {
+            Warnings.push_back((caption + "|" + text).toStdString());
+        };
+        c->show();
+        Events();
+        return c;
+    }
+    template <class T>
+    static T* Child(QWidget& w, const char* name) {
+        T* c = w.findChild<T*>(name);
+        EXPECT_NE(c, nullptr) << name;
+        return c;
+    }
+    // play, pause, stop, capture image
+    static std::string Buttons(QWidget& w) {
+        std::string s;
+        for (const char* n : {"imgbtnPlay", "imgbtnPAuse", "imgbtnStop", "imgbtnSnap"})
+            s += Child<QToolButton>(w, n)->isEnabled() ? '1' : '0';
+        return s;
+    }
+    static bool PlayUntil(TPreviewControls& c, const std::function<bool()>& done, double timeout) {
+        return ServeUntil(done, timeout, Events);
+    }
+    std::vector<std::string> Files(const std::string& folder) const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    testsupport::TempDir Dir;
+    std::string Settings;
+    QPlainTextEdit Log;
+    std::vector<std::string> Opened;
+    std::vector<std::string> Warnings;
+};
+
+}  // namespace
+
+TEST_F(PreviewControlsTest, VolumeAndMuteComeFromTheSettingsAndGoBackThere) {
+    {
+        auto c = Make();
+        EXPECT_EQ(Child<QSlider>(*c, "trcVolume")->value(), 0) << "absent volume";
+        EXPECT_EQ(c->Player().AudioVolume(), 0);
+        EXPECT_FALSE(Child<QCheckBox>(*c, "ckMute")->isChecked());
+        EXPECT_EQ(Buttons(*c), "1000");
+        EXPECT_FALSE(Child<QSlider>(*c, "trcPreview")->isEnabled());
+    }
+    IniFile(Settings).WriteInteger("settings", "volume", 200);
+    IniFile(Settings).WriteInteger("settings", "mute", 1);
+    auto c = Make();
+    auto* volume = Child<QSlider>(*c, "trcVolume");
+    EXPECT_EQ(volume->value(), 64);
+    EXPECT_EQ(c->Player().AudioVolume(), 64);
+    EXPECT_TRUE(Child<QCheckBox>(*c, "ckMute")->isChecked());
+    EXPECT_TRUE(c->Player().Mute());
+
+    volume->setValue(100);
+    EXPECT_EQ(c->Player().AudioVolume(), 100);
+    EXPECT_EQ(IniFile(Settings).ReadInteger("settings", "volume", -1), 200) << "written on release only";
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QCoreApplication::sendEvent(volume, &release);
+    EXPECT_EQ(IniFile(Settings).ReadInteger("settings", "volume", -1), 100);
+
+    Child<QCheckBox>(*c, "ckMute")->click();
+    EXPECT_FALSE(c->Player().Mute());
+    EXPECT_EQ(IniFile(Settings).ReadInteger("settings", "mute", -1), 0);
+}
+
+TEST_F(PreviewControlsTest, PlayPauseStopAndSnapshotsFollowTheButtonTable) {
+    auto c = Make();
+    std::string source;
+    int adds = 0;
+    c->SelectedSource = [&] { return source; };
+    c->RequestAdd = [&] {
+        ++adds;
+        source = Clip("clip.mp4");  // the user picked a file
+        return true;
+    };
+    // An empty list runs Add and plays what it added.
+    c->imgbtnPlayClick();
+    EXPECT_EQ(adds, 1);
+    EXPECT_EQ(Buttons(*c), "0111");
+    EXPECT_TRUE(Child<QSlider>(*c, "trcPreview")->isEnabled());
+    EXPECT_TRUE(Log.toPlainText().contains("duration: 3.000000, frame size: 320x240"));
+    EXPECT_EQ(Child<QLabel>(*c, "lblPTS")->text(), "0:00:03");
+    auto* panel = Child<TPreviewPanel>(*c, "pan1");
+    ASSERT_TRUE(PlayUntil(*c, [&] { return c->Player().CurrentPosition() > 300000 && panel->HasPicture(); }, 5));
+    EXPECT_TRUE(Child<QLabel>(*c, "lblTime")->text().startsWith("00:00:00."));
+
+    c->imgbtnPAuseClick();
+    EXPECT_EQ(Buttons(*c), "1011");
+    EXPECT_TRUE(c->Player().Paused());
+    c->imgbtnPAuseClick();  // twice: nothing changes
+    EXPECT_EQ(Buttons(*c), "1011");
+    EXPECT_TRUE(c->Player().Paused());
+    EXPECT_TRUE(c->IsPaused());
+
+    // Snapshots while paused: BMP only, both sizes.
+    const std::string snaps = Dir.file("snaps");
+    IniFile ini(Settings);
+    ini.WriteString("settings", "SnapOutPutDir", snaps);
+    ini.WriteInteger("settings", "snapJpg", 0);
+    c->imgbtnSnapClick();
+    ASSERT_TRUE(fs::is_directory(snaps));
+    EXPECT_EQ(Files(snaps), (std::vector<std::string>{"Snapshot_full.bmp", "Snapshot_small.bmp"}));
+    const QImage full(QString::fromStdString(snaps + "/Snapshot_full.bmp"));
+    const QImage small(QString::fromStdString(snaps + "/Snapshot_small.bmp"));
+    EXPECT_EQ(full.size(), QSize(320, 240));
+    EXPECT_EQ(small.size(), QSize(243, 171));
+    ASSERT_EQ(Opened.size(), 1u);
+    EXPECT_EQ(fs::path(Opened[0]).lexically_normal(), fs::path(snaps + "/").lexically_normal());
+
+    // All four switches off: nothing written, the folder still opened.
+    fs::remove_all(snaps);
+    fs::create_directory(snaps);
+    for (const char* key : {"snapFullSize", "snapSmallSize", "snapBmp", "snapJpg"}) ini.WriteInteger("settings", key, 0);
+    c->imgbtnSnapClick();
+    EXPECT_TRUE(Files(snaps).empty());
+    EXPECT_EQ(Opened.size(), 2u);
+
+    // JPEG only, small only, at the stored quality; a folder that cannot be made falls back.
+    ini.WriteInteger("settings", "snapJpg", 1);
+    ini.WriteInteger("settings", "snapSmallSize", 1);
+    ini.WriteString("settings", "SnapOutPutDir", "/proc/no-such-place/snaps");
+    const std::string home = Dir.file("home");
+    fs::create_directory(home);
+    const std::string oldHome = getenv("HOME") ? getenv("HOME") : "";
+    setenv("HOME", home.c_str(), 1);
+    c->imgbtnSnapClick();
+    setenv("HOME", oldHome.c_str(), 1);
+    const std::string fallback = home + "/reelshift";
+    ASSERT_EQ(Warnings.size(), 1u);
+    EXPECT_EQ(Warnings[0], "Warning|Cannot create output directory:/proc/no-such-place/snaps.It will create default "
+                           "directory " + fallback + "!");
+    EXPECT_EQ(ini.ReadString("settings", "SnapOutPutDir", ""), fallback);
+    EXPECT_EQ(Files(fallback), (std::vector<std::string>{"Snapshot_small.jpg"}));
+
+    // Play resumes.
+    c->imgbtnPlayClick();
+    EXPECT_EQ(Buttons(*c), "0111");
+    EXPECT_FALSE(c->Player().Paused());
+
+    c->imgbtnStopClick();
+    EXPECT_EQ(Buttons(*c), "1000");
+    EXPECT_FALSE(c->Player().Playing());
+    EXPECT_EQ(Child<QLabel>(*c, "lblTime")->text(), "00:00:00");
+    EXPECT_EQ(Child<QLabel>(*c, "lblPTS")->text(), "00:00:00");
+    EXPECT_FALSE(Child<QSlider>(*c, "trcPreview")->isEnabled());
+    c->imgbtnStopClick();  // twice: nothing changes
+    EXPECT_EQ(Buttons(*c), "1000");
+    ServeFor(0.05, Events);
+    EXPECT_FALSE(panel->HasPicture());
+    // No picture: a snapshot does nothing at all.
+    c->imgbtnSnapClick();
+    EXPECT_EQ(Opened.size(), 3u);
+}
+
+TEST_F(PreviewControlsTest, TheEndRewindsAndAFileThatCannotPlayLeavesTheButtons) {
+    auto c = Make();
+    testsupport::WriteFile(Dir.file("empty.mp4"), "");
+    std::string source = Dir.file("empty.mp4");
+    c->SelectedSource = [&] { return source; };
+    c->imgbtnPlayClick();
+    EXPECT_EQ(Buttons(*c), "1000");
+    EXPECT_TRUE(Log.toPlainText().contains(QString::fromStdString(c->Player().LastError())));
+    EXPECT_FALSE(c->Player().LastError().empty());
+
+    source = Clip("tone.m4a");
+    c->imgbtnPlayClick();
+    EXPECT_EQ(Buttons(*c), "0111");
+    // At the end: back at the start, paused, controls as when stopped.
+    ASSERT_TRUE(PlayUntil(*c, [&] { return c->IsStopped(); }, 5));
+    EXPECT_EQ(Buttons(*c), "1000");
+    EXPECT_TRUE(c->Player().Paused());
+    ServeFor(0.1, Events);
+    EXPECT_LT(c->Player().CurrentPosition(), 100000);
+    EXPECT_EQ(Child<QLabel>(*c, "lblTime")->text(), "00:00:00");
+    // Play after the end opens the file again.
+    c->imgbtnPlayClick();
+    EXPECT_EQ(Buttons(*c), "0111");
+    EXPECT_FALSE(c->Player().Paused());
+    c->StopPreview();
+    EXPECT_FALSE(c->Player().Playing());
+}
