@@ -12,6 +12,7 @@
 #include <QSignalSpy>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QUrl>
 #include <QVariantMap>
 
@@ -127,13 +128,12 @@ TEST_F(DesktopBus, TheSleepLockIsHeldUntilReleasedAndAskedForOnlyOnce) {
     EXPECT_EQ(logind.Locks[0].Why, "Converting videos");
     EXPECT_EQ(logind.Locks[0].Mode, "block");
     EXPECT_TRUE(inhibitor.Held());
-    QCoreApplication::processEvents();
+    QTest::qWait(50);
     EXPECT_FALSE(logind.Released(0));
 
     inhibitor.Release();
     EXPECT_FALSE(inhibitor.Held());
-    for (int i = 0; i < 50 && !logind.Released(0); ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    EXPECT_TRUE(logind.Released(0));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return logind.Released(0); }, 5000));
 
     // A second run takes a new lock.
     inhibitor.Acquire("ReelShift", "Converting videos");
@@ -148,10 +148,8 @@ TEST_F(DesktopBus, ALockReleasedBeforeItsAnswerArrivesIsGivenUpAtOnce) {
     QSignalSpy acquired(&inhibitor, &TSleepInhibitor::Acquired);
     inhibitor.Acquire("ReelShift", "Converting videos");
     inhibitor.Release();  // the run was cancelled at once
-    for (int i = 0; i < 100 && !(logind.Locks.size() == 1 && logind.Released(0)); ++i)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    ASSERT_EQ(logind.Locks.size(), 1u);
-    EXPECT_TRUE(logind.Released(0));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return logind.Locks.size() == 1; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return logind.Released(0); }, 5000));
     EXPECT_FALSE(inhibitor.Held());
     EXPECT_EQ(acquired.count(), 0);
 }
@@ -195,7 +193,7 @@ TEST_F(DesktopBus, TheNoticeCarriesItsTextsAndAClickOpensItsFolder) {
         ASSERT_TRUE(Service->send(click));
     }
     ASSERT_TRUE(folderOpened.wait(5000));
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    QTest::qWait(100);  // the two other clicks, had they opened anything
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened[0].toLocalFile(), folder.path());
     shell::SetUrlOpener({});
