@@ -21,7 +21,7 @@ const int ColumnWidths[TJobRow::ColumnCount] = {140, 65, 90, 120, 60};
 // Left of a row: the check box, then the caption.
 constexpr int CheckBoxRight = 14;
 constexpr int CaptionLeft = 16;
-constexpr int CaptionMargin = 3;
+constexpr int CaptionMargin = 3;  // on each side of every cell's text
 
 QStringList LocalFiles(const QMimeData* mime) {
     QStringList paths;
@@ -136,7 +136,7 @@ void TJobListView::drawRow(QPainter* painter, const QStyleOptionViewItem& option
         QRect cell = visualRect(model()->index(rowIndex, column));
         cell.setTop(r.top());
         cell.setBottom(r.bottom());
-        if (column == 0) cell.adjust(CaptionLeft + CaptionMargin, 0, -CaptionMargin, 0);
+        cell.adjust(column == 0 ? CaptionLeft + CaptionMargin : CaptionMargin, 0, -CaptionMargin, 0);
         if (cell.width() <= 0) continue;
         const int alignment = header()->model()->headerData(column, Qt::Horizontal, Qt::TextAlignmentRole).toInt();
         const Qt::Alignment horizontal = Qt::Alignment(alignment) & Qt::AlignHorizontal_Mask;

@@ -546,6 +546,7 @@ void TfrmMain::btnOpenClick() {
 void TfrmMain::btnBrowsClick() {
     TfrmDirectory& chooser = FolderChooser();
     chooser.exec();
+    activateWindow();
     const QString chosen = QString::fromStdString(chooser.ChosenPath());
     if (!chosen.isEmpty() && chosen != edtOutputDir->text()) edtOutputDir->setText(chosen);  // stored by the box
 }
@@ -560,7 +561,10 @@ TfrmPreference& TfrmMain::Preferences() {
     return *FPreference;
 }
 
-void TfrmMain::mnuPreferenceClick() { Preferences().exec(); }
+void TfrmMain::mnuPreferenceClick() {
+    Preferences().exec();
+    activateWindow();
+}
 
 void TfrmMain::cbOutputFormatChange(int index) {
     IniFile(FSettingsFile).WriteInteger("settings", "OutPutFormat", index);

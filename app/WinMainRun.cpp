@@ -159,6 +159,7 @@ void TfrmMain::btnStartClick() {
     progress.TaskStarted(0);
     FCCAVC.StartTask(1);
     progress.exec();
+    activateWindow();
     ShowSkippedSources();
 }
 

@@ -50,7 +50,7 @@ TfrmPreference::TfrmPreference(QWidget* owner, std::string settingsFile, TfrmDir
     grid->setHorizontalSpacing(8);
     grid->setVerticalSpacing(8);
 
-    grid->addWidget(new QLabel("Snapshot folder:"), 0, 0);
+    grid->addWidget(new QLabel("Snapshot folder:"), 0, 0, 1, 2);
     auto* folderRow = new QHBoxLayout;
     edtSnapDir = new QLineEdit;
     edtSnapDir->setObjectName("edtSnapDir");
@@ -62,27 +62,27 @@ TfrmPreference::TfrmPreference(QWidget* owner, std::string settingsFile, TfrmDir
     folderRow->addWidget(edtSnapDir, 1);
     folderRow->addWidget(btnOpen);
     folderRow->addWidget(btnBrows);
-    grid->addLayout(folderRow, 0, 1);
+    grid->addLayout(folderRow, 1, 0, 1, 2);
 
-    grid->addWidget(new QLabel("Snapshot size:"), 1, 0);
+    grid->addWidget(new QLabel("Snapshot size:"), 2, 0);
     auto* sizeRow = new QHBoxLayout;
     ckFullSize = Box("Full Size", "ckFullSize");
     ckSmallSize = Box("Small Size", "ckSmallSize");
     sizeRow->addWidget(ckFullSize);
     sizeRow->addWidget(ckSmallSize);
     sizeRow->addStretch(1);
-    grid->addLayout(sizeRow, 1, 1);
+    grid->addLayout(sizeRow, 2, 1);
 
-    grid->addWidget(new QLabel("Snapshot format:"), 2, 0);
+    grid->addWidget(new QLabel("Snapshot format:"), 3, 0);
     auto* formatRow = new QHBoxLayout;
     ckBmp = Box("BMP", "ckBmp");
     ckJpg = Box("JPG", "ckJpg");
     formatRow->addWidget(ckBmp);
     formatRow->addWidget(ckJpg);
     formatRow->addStretch(1);
-    grid->addLayout(formatRow, 2, 1);
+    grid->addLayout(formatRow, 3, 1);
 
-    grid->addWidget(new QLabel("Jpg Compression Quality:"), 3, 0);
+    grid->addWidget(new QLabel("Jpg Compression Quality:"), 4, 0);
     auto* qualityRow = new QHBoxLayout;
     spnJpgQuality = new QSpinBox;
     spnJpgQuality->setObjectName("spnJpgQuality");
@@ -96,10 +96,10 @@ TfrmPreference::TfrmPreference(QWidget* owner, std::string settingsFile, TfrmDir
         w->setToolTip(QualityHint);
     qualityRow->addWidget(spnJpgQuality);
     qualityRow->addWidget(trcJpgQuality, 1);
-    grid->addLayout(qualityRow, 3, 1);
+    grid->addLayout(qualityRow, 4, 1);
     auto* note = new QLabel("(The higher the value, the better the image quality.)");
     note->setObjectName("lblQualityNote");
-    grid->addWidget(note, 4, 1);
+    grid->addWidget(note, 5, 0, 1, 2, Qt::AlignRight);
     grid->setColumnStretch(1, 1);
     layout->addWidget(snapshot);
 
