@@ -123,6 +123,7 @@ TfrmMain::~TfrmMain() {
 void TfrmMain::DetachEngine() {
     FCCAVC.OnCustomHook = nullptr;
     FCCAVC.OnProgress = nullptr;
+    FCCAVC.OnPreviewBitmap = nullptr;  // the frame it fills goes with this window
     FCCAVC.OnTerminate = nullptr;
     FCCAVC.StopTask(true);
 }

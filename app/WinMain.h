@@ -77,6 +77,8 @@ public:
     TFFmpegVCL& CCAVC() { return FCCAVC; }
     // Task index of the current run → job-list row.
     const std::vector<int>& TaskMap() const { return FTaskMap; }
+    // The job record of a task of the run in progress; null outside a run.
+    const TlvFilesRecord* TaskJob(int taskIndex) const;
     // From Start until the all-ended report has been handled.
     bool Running() const { return FRunning; }
     // The latest frame of the run being converted (empty before the first one).

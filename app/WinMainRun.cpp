@@ -191,15 +191,18 @@ void TfrmMain::CCAVCPreviewBitmap(TCustomFFmpegVCL*, const TPreviewInfo& info) {
         QImage(bitmap->Bits(), bitmap->Width(), bitmap->Height(), bitmap->Stride(), QImage::Format_BGR888).copy();
 }
 
+const TlvFilesRecord* TfrmMain::TaskJob(int taskIndex) const {
+    if (taskIndex < 0 || taskIndex >= int(FTaskJobs.size())) return nullptr;
+    return FTaskJobs[size_t(taskIndex)];
+}
+
 void TfrmMain::CCAVCCustomHook(TCustomFFmpegVCL*, PHookInfo info) {
     // On the worker thread. The task map and the jobs it names stay as they are for the
-    // whole run: the list cannot change while the progress window is up.
+    // whole run: the list cannot change while the progress window is up. The job of the
+    // frame is TaskJob(info->TaskIndex).
     if (!info) return;
-    const TlvFilesRecord* job = info->TaskIndex >= 0 && info->TaskIndex < int(FTaskJobs.size())
-                                    ? FTaskJobs[size_t(info->TaskIndex)]
-                                    : nullptr;
-    (void)job;
-    // Nothing is drawn on the frames yet: they pass untouched from the first one on.
+    // Nothing is drawn on frames yet: they pass untouched, and from the first one on the
+    // engine stops handing them over.
     info->Update = false;
     info->StopHook = true;
 }
@@ -211,8 +214,10 @@ void TfrmMain::CCAVCTerminate(TCustomFFmpegVCL*, const TTerminateInfo& info) {
         btnPause->setEnabled(false);
         btnResume->setEnabled(false);
         FCCAVC.ClearTasks();
+        FTaskJobs.clear();
         FRunning = false;
-        if (FProgress) FProgress->close();
+        // After a Cancel the window is closed already.
+        if (FProgress && FProgress->isVisible()) FProgress->close();
         return;
     }
     if (!info.Finished) return;  // stopped or failed: the row keeps its last percentage

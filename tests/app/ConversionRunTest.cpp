@@ -123,13 +123,18 @@ TEST_F(TConversionRunTest, AnUncheckedRowIsLeftOutAndTheTaskMapSkipsIt) {
     List().Row(1)->SetChecked(false);
     std::set<QString> places;
     std::vector<int> rowsOfEvents;
+    bool jobsOfTasks = true;
     auto original = W().CCAVC().OnProgress;
     W().CCAVC().OnProgress = [&, original](TCustomFFmpegVCL* sender, PProgressInfo info) {
         original(sender, info);
         places.insert(Label("lblProgress")->text());
         rowsOfEvents.push_back(W().TaskMap().at(size_t(info->TaskIndex)));
+        jobsOfTasks = jobsOfTasks && W().TaskJob(0) == W().JobRecord(0) && W().TaskJob(1) == W().JobRecord(2) &&
+                      W().TaskJob(2) == nullptr;
     };
     Start();
+    EXPECT_TRUE(jobsOfTasks);
+    EXPECT_EQ(W().TaskJob(0), nullptr);  // the run is over
     EXPECT_EQ(W().TaskMap(), (std::vector<int>{0, 2}));
     EXPECT_TRUE(places.count("[1/2]"));
     EXPECT_TRUE(places.count("[2/2]"));
