@@ -121,11 +121,13 @@ TfrmMain::~TfrmMain() {
 }
 
 void TfrmMain::DetachEngine() {
+    // Stopped first: the workers read these handlers while they run. What they still
+    // report meanwhile is handled as usual, or dropped with this window.
+    FCCAVC.StopTask(true);
     FCCAVC.OnCustomHook = nullptr;
     FCCAVC.OnProgress = nullptr;
-    FCCAVC.OnPreviewBitmap = nullptr;  // the frame it fills goes with this window
+    FCCAVC.OnPreviewBitmap = nullptr;
     FCCAVC.OnTerminate = nullptr;
-    FCCAVC.StopTask(true);
 }
 
 void TfrmMain::CreateMenus() {

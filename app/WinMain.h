@@ -158,7 +158,7 @@ private:
     void StopPreview();
 
     // Run.
-    // Removes the engine's handlers and stops every task, waiting for the running one.
+    // Stops every task, waiting for the running one, and removes the engine's handlers.
     void DetachEngine();
     void ApplyWorkerPriority();
     // What the parameter panel has typed but not yet stored is stored before a run.

@@ -248,6 +248,19 @@ TEST_F(TConversionRunTest, StopOfTheMainWindowEndsTheRunAndTheEndRestoresTheButt
         EXPECT_TRUE(W().findChild<QAction*>(name)->isEnabled()) << name;
 }
 
+TEST_F(TConversionRunTest, ClosingTheMainWindowDuringARunStopsItAndWaits) {
+    PickAvi();
+    Add({Source("a.mp4", 2.0), Source("b.mp4", 2.0)});
+    OnFirstPreview([&] { QTimer::singleShot(0, &W(), &QWidget::close); });
+    Start();
+    EXPECT_FALSE(W().isVisible());
+    EXPECT_EQ(W().Global(), nullptr);
+    EXPECT_FALSE(ProgressWindow()->isVisible());
+    EXPECT_NE(Progress(0), "100%");
+    EXPECT_EQ(W().CCAVC().TaskCount(), 0);
+    EXPECT_FALSE(fs::exists(OutDir + "/b_(new).avi"));
+}
+
 TEST_F(TConversionRunTest, ShutDownAfterTheRunAsksTheLoginManagerOnceAtTheEnd) {
     apptest::TPowerRecorder power;
     PickAvi();
