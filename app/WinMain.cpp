@@ -19,16 +19,19 @@
 #include <QToolBar>
 #include <QTimer>
 #include <QToolButton>
-#include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include "app/Application.h"
+#include "app/Directory.h"
+#include "app/JobList.h"
 #include "app/MessageBoxes.h"
 #include "app/UpdateCheck.h"
 #include "app/WinAbout.h"
 #include "app/WinFileInfo.h"
 #include "app/PanelMessages.h"
 #include "player/ui/PreviewControls.h"
+#include "app/WinPreference.h"
+#include "app/WinProgress.h"
 #include "engine/FFmpegLoader.h"
 #include "formats/Catalogue.h"
 #include "formats/OutputName.h"
@@ -97,6 +100,18 @@ TfrmMain::TfrmMain(const TGlobalObject& global, QWidget* parent)
 
     ApplyStoredSkin();
 
+    FCCAVC.SetPreviewBitmap(true);
+    FCCAVC.OnProgress = [this](TCustomFFmpegVCL* sender, PProgressInfo info) { CCAVCProgress(sender, info); };
+    FCCAVC.OnPreviewBitmap = [this](TCustomFFmpegVCL* sender, const TPreviewInfo& info) {
+        CCAVCPreviewBitmap(sender, info);
+    };
+    FCCAVC.OnCustomHook = [this](TCustomFFmpegVCL* sender, PHookInfo info) { CCAVCCustomHook(sender, info); };
+    // End reports come from short-lived threads: their handling is queued for this thread, in
+    // the order they came, and dropped if the window is gone by then.
+    FCCAVC.OnTerminate = [this](TCustomFFmpegVCL* sender, const TTerminateInfo& info) {
+        QMetaObject::invokeMethod(this, [this, sender, info] { CCAVCTerminate(sender, info); }, Qt::QueuedConnection);
+    };
+
     // The preview's media libraries; a failure is only logged, the window still opens.
     TFFmpegLoader& loader = FFLoader();
     if (!loader.LibrarySetLoaded(PlayerLibraries)) {
@@ -106,36 +121,62 @@ TfrmMain::TfrmMain(const TGlobalObject& global, QWidget* parent)
     resize(DefaultWidth, DefaultHeight);
 }
 
-TfrmMain::~TfrmMain() = default;
+TfrmMain::~TfrmMain() {
+    DetachEngine();
+    // The secondary windows talk to the component and this window: they go first.
+    delete FProgress;
+    delete FPreference;
+    delete FDirectory;
+}
+
+void TfrmMain::DetachEngine() {
+    // Stopped first: the workers read these handlers while they run. What they still
+    // report meanwhile is handled as usual, or dropped with this window.
+    FCCAVC.StopTask(true);
+    FCCAVC.OnCustomHook = nullptr;
+    FCCAVC.OnProgress = nullptr;
+    FCCAVC.OnPreviewBitmap = nullptr;
+    FCCAVC.OnTerminate = nullptr;
+}
 
 void TfrmMain::CreateMenus() {
     QMenu* file = menuBar()->addMenu("&File");
     file->setObjectName("mnuFile");
-    AddAction(file, "mnuAdd", "&Add", false);
-    AddAction(file, "mnuRemove", "&Remove", false);
-    AddAction(file, "mnuClear", "&Clear", false);
+    mnuAdd = AddAction(file, "mnuAdd", "&Add");
+    mnuRemove = AddAction(file, "mnuRemove", "&Remove", false);
+    mnuClear = AddAction(file, "mnuClear", "&Clear", false);
     file->addSeparator();
-    AddAction(file, "mnuStart", "&Start", false);
+    mnuStart = AddAction(file, "mnuStart", "&Start", false);
+    connect(mnuAdd, &QAction::triggered, this, &TfrmMain::AddWithDialog);
+    connect(mnuRemove, &QAction::triggered, this, &TfrmMain::btnRemoveClick);
+    connect(mnuClear, &QAction::triggered, this, &TfrmMain::btnClearClick);
+    connect(mnuStart, &QAction::triggered, this, &TfrmMain::btnStartClick);
     connect(AddAction(file, "mnuSettings", "Se&ttings"), &QAction::triggered, this, &TfrmMain::mnuSettingsClick);
     file->addSeparator();
     connect(AddAction(file, "mnuExit", "&Exit"), &QAction::triggered, this, &QWidget::close);
 
-    QMenu* edit = menuBar()->addMenu("&Edit");
-    edit->setObjectName("mnuEdit");
-    AddAction(edit, "mnuCheckAll", "&Check All", false);
-    AddAction(edit, "mnuUncheckAll", "&Uncheck All", false);
-    AddAction(edit, "mnuReverseCheck", "&Reverse Check", false);
+    mnuEdit = menuBar()->addMenu("&Edit");
+    mnuEdit->setObjectName("mnuEdit");
+    QMenu* edit = mnuEdit;
+    connect(AddAction(edit, "mnuCheckAll", "&Check All", false), &QAction::triggered, this,
+            &TfrmMain::mnuCheckAllClick);
+    connect(AddAction(edit, "mnuUncheckAll", "&Uncheck All", false), &QAction::triggered, this,
+            &TfrmMain::mnuUncheckAllClick);
+    connect(AddAction(edit, "mnuReverseCheck", "&Reverse Check", false), &QAction::triggered, this,
+            &TfrmMain::mnuReverseCheckClick);
     edit->addSeparator();
-    AddAction(edit, "mnuCheck", "C&heck", false);
-    AddAction(edit, "mnuUncheck", "U&ncheck", false);
+    connect(AddAction(edit, "mnuCheck", "C&heck", false), &QAction::triggered, this, &TfrmMain::mnuCheckClick);
+    connect(AddAction(edit, "mnuUncheck", "U&ncheck", false), &QAction::triggered, this, &TfrmMain::mnuUncheckClick);
     edit->addSeparator();
     AddAction(edit, "mnuCrop", "&Crop", false);
     AddAction(edit, "mnuTrim", "&Trim", false);
     AddAction(edit, "mnuEffect", "&Video Effect && Water Mark", false);
+    connect(edit, &QMenu::aboutToShow, this, &TfrmMain::mnuEditShow);
 
     QMenu* tools = menuBar()->addMenu("&Tools");
     tools->setObjectName("mnuTools");
-    AddAction(tools, "mnuPreference", "&Preference", false);
+    connect(AddAction(tools, "mnuPreference", "&Preference"), &QAction::triggered, this,
+            &TfrmMain::mnuPreferenceClick);
     mnuSkin = tools->addMenu("&Skin");
     mnuSkin->setObjectName("mnuSkin");
     for (int i = 0; i < skin::SkinCount; ++i) {
@@ -169,7 +210,7 @@ void TfrmMain::CreateMenus() {
 }
 
 void TfrmMain::CreateToolBar() {
-    QToolBar* bar = addToolBar("Tools");
+    QToolBar* bar = tlbMain = addToolBar("Tools");
     bar->setObjectName("tlbMain");
     bar->setMovable(false);
     bar->setFloatable(false);
@@ -182,12 +223,17 @@ void TfrmMain::CreateToolBar() {
         action->setEnabled(enabled);
         return action;
     };
-    addButton("btnAdd", "&Add", QStyle::SP_FileDialogNewFolder, false);
-    addButton("btnRemove", "&Remove", QStyle::SP_DialogDiscardButton, false);
-    addButton("btnClear", "&Clear", QStyle::SP_DialogResetButton, false);
-    addButton("btnEdit", "&Edit", QStyle::SP_FileDialogDetailedView, false);
+    btnAdd = addButton("btnAdd", "&Add", QStyle::SP_FileDialogNewFolder, true);
+    btnRemove = addButton("btnRemove", "&Remove", QStyle::SP_DialogDiscardButton, false);
+    btnClear = addButton("btnClear", "&Clear", QStyle::SP_DialogResetButton, false);
+    btnEdit = addButton("btnEdit", "&Edit", QStyle::SP_FileDialogDetailedView, true);
     bar->addSeparator();
-    addButton("btnStartTool", "&Start", QStyle::SP_MediaPlay, false);
+    btnStartTool = addButton("btnStartTool", "&Start", QStyle::SP_MediaPlay, false);
+    connect(btnAdd, &QAction::triggered, this, &TfrmMain::AddWithDialog);
+    connect(btnRemove, &QAction::triggered, this, &TfrmMain::btnRemoveClick);
+    connect(btnClear, &QAction::triggered, this, &TfrmMain::btnClearClick);
+    connect(btnEdit, &QAction::triggered, this, &TfrmMain::btnEditClick);
+    connect(btnStartTool, &QAction::triggered, this, &TfrmMain::btnStartClick);
     connect(addButton("btnSettings", "&Settings", QStyle::SP_FileDialogInfoView, true), &QAction::triggered, this,
             &TfrmMain::mnuSettingsClick);
     bar->addSeparator();
@@ -196,13 +242,10 @@ void TfrmMain::CreateToolBar() {
 }
 
 QWidget* TfrmMain::CreateJobList() {
-    lvFiles = Later(new QTreeWidget, "lvFiles");
-    lvFiles->setRootIsDecorated(false);
-    lvFiles->setAlternatingRowColors(true);
-    lvFiles->setHeaderLabels({"Source", "Length", "Trimmed Length", "Destination File", "Progress"});
-    const int widths[] = {140, 65, 90, 120, 60};
-    for (int i = 0; i < 5; ++i) lvFiles->setColumnWidth(i, widths[i]);
-    lvFiles->header()->setSectionsClickable(false);
+    lvFiles = new TJobListView;
+    connect(lvFiles, &TJobListView::FilesDropped, this, [this](const QStringList& paths) { AddFiles(paths); });
+    connect(lvFiles, &TJobListView::PopupRequested, this, &TfrmMain::lvFilesPopup);
+    CreatePopupMenu();
     return lvFiles;
 }
 
@@ -273,7 +316,9 @@ QWidget* TfrmMain::CreateFormatAndFolder() {
     edtOutputDir->setPalette(pal);
     connect(edtOutputDir, &QLineEdit::textChanged, this, &TfrmMain::edtOutputDirChange);
     grid->addWidget(edtOutputDir, 1, 1);
-    btnBrows = Later(new QPushButton("Brows"), "btnBrows");
+    btnBrows = new QPushButton("Brows");
+    btnBrows->setObjectName("btnBrows");
+    connect(btnBrows, &QPushButton::clicked, this, &TfrmMain::btnBrowsClick);
     grid->addWidget(btnBrows, 1, 2);
     btnOpen = new QPushButton("Open");
     btnOpen->setObjectName("btnOpen");
@@ -281,6 +326,7 @@ QWidget* TfrmMain::CreateFormatAndFolder() {
     grid->addWidget(btnOpen, 1, 3);
 
     btnStart = Later(new QPushButton(style()->standardIcon(QStyle::SP_MediaPlay), "&Start"), "btnStart");
+    connect(btnStart, &QPushButton::clicked, this, &TfrmMain::btnStartClick);
     btnStart->setIconSize(QSize(22, 22));
     btnStart->setMinimumSize(110, 0);
     btnStart->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
@@ -290,6 +336,17 @@ QWidget* TfrmMain::CreateFormatAndFolder() {
     btnStart->setFont(bold);
     grid->addWidget(btnStart, 0, 4, 2, 1);
     grid->setColumnStretch(1, 1);
+
+    // The run's own buttons live in the progress window; these keep their states unseen.
+    auto runButton = [&](const char* name, const QString& text, void (TfrmMain::*click)()) {
+        auto* b = Later(new QPushButton(text, panel), name);
+        b->hide();
+        connect(b, &QPushButton::clicked, this, click);
+        return b;
+    };
+    btnStop = runButton("btnStop", "Stop", &TfrmMain::btnStopClick);
+    btnPause = runButton("btnPause", "Pause", &TfrmMain::btnPauseClick);
+    btnResume = runButton("btnResume", "Resume", &TfrmMain::btnResumeClick);
     return panel;
 }
 
@@ -372,6 +429,11 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
     }
     lst1->HideList();
     lst1->SaveCollapseState();
+    DetachEngine();
+    StopPreview();
+    FPreviewBitmap = QImage();
+    FTaskMap.clear();
+    FTaskJobs.clear();
     FGlobal.reset();
     event->accept();
 }
@@ -441,6 +503,29 @@ void TfrmMain::edtOutputDirChange(const QString& text) {
 void TfrmMain::btnOpenClick() {
     if (edtOutputDir->text().size() <= 2) return;
     shell::OpenFolder(StoredOutputFolder(IniFile(FSettingsFile)));
+}
+
+void TfrmMain::btnBrowsClick() {
+    TfrmDirectory& chooser = FolderChooser();
+    chooser.exec();
+    activateWindow();
+    const QString chosen = QString::fromStdString(chooser.ChosenPath());
+    if (!chosen.isEmpty() && chosen != edtOutputDir->text()) edtOutputDir->setText(chosen);  // stored by the box
+}
+
+TfrmDirectory& TfrmMain::FolderChooser() {
+    if (!FDirectory) FDirectory = new TfrmDirectory(this);
+    return *FDirectory;
+}
+
+TfrmPreference& TfrmMain::Preferences() {
+    if (!FPreference) FPreference = new TfrmPreference(this, FSettingsFile, FolderChooser());
+    return *FPreference;
+}
+
+void TfrmMain::mnuPreferenceClick() {
+    Preferences().exec();
+    activateWindow();
 }
 
 void TfrmMain::cbOutputFormatChange(int index) {

@@ -1,7 +1,10 @@
 #pragma once
 // The main window: menus, the tool bar, the job list, the preview, the parameter panel, the
 // format picker and the output folder. It owns the application state object for its life.
+#include <QImage>
 #include <QMainWindow>
+#include <QPointer>
+#include <QStringList>
 
 #include <array>
 #include <memory>
@@ -10,6 +13,8 @@
 
 #include "app/AdInfo.h"
 #include "app/GlobalUnit.h"
+#include "edits/JobRecord.h"
+#include "engine/FFmpegVCL.h"
 
 class QAction;
 class QCheckBox;
@@ -21,14 +26,18 @@ class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class QSlider;
+class QToolBar;
 class QToolButton;
-class QTreeWidget;
 class TFormatListBox;
 class TfrmAbout;
 class TfrmFileInfo;
 class TParameterPanel;
 class TfrmSettings;
 class TPreviewControls;
+class TJobListView;
+class TfrmDirectory;
+class TfrmPreference;
+class TfrmProgress;
 
 class TfrmMain : public QMainWindow {
     Q_OBJECT
@@ -57,7 +66,49 @@ public:
     TFormatListBox* FormatList() const { return lst1; }
     TParameterPanel* ParameterPanel() const { return pnlParameters; }
 
-    // The promotional messages and the latest version named by the update check.
+    const std::string& SettingsFile() const { return FSettingsFile; }
+
+    // ---- job list
+    TJobListView* JobList() const { return lvFiles; }
+    // "&Add": the open-file dialog, then AddFiles with the chosen files.
+    void AddWithDialog();
+    // Adds files as "&Add" does: folders, paths already in the list and files that hold no
+    // picture or sound are skipped without a word. Returns the number of rows added.
+    int AddFiles(const QStringList& paths);
+    // The job record of a row; null for an index out of range.
+    TlvFilesRecord* JobRecord(int row);
+    // The record of the selected row, the one the edit dialogs work on; null without one.
+    TlvFilesRecord* SelectedJobRecord();
+
+    // ---- conversion run
+    TFFmpegVCL& CCAVC() { return FCCAVC; }
+    // Task index of the current run → job-list row.
+    const std::vector<int>& TaskMap() const { return FTaskMap; }
+    // The job record of a task of the run in progress; null outside a run.
+    const TlvFilesRecord* TaskJob(int taskIndex) const;
+    // From Start until the all-ended report has been handled.
+    bool Running() const { return FRunning; }
+    // The latest frame of the run being converted (empty before the first one).
+    const QImage& PreviewBitmap() const { return FPreviewBitmap; }
+    // The progress window, made on first use.
+    TfrmProgress& ProgressWindow();
+    // Pause and Resume of the run, the buttons of both windows following.
+    void PauseRun();
+    void ResumeRun();
+
+    void btnStartClick();
+    void btnStopClick();
+    void btnPauseClick();
+    void btnResumeClick();
+
+    // The engine's events. Progress and preview arrive on the main thread, the end reports are
+    // carried over to it; the hook runs on the worker thread.
+    void CCAVCProgress(TCustomFFmpegVCL* sender, PProgressInfo info);
+    void CCAVCPreviewBitmap(TCustomFFmpegVCL* sender, const TPreviewInfo& info);
+    void CCAVCTerminate(TCustomFFmpegVCL* sender, const TTerminateInfo& info);
+    void CCAVCCustomHook(TCustomFFmpegVCL* sender, PHookInfo info);
+
+    // ---- promotional messages of the progress window and the latest version named by the feed
     const std::vector<TAdInfo>& AdList() const { return FAdList; }
     void SetAdList(std::vector<TAdInfo> list) { FAdList = std::move(list); }
     const std::string& LatestVersion() const { return FLatestVersion; }
@@ -65,6 +116,9 @@ public:
 
     // The file information window for a job's source file (empty: no job selected).
     void ShowFileInfo(const std::string& source);
+    // ---- secondary windows, made on first use
+    TfrmPreference& Preferences();
+    TfrmDirectory& FolderChooser();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -94,6 +148,50 @@ private:
     void lst1FormatPicked(const QString& name, int code);
     void mnuSettingsClick();
     void ReloadParameters();
+    void btnBrowsClick();
+    void mnuPreferenceClick();
+
+    // Job list.
+    enum TCommand { cmdAdd, cmdRemove, cmdClear, cmdStart };
+    void EnableCommand(TCommand command, bool enabled);
+    void CreatePopupMenu();
+    void btnRemoveClick();
+    void btnClearClick();
+    void mnuCheckAllClick();
+    void mnuUncheckAllClick();
+    void mnuReverseCheckClick();
+    void mnuCheckClick();
+    void mnuUncheckClick();
+    void mnuEditShow();
+    void pmnFilesShow();
+    void btnEditClick();
+    void lvFilesPopup(const QPoint& position);
+    bool RowSelected() const;
+    // The preview player stops (Remove of the last row, Clear, Start).
+    void StopPreview();
+
+    // Run.
+    // Stops every task, waiting for the running one, and removes the engine's handlers.
+    void DetachEngine();
+    void ApplyWorkerPriority();
+    // What the parameter panel has typed but not yet stored is stored before a run.
+    void CommitParameterPanel();
+    void ShowSkippedSources();
+    void RunEndActions();
+
+    // The job list and the run.
+    TFFmpegVCL FCCAVC;
+    std::vector<int> FTaskMap;
+    std::vector<const TlvFilesRecord*> FTaskJobs;  // the job of each task, read by the hook
+    QStringList FSkipped;  // sources that could not be opened at Start
+    bool FRunning = false;
+    QImage FPreviewBitmap;
+    QString FAddFolder;  // where the open dialog starts
+    std::vector<TAdInfo> FAdList = BuiltInAdInfos();
+    std::string FLatestVersion;
+    QPointer<TfrmProgress> FProgress;
+    QPointer<TfrmPreference> FPreference;
+    QPointer<TfrmDirectory> FDirectory;
 
     std::unique_ptr<TGlobalObject> FGlobal;
     std::string FSettingsFile;  // kept for the closing steps after the state object is freed
@@ -101,15 +199,28 @@ private:
     bool FCloseForUpdate = false;
     QString FFormatName;
     QString FFormatCode;
-    std::vector<TAdInfo> FAdList;
-    std::string FLatestVersion;
     TfrmAbout* frmAbout = nullptr;        // made on first use
     TfrmFileInfo* frmFileInfo = nullptr;  // made on first use
 
     QMenu* mnuSkin = nullptr;
     std::array<QAction*, 7> mnuSkinItems{};
 
-    QTreeWidget* lvFiles = nullptr;
+    QToolBar* tlbMain = nullptr;
+    TJobListView* lvFiles = nullptr;
+    QMenu* mnuEdit = nullptr;
+    QMenu* pmnFiles = nullptr;
+    QAction* mnuAdd = nullptr;
+    QAction* mnuRemove = nullptr;
+    QAction* mnuClear = nullptr;
+    QAction* mnuStart = nullptr;
+    QAction* btnAdd = nullptr;
+    QAction* btnRemove = nullptr;
+    QAction* btnClear = nullptr;
+    QAction* btnEdit = nullptr;
+    QAction* btnStartTool = nullptr;
+    QPushButton* btnStop = nullptr;
+    QPushButton* btnPause = nullptr;
+    QPushButton* btnResume = nullptr;
     QPlainTextEdit* mmoLog = nullptr;
     TPreviewControls* FPreview = nullptr;  // the preview group and its player
     QGroupBox* grpPreview = nullptr;

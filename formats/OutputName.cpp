@@ -54,18 +54,23 @@ std::string StoredOutputFolder(const IniFile& settings) {
     return settings.ReadString("settings", "OutPutDir", DefaultOutputFolder());
 }
 
-std::string OutputFileName(IniFile& settings, const std::string& source, const std::string& suffix,
-                           const TWarningSink& warn) {
-    std::string folder = StoredOutputFolder(settings);
+std::string ForceStoredFolder(IniFile& settings, const std::string& key, const TWarningSink& warn) {
+    std::string folder = settings.ReadString("settings", key, DefaultOutputFolder());
     if (!ForceFolder(folder)) {
         const std::string fallback = DefaultOutputFolder();
         if (warn)
             warn("Cannot create output directory:" + folder + ".It will create default directory " + fallback +
                  "!");
         ForceFolder(fallback);
-        settings.WriteString("settings", "OutPutDir", fallback);
+        settings.WriteString("settings", key, fallback);
         folder = fallback;
     }
+    return folder;
+}
+
+std::string OutputFileName(IniFile& settings, const std::string& source, const std::string& suffix,
+                           const TWarningSink& warn) {
+    std::string folder = ForceStoredFolder(settings, "OutPutDir", warn);
     if (folder.empty() || folder.back() != '/') folder += '/';
     const std::string base = folder + BaseName(source);
 

@@ -18,6 +18,11 @@ std::string DefaultOutputFolder();
 // Section "settings", key "OutPutDir" of the settings file, or DefaultOutputFolder().
 std::string StoredOutputFolder(const IniFile& settings);
 
+// The folder a settings key names (default DefaultOutputFolder()), made with all missing
+// parents. When it cannot be made, the warning is shown, the default folder is made and
+// stored under the key instead. Returns the folder in use, as stored.
+std::string ForceStoredFolder(IniFile& settings, const std::string& key, const TWarningSink& warn);
+
 // The output path for source with suffix (suffix includes its dot, e.g. "_ipod.mp4" or
 // ".avi"). When the stored folder does not exist and cannot be created, the warning is
 // shown, the default folder is created and stored instead. Reserves nothing: two calls

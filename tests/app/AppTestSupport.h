@@ -1,22 +1,34 @@
 #pragma once
 // Shared pieces of the window tests: one application object, recorded message boxes and a
 // scratch home folder.
+#include <QApplication>
+#include <QTimer>
+#include <QUrl>
+
 #include <cstdlib>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "app/Application.h"
+#include "app/GlobalUnit.h"
 #include "app/MessageBoxes.h"
+#include "app/QtMainThread.h"
 #include "tests/support/TestSupport.h"
+
+class TfrmMain;
 
 // Readable QString values in failure messages.
 inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
 
 namespace apptest {
 
-// The process's application object (created on first use, offscreen).
+// The process's application object (created on first use, offscreen). From then on a
+// request to switch the computer off fails the test that makes it: only a test that
+// installs a TPowerRecorder may get that far.
 TApplication& App();
 
 // A fixture's first member, so the application exists before any widget member.
@@ -64,6 +76,64 @@ public:
 private:
     testsupport::TempDir FDir;
     std::optional<std::string> FOld;
+};
+
+// A short generated clip (test pattern and tone, 320x240, 25 fps, 44.1 kHz), made once per
+// test program and shared; name gives the file name and with it the container.
+std::string Clip(const std::string& name, double seconds = 1.0);
+
+// Records the web addresses and folders the program asks to open; nothing is launched.
+class TUrlRecorder {
+public:
+    TUrlRecorder();
+    ~TUrlRecorder();
+    std::vector<QUrl> Opened;
+};
+
+// Counts the requests to switch the computer off; the machine stays on.
+class TPowerRecorder {
+public:
+    TPowerRecorder();
+    ~TPowerRecorder();
+    int Requests = 0;
+};
+
+// Runs fn on the first modal window of type T once it is up (the caller then opens it).
+// Gives up after ten seconds, so a window that never comes cannot be answered in a later test.
+template <typename T>
+void WhenModal(std::function<void(T*)> fn) {
+    auto* timer = new QTimer;
+    timer->setInterval(5);
+    auto ticks = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, [timer, fn, ticks] {
+        auto* window = qobject_cast<T*>(QApplication::activeModalWidget());
+        const bool up = window && window->isVisible();
+        if (up || ++*ticks > 2000) {
+            timer->stop();
+            timer->deleteLater();
+        }
+        if (up) fn(window);
+    });
+    timer->start();
+}
+
+// The main window on a scratch settings file and home folder, with the main-thread service,
+// recorded message boxes and recorded shell requests.
+struct TMainWindowFixture {
+    TMainWindowFixture();
+    ~TMainWindowFixture();
+    TGlobalObject Global() const;
+    // Creates and shows the window (once).
+    TfrmMain& Window();
+
+    TUsesApp app;
+    TQtMainThread mainThread;
+    TScratchHome home;
+    testsupport::TempDir dir;
+    std::string SettingsPath;
+    TRecordedBoxes boxes;
+    TUrlRecorder urls;
+    std::unique_ptr<TfrmMain> window;
 };
 
 }  // namespace apptest

@@ -1,0 +1,29 @@
+#include "app/Snapshot.h"
+
+#include <stdexcept>
+
+#include "platform/IniFile.h"
+
+std::vector<std::string> SaveSnapshots(IniFile& settings, const QImage& full, const QImage& small,
+                                       const TWarningSink& warn) {
+    std::string folder = ForceStoredFolder(settings, "SnapOutPutDir", warn);
+    const bool fullSize = settings.ReadInteger("settings", "snapFullSize", 1) == 1;
+    const bool smallSize = settings.ReadInteger("settings", "snapSmallSize", 1) == 1;
+    const bool bmp = settings.ReadInteger("settings", "snapBmp", 1) == 1;
+    const bool jpg = settings.ReadInteger("settings", "snapJpg", 1) == 1;
+    const int quality = settings.ReadInteger("settings", "jpgCmp", 30);
+    if (folder.empty() || folder.back() != '/') folder += '/';
+
+    std::vector<std::string> written;
+    auto save = [&](const QImage& picture, const char* name, const char* format, int q) {
+        const std::string path = folder + name;
+        if (picture.isNull() || !picture.save(QString::fromStdString(path), format, q))
+            throw std::runtime_error("Cannot write the snapshot " + path);
+        written.push_back(path);
+    };
+    if (fullSize && bmp) save(full, "Snapshot_full.bmp", "BMP", -1);
+    if (smallSize && bmp) save(small, "Snapshot_small.bmp", "BMP", -1);
+    if (fullSize && jpg) save(full, "Snapshot_full.jpg", "JPG", quality);
+    if (smallSize && jpg) save(small, "Snapshot_small.jpg", "JPG", quality);
+    return written;
+}

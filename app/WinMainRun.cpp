@@ -1,0 +1,270 @@
+// The main window's conversion run: checked rows become engine tasks, the progress window
+// follows them, the end of the run restores the window and carries out the end actions.
+#include <QFileInfo>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <algorithm>
+
+#include "app/JobList.h"
+#include "app/MessageBoxes.h"
+#include "app/WinMain.h"
+#include "app/WinProgress.h"
+#include "formats/Catalogue.h"
+#include "formats/OptionsBuilder.h"
+#include "platform/IniFile.h"
+#include "platform/qt/Power.h"
+#include "player/AVProbe.h"
+
+namespace {
+
+const char* const NoCheckedRow = "Please select a file by clicking the check box!";
+const char* const SkippedIntro = "These files could not be opened and were not converted:";
+
+// The frame-size question of the options builder, as a message box.
+class TSizeQuestionBox : public TSizeQuestion {
+public:
+    explicit TSizeQuestionBox(QWidget* parent) : FParent(parent) {}
+    bool AskUseDefaultSize() override {
+        return MessageBoxes().AskYesNo(FParent, SizeQuestionCaption, SizeQuestionText);
+    }
+
+private:
+    QWidget* FParent;
+};
+
+TSourceSummary SourceSummary(TAVProbe& probe) {
+    TSourceSummary source;
+    source.VideoStreamCount = std::max(probe.VideoStreamCount(), 0);
+    if (source.VideoStreamCount > 0) {
+        const TVideoStreamInfo video = probe.VideoStreamInfo(-1);
+        source.Width = video.Width;
+        source.Height = video.Height;
+        source.BitRate = std::max(video.BitRate, 0);
+    }
+    return source;
+}
+
+TJobGeometry Geometry(const TlvFilesRecord& job) {
+    TJobGeometry geometry;
+    geometry.ZoomMode = job.ZoomMode;
+    geometry.CropMarginTop = job.CropMarginTop;
+    geometry.CropMarginLeft = job.CropMarginLeft;
+    geometry.CropMarginBottom = job.CropMarginBottom;
+    geometry.CropMarginRight = job.CropMarginRight;
+    return geometry;
+}
+
+}  // namespace
+
+TfrmProgress& TfrmMain::ProgressWindow() {
+    if (!FProgress) FProgress = new TfrmProgress(*this);
+    return *FProgress;
+}
+
+void TfrmMain::CommitParameterPanel() {
+    // The parameter panel stores what its frame-size box holds once the panel is part of the
+    // window; until then every parameter comes from the settings file as stored.
+}
+
+void TfrmMain::ApplyWorkerPriority() {
+    switch (IniFile(FSettingsFile).ReadInteger("settings", "priority", 1)) {
+        case 0: FCCAVC.SetThreadPriority(tpIdle); break;
+        case 1: FCCAVC.SetThreadPriority(tpNormal); break;
+        case 2: FCCAVC.SetThreadPriority(tpLower); break;
+        case 3: FCCAVC.SetThreadPriority(tpLowest); break;
+        default: break;  // names no priority: the worker keeps the one it had
+    }
+}
+
+void TfrmMain::btnStartClick() {
+    if (FRunning || !FGlobal) return;
+    CommitParameterPanel();
+    ApplyWorkerPriority();
+
+    int checked = 0;
+    for (int i = 0; i < lvFiles->RowCount(); ++i)
+        if (lvFiles->Row(i)->Checked()) ++checked;
+    if (checked == 0) {
+        MessageBoxes().Show(this, TMessageIcon::Warning, "Warning", NoCheckedRow);
+        return;
+    }
+
+    FTaskMap.clear();
+    FTaskJobs.clear();
+    FSkipped.clear();
+    StopPreview();
+    FCCAVC.ClearTasks();
+    FPreviewBitmap = QImage();
+
+    IniFile settings(FSettingsFile);
+    const IniFile formatFile(FGlobal->FormatFile());
+    const int code = settings.ReadInteger("settings", "FormatCode", 1);
+    const std::string extension = "." + formatFile.ReadString(FormatSectionName(code), "FileExt", "mp4");
+    TSizeQuestionBox sizeQuestion(this);
+    TAVProbe& probe = FCCAVC.Probe();
+
+    for (int rowIndex = 0; rowIndex < lvFiles->RowCount(); ++rowIndex) {
+        TJobRow* row = lvFiles->Row(rowIndex);
+        if (!row->Checked()) continue;
+        TlvFilesRecord& job = row->Record;
+        const std::string source = row->text(TJobRow::colSource).toStdString();
+
+        TInputOptions input;
+        input.Reset();
+        input.FileName = source;
+        // A source gone or changed since it was added is left out; the others still run.
+        if (!probe.LoadFile(source)) {
+            FSkipped << QString::fromStdString(source);
+            continue;
+        }
+        if (job.TrimStart >= 0) input.StartTime = job.TrimStart;
+        const std::string output = OutputFileName(probe.FileName(), extension);
+        job.ZoomMode = StoredZoomMode(code, settings);
+
+        TOutputOptions options;
+        options.Reset();
+        options.FileName = output;
+        if (job.TrimLength > 0) options.RecordingTime = job.TrimLength;
+        BuildOutputOptions(code, formatFile, settings, Geometry(job), SourceSummary(probe), sizeQuestion, options,
+                           input);
+
+        const int task = FCCAVC.AddTask(source, &input);
+        if (task < 0) {
+            probe.CloseFile();
+            FSkipped << QString::fromStdString(source);
+            continue;
+        }
+        options.CustomHook = true;
+        // An output that cannot be opened is not refused here: its task fails at once when
+        // its turn comes and the run goes on with the next.
+        FCCAVC.SetOutputFile(task, output, &options);
+        probe.CloseFile();
+        FTaskMap.push_back(rowIndex);
+        FTaskJobs.push_back(&job);
+    }
+
+    if (FTaskMap.empty()) {
+        ShowSkippedSources();
+        return;
+    }
+
+    FRunning = true;
+    for (TCommand command : {cmdAdd, cmdRemove, cmdClear, cmdStart}) EnableCommand(command, false);
+    btnStop->setEnabled(true);
+    btnPause->setEnabled(true);
+    btnResume->setEnabled(false);
+
+    TfrmProgress& progress = ProgressWindow();
+    progress.TaskStarted(0);
+    FCCAVC.StartTask(1);
+    progress.exec();
+    activateWindow();
+    ShowSkippedSources();
+}
+
+void TfrmMain::ShowSkippedSources() {
+    if (FSkipped.isEmpty()) return;
+    const QString text = QString(SkippedIntro) + "\n\n" + FSkipped.join('\n');
+    FSkipped.clear();
+    MessageBoxes().Show(this, TMessageIcon::Warning, "Warning", text);
+}
+
+void TfrmMain::CCAVCProgress(TCustomFFmpegVCL*, PProgressInfo info) {
+    if (!info || info->TaskIndex < 0 || info->TaskIndex >= int(FTaskMap.size())) return;
+    TJobRow* row = lvFiles->Row(FTaskMap[size_t(info->TaskIndex)]);
+    if (!row) return;
+    const QString source = row->text(TJobRow::colSource);
+    if (FProgress) FProgress->ShowProgress(*info, source, FCCAVC.TaskCount());
+    const int64_t percent = ProgressPercent(info->CurrentDuration, info->TotalDuration);
+    if (percent >= 0)
+        row->setText(TJobRow::colProgress, QString::number(std::clamp<int64_t>(percent, 0, 100)) + "%");
+    else  // no total to measure against: how long it has been running
+        row->setText(TJobRow::colProgress, ClockText(FProgress ? FProgress->TaskElapsedSeconds() : 0));
+}
+
+void TfrmMain::CCAVCPreviewBitmap(TCustomFFmpegVCL*, const TPreviewInfo& info) {
+    const TFrameBitmap* bitmap = info.Bitmap;
+    if (!bitmap || bitmap->Width() <= 0 || bitmap->Height() <= 0) return;
+    // The bitmap is the task's and changes as soon as we return.
+    FPreviewBitmap =
+        QImage(bitmap->Bits(), bitmap->Width(), bitmap->Height(), bitmap->Stride(), QImage::Format_BGR888).copy();
+}
+
+const TlvFilesRecord* TfrmMain::TaskJob(int taskIndex) const {
+    if (taskIndex < 0 || taskIndex >= int(FTaskJobs.size())) return nullptr;
+    return FTaskJobs[size_t(taskIndex)];
+}
+
+void TfrmMain::CCAVCCustomHook(TCustomFFmpegVCL*, PHookInfo info) {
+    // On the worker thread. The task map and the jobs it names stay as they are for the
+    // whole run: the list cannot change while the progress window is up. The job of the
+    // frame is TaskJob(info->TaskIndex).
+    if (!info) return;
+    // Nothing is drawn on frames yet: they pass untouched, and from the first one on the
+    // engine stops handing them over.
+    info->Update = false;
+    info->StopHook = true;
+}
+
+void TfrmMain::CCAVCTerminate(TCustomFFmpegVCL*, const TTerminateInfo& info) {
+    if (info.TaskIndex < 0) {
+        for (TCommand command : {cmdAdd, cmdRemove, cmdClear, cmdStart}) EnableCommand(command, true);
+        btnStop->setEnabled(false);
+        btnPause->setEnabled(false);
+        btnResume->setEnabled(false);
+        FCCAVC.ClearTasks();
+        FTaskJobs.clear();
+        FRunning = false;
+        // After a Cancel the window is closed already.
+        if (FProgress && FProgress->isVisible()) FProgress->close();
+        return;
+    }
+    if (!info.Finished) return;  // stopped or failed: the row keeps its last percentage
+    if (info.TaskIndex < int(FTaskMap.size()))
+        if (TJobRow* row = lvFiles->Row(FTaskMap[size_t(info.TaskIndex)])) row->setText(TJobRow::colProgress, "100%");
+    if (FProgress) {
+        FProgress->ShowTaskFinished();
+        FProgress->TaskStarted(info.TaskIndex + 1);
+    }
+    // The last task of the run; rows left out at the start have no task and do not count.
+    if (info.TaskIndex + 1 == int(FTaskMap.size())) RunEndActions();
+}
+
+void TfrmMain::RunEndActions() {
+    if (!FProgress) return;
+    if (FProgress->OpenFolderAfterRun()) btnOpenClick();
+    if (FProgress->ShutDownAfterRun()) {
+        std::string error;
+        if (!power::PowerOff(&error))
+            mmoLog->appendPlainText(QString::fromStdString("The computer could not be shut down: " + error));
+    }
+}
+
+void TfrmMain::btnStopClick() {
+    btnStop->setEnabled(false);
+    EnableCommand(cmdRemove, false);
+    EnableCommand(cmdClear, false);
+    EnableCommand(cmdStart, false);
+    btnPause->setEnabled(false);
+    btnResume->setEnabled(false);
+    EnableCommand(cmdAdd, true);
+    FCCAVC.StopTask(true);
+}
+
+void TfrmMain::PauseRun() {
+    btnPause->setEnabled(false);
+    btnResume->setEnabled(true);
+    if (FProgress) FProgress->ShowPaused(true);
+    FCCAVC.PauseTask();
+}
+
+void TfrmMain::ResumeRun() {
+    btnPause->setEnabled(true);
+    btnResume->setEnabled(false);
+    if (FProgress) FProgress->ShowPaused(false);
+    FCCAVC.ResumeTask();
+}
+
+void TfrmMain::btnPauseClick() { PauseRun(); }
+void TfrmMain::btnResumeClick() { ResumeRun(); }

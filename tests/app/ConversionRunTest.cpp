@@ -1,0 +1,372 @@
+#include <gtest/gtest.h>
+
+#include <sched.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+
+#include <atomic>
+#include <filesystem>
+#include <mutex>
+#include <set>
+
+#include "app/JobList.h"
+#include "app/WinMain.h"
+#include "app/WinProgress.h"
+#include "formats/ui/FormatListBox.h"
+#include "platform/IniFile.h"
+#include "tests/app/AppTestSupport.h"
+
+using testsupport::ProbeValue;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TConversionRunTest : ::testing::Test, apptest::TMainWindowFixture {
+    TConversionRunTest() : OutDir(home.Path() + "/reelshift") {}
+
+    TfrmMain& W() { return Window(); }
+    TJobListView& List() { return *W().JobList(); }
+    std::string Source(const std::string& name, double seconds = 1.0) {
+        const std::string path = dir.file(name);
+        fs::copy_file(apptest::Clip("clip.mp4", seconds), path, fs::copy_options::overwrite_existing);
+        return path;
+    }
+    void Add(std::initializer_list<std::string> paths) {
+        QStringList list;
+        for (const auto& p : paths) list << QString::fromStdString(p);
+        ASSERT_EQ(W().AddFiles(list), int(list.size()));
+    }
+    void PickAvi() {
+        TFormatListBox* formats = W().FormatList();
+        formats->PickRow(formats->Catalogue().FindRow("AVI - Audio-Video-Interleaved(*.avi)"));
+    }
+    // Presses Start and waits until the end of the run has been handled.
+    void Start() {
+        QTest::mouseClick(W().findChild<QPushButton*>("btnStart"), Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !W().Running(); }, 20000));
+    }
+    QString Progress(int row) { return List().Row(row)->text(TJobRow::colProgress); }
+    TfrmProgress* ProgressWindow() { return &W().ProgressWindow(); }
+    QLabel* Label(const char* name) { return ProgressWindow()->findChild<QLabel*>(name); }
+
+    // Calls fn once, on the main thread, from inside the first preview event of the run,
+    // while the worker waits for it: the first task is then certainly under way.
+    void OnFirstPreview(std::function<void()> fn) {
+        auto original = W().CCAVC().OnPreviewBitmap;
+        auto done = std::make_shared<bool>(false);
+        W().CCAVC().OnPreviewBitmap = [original, fn, done](TCustomFFmpegVCL* sender, const TPreviewInfo& info) {
+            original(sender, info);
+            if (!*done) {
+                *done = true;
+                fn();
+            }
+        };
+    }
+
+    std::vector<std::string> OutputFiles() const {
+        std::vector<std::string> files;
+        if (fs::is_directory(OutDir))
+            for (const auto& e : fs::directory_iterator(OutDir)) files.push_back(e.path().filename().string());
+        std::sort(files.begin(), files.end());
+        return files;
+    }
+
+    std::string OutDir;
+};
+
+}  // namespace
+
+TEST_F(TConversionRunTest, WithoutACheckedRowStartOnlyWarns) {
+    Add({Source("a.mp4")});
+    List().Row(0)->SetChecked(false);
+    QTest::mouseClick(W().findChild<QPushButton*>("btnStart"), Qt::LeftButton);
+    ASSERT_EQ(boxes.Shown.size(), 1u);
+    EXPECT_EQ(boxes.Shown[0].Caption, "Warning");
+    EXPECT_EQ(boxes.Shown[0].Text, "Please select a file by clicking the check box!");
+    EXPECT_EQ(W().CCAVC().TaskCount(), 0);
+    EXPECT_FALSE(W().Running());
+}
+
+TEST_F(TConversionRunTest, TwoClipsToAviBothReachAHundredAndTheFilesHavePictureAndSound) {
+    PickAvi();
+    Add({Source("one.mp4"), Source("two.mp4")});
+    bool shown = false;
+    apptest::WhenModal<TfrmProgress>([&](TfrmProgress*) { shown = true; });
+    Start();
+    EXPECT_TRUE(shown);
+    EXPECT_FALSE(ProgressWindow()->isVisible());
+    EXPECT_EQ(Progress(0), "100%");
+    EXPECT_EQ(Progress(1), "100%");
+    EXPECT_EQ(W().TaskMap(), (std::vector<int>{0, 1}));
+    EXPECT_EQ(OutputFiles(), (std::vector<std::string>{"one_(new).avi", "two_(new).avi"}));
+    for (const char* name : {"one_(new).avi", "two_(new).avi"}) {
+        const std::string file = OutDir + "/" + name;
+        EXPECT_EQ(ProbeValue(file, "format=format_name"), "avi");
+        EXPECT_EQ(ProbeValue(file, "stream=codec_type"), "video\naudio") << name;
+    }
+    // The run is over: the window takes the next one, and the output folder was opened.
+    EXPECT_TRUE(W().findChild<QPushButton*>("btnStart")->isEnabled());
+    EXPECT_EQ(W().CCAVC().TaskCount(), 0);
+    ASSERT_EQ(urls.Opened.size(), 1u);
+    EXPECT_EQ(urls.Opened[0].toLocalFile().toStdString(), OutDir);
+    EXPECT_TRUE(boxes.Shown.empty());
+}
+
+TEST_F(TConversionRunTest, AnUncheckedRowIsLeftOutAndTheTaskMapSkipsIt) {
+    PickAvi();
+    Add({Source("a.mp4"), Source("b.mp4"), Source("c.mp4")});
+    List().Row(1)->SetChecked(false);
+    std::set<QString> places;
+    std::vector<int> rowsOfEvents;
+    bool jobsOfTasks = true;
+    auto original = W().CCAVC().OnProgress;
+    W().CCAVC().OnProgress = [&, original](TCustomFFmpegVCL* sender, PProgressInfo info) {
+        original(sender, info);
+        places.insert(Label("lblProgress")->text());
+        rowsOfEvents.push_back(W().TaskMap().at(size_t(info->TaskIndex)));
+        jobsOfTasks = jobsOfTasks && W().TaskJob(0) == W().JobRecord(0) && W().TaskJob(1) == W().JobRecord(2) &&
+                      W().TaskJob(2) == nullptr;
+    };
+    Start();
+    EXPECT_TRUE(jobsOfTasks);
+    EXPECT_EQ(W().TaskJob(0), nullptr);  // the run is over
+    EXPECT_EQ(W().TaskMap(), (std::vector<int>{0, 2}));
+    EXPECT_TRUE(places.count("[1/2]"));
+    EXPECT_TRUE(places.count("[2/2]"));
+    EXPECT_FALSE(rowsOfEvents.empty());
+    for (int row : rowsOfEvents) EXPECT_NE(row, 1);
+    EXPECT_EQ(Progress(0), "100%");
+    EXPECT_EQ(Progress(1), "");
+    EXPECT_EQ(Progress(2), "100%");
+    EXPECT_EQ(OutputFiles(), (std::vector<std::string>{"a_(new).avi", "c_(new).avi"}));
+}
+
+TEST_F(TConversionRunTest, FramesPassTheHookUntouchedAfterTheFirst) {
+    PickAvi();
+    Add({Source("a.mp4")});
+    std::atomic<int> calls{0};
+    std::atomic<bool> passed{false};
+    auto original = W().CCAVC().OnCustomHook;
+    W().CCAVC().OnCustomHook = [&, original](TCustomFFmpegVCL* sender, PHookInfo info) {
+        original(sender, info);
+        ++calls;
+        passed = info->StopHook && !info->Update && info->FrameNumber == 1;
+    };
+    Start();
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(passed);
+    EXPECT_EQ(Progress(0), "100%");
+}
+
+TEST_F(TConversionRunTest, PriorityZeroRunsTheWorkerIdleAndSevenLeavesItAsItWas) {
+    PickAvi();
+    Add({Source("a.mp4")});
+    std::atomic<int> policy{-1};
+    auto original = W().CCAVC().OnCustomHook;
+    W().CCAVC().OnCustomHook = [&, original](TCustomFFmpegVCL* sender, PHookInfo info) {
+        policy = ::sched_getscheduler(0);  // the calling thread's own
+        original(sender, info);
+    };
+    IniFile(SettingsPath).WriteInteger("settings", "priority", 0);
+    Start();
+    EXPECT_EQ(W().CCAVC().ThreadPriority(), tpIdle);
+    EXPECT_EQ(policy, SCHED_IDLE);
+
+    IniFile(SettingsPath).WriteInteger("settings", "priority", 7);
+    Start();
+    EXPECT_EQ(W().CCAVC().ThreadPriority(), tpIdle);
+
+    IniFile(SettingsPath).WriteInteger("settings", "priority", 3);
+    Start();
+    EXPECT_EQ(W().CCAVC().ThreadPriority(), tpLowest);
+    EXPECT_EQ(policy, SCHED_OTHER);
+}
+
+TEST_F(TConversionRunTest, CancelDuringTheFirstOfTwoTasksKeepsTheRowsAndLeavesTheWindowUsable) {
+    apptest::TPowerRecorder power;
+    PickAvi();
+    Add({Source("a.mp4", 2.0), Source("b.mp4", 2.0)});
+    List().Row(0)->setText(TJobRow::colProgress, "7%");
+    List().Row(1)->setText(TJobRow::colProgress, "42%");  // what an earlier run left
+    OnFirstPreview([&] {
+        ProgressWindow()->findChild<QCheckBox*>("ckShutDown")->setChecked(true);
+        QTest::mouseClick(ProgressWindow()->findChild<QPushButton*>("btnPause"), Qt::LeftButton);
+        EXPECT_FALSE(ProgressWindow()->findChild<QPushButton*>("btnPause")->isEnabled());
+        EXPECT_TRUE(ProgressWindow()->findChild<QPushButton*>("btnResume")->isEnabled());
+        QTimer::singleShot(0, ProgressWindow()->findChild<QPushButton*>("btnCancel"), &QPushButton::click);
+    });
+    Start();
+    EXPECT_FALSE(ProgressWindow()->isVisible());
+    EXPECT_NE(Progress(0), "100%");
+    EXPECT_TRUE(Progress(0).endsWith("%"));
+    EXPECT_EQ(Progress(1), "42%");
+    EXPECT_TRUE(urls.Opened.empty());  // no end actions after a cancelled run
+    EXPECT_EQ(power.Requests, 0);
+    for (const auto& name : OutputFiles()) EXPECT_GT(fs::file_size(OutDir + "/" + name), 0u) << name;
+    EXPECT_FALSE(fs::exists(OutDir + "/b_(new).avi"));
+
+    // The window is usable at once: the next run converts both.
+    for (const char* name : {"btnStart", "btnOpen", "btnBrows"})
+        EXPECT_TRUE(W().findChild<QPushButton*>(name)->isEnabled()) << name;
+    ProgressWindow()->findChild<QCheckBox*>("ckShutDown")->setChecked(false);
+    W().CCAVC().OnPreviewBitmap = [&](TCustomFFmpegVCL* s, const TPreviewInfo& i) { W().CCAVCPreviewBitmap(s, i); };
+    Start();
+    EXPECT_EQ(Progress(0), "100%");
+    EXPECT_EQ(Progress(1), "100%");
+    EXPECT_FALSE(ProgressWindow()->findChild<QCheckBox*>("ckShutDown")->isChecked());
+}
+
+TEST_F(TConversionRunTest, StopOfTheMainWindowEndsTheRunAndTheEndRestoresTheButtons) {
+    PickAvi();
+    Add({Source("a.mp4", 2.0), Source("b.mp4", 2.0)});
+    auto* stop = W().findChild<QPushButton*>("btnStop");
+    bool stateSeen = false;
+    OnFirstPreview([&] {
+        EXPECT_TRUE(stop->isEnabled());
+        QTimer::singleShot(0, stop, [&, stop] {
+            stop->click();
+            for (const char* name : {"btnStop", "btnStart", "btnPause", "btnResume"})
+                EXPECT_FALSE(W().findChild<QPushButton*>(name)->isEnabled()) << name;
+            for (const char* name : {"btnRemove", "btnClear", "mnuRemove", "mnuClear", "mnuStart"})
+                EXPECT_FALSE(W().findChild<QAction*>(name)->isEnabled()) << name;
+            EXPECT_TRUE(W().findChild<QAction*>("btnAdd")->isEnabled());
+            stateSeen = true;
+        });
+    });
+    Start();
+    EXPECT_TRUE(stateSeen);
+    EXPECT_NE(Progress(0), "100%");
+    EXPECT_FALSE(ProgressWindow()->isVisible());
+    EXPECT_FALSE(stop->isEnabled());
+    for (const char* name : {"btnStart"}) EXPECT_TRUE(W().findChild<QPushButton*>(name)->isEnabled()) << name;
+    for (const char* name : {"btnAdd", "btnRemove", "btnClear", "btnStartTool"})
+        EXPECT_TRUE(W().findChild<QAction*>(name)->isEnabled()) << name;
+}
+
+TEST_F(TConversionRunTest, ClosingTheMainWindowDuringARunStopsItAndWaits) {
+    PickAvi();
+    Add({Source("a.mp4", 2.0), Source("b.mp4", 2.0)});
+    OnFirstPreview([&] { QTimer::singleShot(0, &W(), &QWidget::close); });
+    Start();
+    EXPECT_FALSE(W().isVisible());
+    EXPECT_EQ(W().Global(), nullptr);
+    EXPECT_FALSE(ProgressWindow()->isVisible());
+    EXPECT_NE(Progress(0), "100%");
+    EXPECT_EQ(W().CCAVC().TaskCount(), 0);
+    EXPECT_FALSE(fs::exists(OutDir + "/b_(new).avi"));
+}
+
+TEST_F(TConversionRunTest, ShutDownAfterTheRunAsksTheLoginManagerOnceAtTheEnd) {
+    apptest::TPowerRecorder power;
+    PickAvi();
+    Add({Source("a.mp4"), Source("b.mp4")});
+    OnFirstPreview([&] { ProgressWindow()->findChild<QCheckBox*>("ckShutDown")->setChecked(true); });
+    Start();
+    EXPECT_EQ(power.Requests, 1);
+    EXPECT_EQ(Progress(1), "100%");
+}
+
+TEST_F(TConversionRunTest, ASourceDeletedAfterAddingIsSkippedWithOneMessageAndTheOthersConvert) {
+    PickAvi();
+    const std::string gone = Source("gone.mp4");
+    Add({gone, Source("kept.mp4"), Source("also.mp4")});
+    fs::remove(gone);
+    Start();
+    EXPECT_EQ(W().TaskMap(), (std::vector<int>{1, 2}));
+    EXPECT_EQ(Progress(0), "");
+    EXPECT_EQ(Progress(1), "100%");
+    EXPECT_EQ(Progress(2), "100%");
+    ASSERT_EQ(boxes.Shown.size(), 1u);
+    EXPECT_EQ(boxes.Shown[0].Caption, "Warning");
+    EXPECT_TRUE(boxes.Shown[0].Text.contains(QString::fromStdString(gone)));
+    EXPECT_FALSE(boxes.Shown[0].Text.contains("kept.mp4"));
+    EXPECT_EQ(OutputFiles(), (std::vector<std::string>{"also_(new).avi", "kept_(new).avi"}));
+    // The last task that ran counts as the last of the run.
+    EXPECT_EQ(urls.Opened.size(), 1u);
+}
+
+TEST_F(TConversionRunTest, WhenNoCheckedSourceCanBeOpenedNothingRunsAndTheMessageSaysWhy) {
+    const std::string gone = Source("gone.mp4");
+    Add({gone});
+    fs::remove(gone);
+    QTest::mouseClick(W().findChild<QPushButton*>("btnStart"), Qt::LeftButton);
+    EXPECT_FALSE(W().Running());
+    EXPECT_FALSE(ProgressWindow()->isVisible());
+    ASSERT_EQ(boxes.Shown.size(), 1u);
+    EXPECT_TRUE(boxes.Shown[0].Text.contains(QString::fromStdString(gone)));
+}
+
+TEST_F(TConversionRunTest, AltSStartsTheRun) {
+    PickAvi();
+    Add({Source("a.mp4")});
+    QTest::keyClick(&W(), Qt::Key_S, Qt::AltModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !W().Running() && Progress(0) == "100%"; }, 20000));
+    EXPECT_EQ(OutputFiles(), (std::vector<std::string>{"a_(new).avi"}));
+}
+
+TEST_F(TConversionRunTest, ProgressReportsFillTheRowOfTheTaskAndTheProgressWindow) {
+    PickAvi();
+    Add({Source("a.mp4"), Source("b.mp4"), Source("c.mp4")});
+    List().Row(1)->SetChecked(false);
+    Start();  // leaves the task map [0, 2] and the progress window behind
+    ProgressWindow()->show();
+    TProgressInfo p;
+    p.TaskIndex = 1;
+    p.CurrentDuration = 30500000;
+    p.TotalDuration = 61000000;
+    p.CurrentSize = 1234567;
+    p.FPS = 48;
+    W().CCAVCProgress(&W().CCAVC(), &p);
+    EXPECT_EQ(Progress(2), "50%");
+    EXPECT_EQ(Progress(1), "");
+    EXPECT_EQ(ProgressWindow()->findChild<QProgressBar*>("pbProgress")->value(), 50);
+    EXPECT_EQ(Label("lblCurrentTime")->text(), "30 Second");
+    EXPECT_EQ(Label("lblLength")->text(), "61 Second");
+    EXPECT_EQ(Label("lblFileSize")->text(), "1234 kb");
+    EXPECT_EQ(Label("lblSpeed")->text(), "48 fps");
+    EXPECT_EQ(Label("lblFile")->text(), List().Row(2)->text(0));
+
+    // Without a total: how long it has run, and a busy bar.
+    p.TotalDuration = -1;
+    W().CCAVCProgress(&W().CCAVC(), &p);
+    EXPECT_TRUE(Progress(2).startsWith("0:00:0")) << Progress(2).toStdString();
+    EXPECT_EQ(ProgressWindow()->findChild<QProgressBar*>("pbProgress")->maximum(), 0);
+    EXPECT_EQ(Label("lblLength")->text(), "Unknown");
+    EXPECT_EQ(Label("lblTimeLeft")->text(), "Unknown");
+
+    // A record of a task the run does not have changes nothing.
+    p.TaskIndex = 5;
+    W().CCAVCProgress(&W().CCAVC(), &p);
+    ProgressWindow()->hide();
+}
+
+TEST_F(TConversionRunTest, APreviewFrameIsCopiedInPictureOrder) {
+    W();
+    TFrameBitmap bitmap;
+    bitmap.Resize(4, 2);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 4; ++x) {
+            uint8_t* p = bitmap.Row(y) + x * 3;
+            p[0] = 0x30;  // blue
+            p[1] = 0x20;  // green
+            p[2] = uint8_t(y == 0 ? 0xF0 : 0x10);  // red: the top row is red
+        }
+    TPreviewInfo info;
+    info.TaskIndex = 0;
+    info.Bitmap = &bitmap;
+    W().CCAVCPreviewBitmap(&W().CCAVC(), info);
+    bitmap.Resize(8, 8);  // the engine reuses its bitmap at once
+    ASSERT_EQ(W().PreviewBitmap().size(), QSize(4, 2));
+    EXPECT_EQ(W().PreviewBitmap().pixel(0, 0) & 0xFFFFFF, 0xF02030u);
+    EXPECT_EQ(W().PreviewBitmap().pixel(3, 1) & 0xFFFFFF, 0x102030u);
+
+    TFrameBitmap empty;
+    info.Bitmap = &empty;
+    W().CCAVCPreviewBitmap(&W().CCAVC(), info);
+    EXPECT_EQ(W().PreviewBitmap().size(), QSize(4, 2));  // an empty frame is not taken
+}
