@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "formats/DeviceLimits.h"
 #include "formats/ParameterTables.h"
 #include "platform/IniFile.h"
 
@@ -137,6 +138,8 @@ TFormatParameters::TFormatParameters(int formatCode, const IniFile& formatFile, 
 
 std::string TFormatParameters::DefinedFormat() const { return FFormatFile.ReadString(FSection, "Format", "null"); }
 
+std::string TFormatParameters::DefinedDevice() const { return FFormatFile.ReadString(FSection, "Device", ""); }
+
 std::optional<std::string> TFormatParameters::DefinitionDefault(const std::string& valueKey) const {
     for (TParameter p : AllParameters()) {
         if (!SameText(ValueKey(p), valueKey)) continue;
@@ -201,10 +204,18 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
         return;
     }
 
+    // The device presets name settings of an older encoder generation; today's encoder fills
+    // the gaps with High profile, the 8x8 transform and B-frames. The device's own limits
+    // follow the preset and win.
+    const TDeviceLimits& limits = DeviceLimitsOf(params.DefinedDevice());
     if (V == "libx264") {
         out.VideoCodec = "libx264";
         out.VideoPreset = f == "psp" ? "libx264-psp" : f == "ipod" ? "libx264-ipod" : f == "ps3" ? "libx264-ps3" : "libx264-mp4";
+        AddExtOption(out.ExtOptions, "profile", limits.H264Profile);
+        AddExtOption(out.ExtOptions, "level", std::to_string(limits.H264Level));
+        if (!limits.BFrames) AddExtOption(out.ExtOptions, "bf", "0");
     } else if (IsNamedVideoEncoder(V)) {
+        if ((V == "mpeg4" || V == "libxvid") && limits.Mpeg4Simple) AddExtOption(out.ExtOptions, "bf", "0");
         out.VideoCodec = V;
         // MPEG-2 video follows the DVD rules, unless the format is a disc of its own (an
         // SVCD must stay an SVCD).
@@ -282,7 +293,9 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
                 "pad=" + std::to_string(W) + ":" + std::to_string(H) + ":" + std::to_string(bars.Left) + ":" + std::to_string(bars.Top);
             out.AspectRatio = Ratio(IW, IH);
             if (cropped) {
-                // No frame size: the filters crop and scale the source themselves.
+                // No frame size: the filters crop and scale the source themselves, and the
+                // aspect describes the frame they make (square pixels, bars included).
+                out.AspectRatio = Ratio(W, H);
                 filter = cropFilter + ",scale=" + std::to_string(IW) + ":" + std::to_string(IH) + "," + pad;
             } else {
                 out.FrameSize = Size(IW, IH);
@@ -313,6 +326,7 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
             std::snprintf(pad, sizeof pad, "pad=%d:%d:%d:%d:black", W, H, left, top);
             out.AspectRatio = Ratio(content.W, content.H);
             if (cropped) {
+                out.AspectRatio = Ratio(W, H);
                 filter = cropFilter + ",scale=" + std::to_string(content.W) + ":" + std::to_string(content.H) + "," + pad;
             } else {
                 out.FrameSize = Size(content.W, content.H);
