@@ -80,3 +80,59 @@ TEST(NoSound, AnAudioOutputOfASilentSourceSaysThereIsNoAudioStream) {
 }
 
 }  // namespace
+
+namespace {
+
+// 10-bit 4:2:2, as cameras record.
+const std::string& CameraClip() {
+    static const std::string path = [] {
+        std::string p = Scratch().file("camera.mov");
+        testsupport::MakeClip(p, 0.4, {"-s", "160x120", "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt",
+                                       "yuv422p10le", "-c:a", "aac"});
+        return p;
+    }();
+    return path;
+}
+
+TEST(PixelFormat, DeepOrDenseSourcesBecomeEightBit420UnlessAFormatIsAsked) {
+    ASSERT_EQ(ProbeValue(CameraClip(), "stream=pix_fmt", "v:0"), "yuv422p10le");
+    const struct {
+        const char* file;
+        Options options;
+        const char* pixels;
+    } cases[] = {
+        {"deep.mp4", {{"vcodec", "libx264"}}, "yuv420p"},
+        {"deep.mpg", {{"vcodec", "mpeg2video"}}, "yuv420p"},
+        {"deep.avi", {{"vcodec", "mjpeg"}}, "yuvj420p"},
+        {"asked.mp4", {{"vcodec", "libx264"}, {"pix_fmt", "yuv422p"}}, "yuv422p"},
+    };
+    for (const auto& c : cases) {
+        Job job{{CameraClip()}, {}, Scratch().file(c.file), c.options};
+        Outcome r = Convert(job);
+        ASSERT_TRUE(r.ok) << c.file << ": " << r.error;
+        EXPECT_EQ(ProbeValue(job.output, "stream=pix_fmt", "v:0"), c.pixels) << c.file;
+    }
+}
+
+// The program mux rate of the first MPEG-2 pack header, bit/s.
+int64_t PackMuxRate(const std::string& file) {
+    const std::string bytes = testsupport::ReadFile(file);
+    const size_t i = bytes.find(std::string("\x00\x00\x01\xba", 4));
+    if (i == std::string::npos || i + 13 > bytes.size()) return -1;
+    auto b = [&](size_t k) { return int64_t(static_cast<unsigned char>(bytes[i + k])); };
+    return ((b(10) << 14) | (b(11) << 6) | (b(12) >> 2)) * 400;
+}
+
+TEST(MuxerOptions, ReachTheMuxerAndThoseNoOneTookAreLogged) {
+    Job dvd{{BasicClip()}, {}, Scratch().file("rate.vob"), {{"vcodec", "mpeg2video"}, {"muxrate", "8000000"}}};
+    Outcome r = Convert(dvd);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(PackMuxRate(dvd.output), 8000000);
+
+    Job mp4{{BasicClip()}, {}, Scratch().file("rate.mp4"), {{"vcodec", "mpeg4"}, {"muxrate", "8000000"}}};
+    r = Convert(mp4);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_NE(std::find(r.log.begin(), r.log.end(), "Option muxrate not used by muxer mp4"), r.log.end());
+}
+
+}  // namespace
