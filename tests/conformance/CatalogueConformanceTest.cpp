@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -333,13 +334,20 @@ TEST(CatalogueConformance, EveryFormatTakesCameraScreenAndPhoneClips) {
     ASSERT_EQ(ProbeValue(screen.File, "stream=pix_fmt", "v:0"), "yuv444p");
     ASSERT_NE(ProbeValue(phone.File, "stream=avg_frame_rate", "v:0"), ProbeValue(phone.File, "stream=r_frame_rate", "v:0"));
 
+    // A definition that both editions share word for word is converted once.
+    std::set<std::string> seen;
     std::vector<Outcome> outcomes;
     for (TEdition edition : {TEdition::Mp4Avi, TEdition::Video}) {
         const IniFile definitions(BinDir() + "/" + EditionProfile(edition).FormatFileName);
-        for (int code : CatalogueFormatCodes(edition))
+        for (int code : CatalogueFormatCodes(edition)) {
+            std::string text = CatalogueFormatName(edition, code);
+            for (const auto& key : definitions.ReadSectionKeys(FormatSectionName(code)))
+                text += "\n" + key + "=" + definitions.ReadString(FormatSectionName(code), key, "");
+            if (!seen.insert(text).second) continue;
             for (const Source* source : {&camera, &screen, &phone})
                 outcomes.push_back({PromiseOf(edition, code, definitions, source->Width, source->Height), source, {}});
+        }
     }
-    EXPECT_EQ(outcomes.size(), 3 * (18u + 121u));
+    EXPECT_GE(outcomes.size(), 3 * 121u);
     RunAll(outcomes, work.path().string(), false);
 }
