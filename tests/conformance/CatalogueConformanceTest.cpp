@@ -136,9 +136,17 @@ Promise PromiseOf(TEdition edition, int code, const IniFile& definitions, int so
         if (p.Width > 176 && p.Width <= 352) p.Width = 352, p.Height = 288;
         else if (p.Width > 352) p.Width = 704, p.Height = 576;
     }
-    // Letterbox of a wide source into a taller frame: bars above and below.
-    if (double(sourceWidth) / sourceHeight > double(p.Width) / p.Height) {
-        int content = int(sourceHeight / (double(sourceWidth) / p.Width));
+    // Letterbox of a wide source into a taller frame: bars above and below. A disc is seen at
+    // 4:3, or 16:9 for a full-size DVD, whatever its pixel count.
+    std::string format = definitions.ReadString(section, "Format", "null");
+    std::transform(format.begin(), format.end(), format.begin(), ::tolower);
+    double shownWidth = p.Width;
+    if (format == "ntsc-dvd" || format == "pal-dvd" || format.find("vcd") != std::string::npos) {
+        const bool wide = (format == "ntsc-dvd" && size == "720x480") || (format == "pal-dvd" && size == "720x576");
+        shownWidth = p.Height * (wide ? 16.0 / 9 : 4.0 / 3);
+    }
+    if (double(sourceWidth) / sourceHeight > shownWidth / p.Height) {
+        int content = int(sourceHeight / (double(sourceWidth) / shownWidth));
         content = content / 2 * 2;
         p.BarRows = (p.Height - content) / 4 * 2;
     }

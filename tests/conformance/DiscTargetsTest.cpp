@@ -3,6 +3,7 @@
 // group of pictures and size stay within the disc's limits. Everything is read from the file.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <sstream>
 
@@ -21,15 +22,16 @@ struct Disc {
     int64_t MaxBitRate;  // bit/s the sequence header may announce
     int MaxVbv;          // buffer size in units of 16 kbit
     int MaxGop;
+    double Shape;        // display aspect
 };
 
 const Disc kDiscs[] = {
-    {2200, "ntsc-dvd", 720, 480, "30000/1001", 9800000, 112, 18},
-    {2201, "pal-dvd", 720, 576, "25/1", 9800000, 112, 15},
-    {2300, "ntsc-svcd", 480, 480, "30000/1001", 2600000, 112, 18},
-    {2301, "pal-svcd", 480, 576, "25/1", 2600000, 112, 15},
-    {2400, "ntsc-vcd", 352, 240, "30000/1001", 1150000, 20, 18},
-    {2401, "pal-vcd", 352, 288, "25/1", 1150000, 20, 15},
+    {2200, "ntsc-dvd", 720, 480, "30000/1001", 9800000, 112, 18, 16.0 / 9},
+    {2201, "pal-dvd", 720, 576, "25/1", 9800000, 112, 15, 16.0 / 9},
+    {2300, "ntsc-svcd", 480, 480, "30000/1001", 2600000, 112, 18, 4.0 / 3},
+    {2301, "pal-svcd", 480, 576, "25/1", 2600000, 112, 15, 4.0 / 3},
+    {2400, "ntsc-vcd", 352, 240, "30000/1001", 1150000, 20, 18, 4.0 / 3},
+    {2401, "pal-vcd", 352, 288, "25/1", 1150000, 20, 15, 4.0 / 3},
 };
 
 // The program mux rate of the first pack header, in bit/s (MPEG-1 and MPEG-2 packs).
@@ -100,6 +102,11 @@ TEST(DiscTargets, MuxRateBitRateGopAndSizeMatchTheDisc) {
         EXPECT_EQ(ProbeValue(ours, "stream=width,height,r_frame_rate", "v:0"),
                   std::to_string(d.Width) + "\n" + std::to_string(d.Height) + "\n" + d.Rate)
             << d.Target;
+        // The player shows the frame at the disc's shape (MPEG-1 knows it only roughly).
+        int n = 0, m = 0;
+        const std::string shape = ProbeValue(ours, "stream=display_aspect_ratio", "v:0");
+        ASSERT_EQ(std::sscanf(shape.c_str(), "%d:%d", &n, &m), 2) << d.Target << " " << shape;
+        EXPECT_NEAR(double(n) / m, d.Shape, 0.01 * d.Shape) << d.Target << " " << shape;
     }
 }
 
