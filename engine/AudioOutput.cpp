@@ -153,18 +153,8 @@ void TAudioOutput::Write(AVFrame* frame, int64_t ptsUs, TRunServices& run) {
                         return;
                     }
                 } else {
-                    int silence = int(std::llrint(delta));
                     if (run.Verbose() > 2) run.Log(llInfo, Format("adding %d audio samples of silence", int(inSamples)));
-                    FramePtr quiet(avutil().av_frame_alloc());
-                    quiet->nb_samples = silence;
-                    quiet->format = Enc->sample_fmt;
-                    avutil().av_channel_layout_copy(&quiet->ch_layout, &Enc->ch_layout);
-                    if (silence > 0 && avutil().av_frame_get_buffer(quiet.get(), 0) >= 0) {
-                        avutil().av_samples_set_silence(quiet->extended_data, 0, silence, Enc->ch_layout.nb_channels,
-                                                        Enc->sample_fmt);
-                        avutil().av_audio_fifo_write(FFifo.get(), reinterpret_cast<void**>(quiet->extended_data),
-                                                     silence);
-                    }
+                    AddSilence(std::llrint(delta));
                 }
             } else if (Cfg.SyncMethod >= 2) {
                 int comp = int(std::clamp<int64_t>(std::llrint(delta), -Cfg.SyncMethod, Cfg.SyncMethod));
@@ -178,10 +168,15 @@ void TAudioOutput::Write(AVFrame* frame, int64_t ptsUs, TRunServices& run) {
         // Follow the source's clock at the start and across gaps; never step back, which
         // the muxers refuse.
         int64_t target = std::llrint(syncTime * outRate) - fifoSamples;
-        if (!FStarted)
-            SyncOpts = std::max<int64_t>(target, 0);
-        else if (target - SyncOpts > outRate)
+        if (!FStarted) {
+            // Sound that begins after the picture is led in by silence: muxers that keep
+            // no time stamps for sound (AVI, DV) would otherwise play it early, and DV
+            // refuses frames whose sound is missing.
+            SyncOpts = 0;
+            AddSilence(target);
+        } else if (target - SyncOpts > outRate) {
             SyncOpts = target;
+        }
     }
     FStarted = true;
     const uint8_t* in[AV_NUM_DATA_POINTERS] = {};
@@ -191,6 +186,22 @@ void TAudioOutput::Write(AVFrame* frame, int64_t ptsUs, TRunServices& run) {
     if (planes > AV_NUM_DATA_POINTERS) throw FFmpegException("Buffer sizes too large in do_audio_out");
     Convert(in, count, run);
     EncodeFromFifo(false, run);
+}
+
+void TAudioOutput::AddSilence(int64_t samples) {
+    constexpr int64_t kChunk = 4096;
+    while (samples > 0) {
+        const int n = int(std::min(samples, kChunk));
+        FramePtr quiet(avutil().av_frame_alloc());
+        quiet->nb_samples = n;
+        quiet->format = Enc->sample_fmt;
+        avutil().av_channel_layout_copy(&quiet->ch_layout, &Enc->ch_layout);
+        if (avutil().av_frame_get_buffer(quiet.get(), 0) < 0) throw FFmpegException("Out of memory in do_audio_out");
+        avutil().av_samples_set_silence(quiet->extended_data, 0, n, Enc->ch_layout.nb_channels, Enc->sample_fmt);
+        if (avutil().av_audio_fifo_write(FFifo.get(), reinterpret_cast<void**>(quiet->extended_data), n) < n)
+            throw FFmpegException("av_fifo_realloc2() failed");
+        samples -= n;
+    }
 }
 
 void TAudioOutput::EncodeFromFifo(bool final, TRunServices& run) {

@@ -24,6 +24,7 @@ private:
     void Configure(const AVFrame& frame, TRunServices& run);
     void Convert(const uint8_t* const* in, int count, TRunServices& run);
     void EncodeFromFifo(bool final, TRunServices& run);
+    void AddSilence(int64_t samples);
 
     SwrPtr FSwr;
     AudioFifoPtr FFifo;

@@ -109,6 +109,7 @@ struct TEngineSettings {
     // ---- video
     int FrameWidth = 0;                  // "s"
     int FrameHeight = 0;
+    bool FrameSizeGiven = false;         // "s" was given (not just taken from the source)
     AVRational FrameRate{0, 0};          // "r": 0/0 = not set
     double FrameAspectRatio = 0.0;       // "aspect": 0 = not set
     int FramePixFmt = -1;                // "pix_fmt": AVPixelFormat, -1 = not set

@@ -48,6 +48,8 @@ struct TOutputFile {
     std::string FileName;
     bool FileOpened = false;
     bool HeaderWritten = false;
+    // Sound was wanted but no input has any: the reason a person reads names that.
+    bool MissingAudio = false;
 };
 
 // What an output stage takes from the run.

@@ -232,7 +232,11 @@ bool TCustomFFmpeg::OpenInput(const std::string& fileName) {
                 case AVMEDIA_TYPE_VIDEO: {
                     s.FrameWidth = std::max(par->width, 0);
                     s.FrameHeight = std::max(par->height, 0);
-                    s.FramePixFmt = par->format >= 0 ? par->format : 0;
+                    s.FrameSizeGiven = false;
+                    // The source's sampling and depth are the decoder's business: an output
+                    // that asks for none gets the engine's default (8-bit 4:2:0), which every
+                    // device decodes, not a 10-bit or 4:4:4 picture carried over.
+                    s.FramePixFmt = -1;
                     AVRational sar = st->sample_aspect_ratio.num ? st->sample_aspect_ratio : par->sample_aspect_ratio;
                     FInputAspect = (sar.num > 0 && sar.den > 0 && par->height > 0)
                                        ? av_q2d(sar) * par->width / par->height
@@ -345,6 +349,7 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
                     }
                 }
             }
+            FOutputs.back()->MissingAudio = useAudio && !hasAudio && !s.AudioDisable;
             useVideo = useVideo && hasVideo;
             useAudio = useAudio && hasAudio;
             useSubtitle = useSubtitle && hasSubtitle;
@@ -525,6 +530,8 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* oc) {
         vo->Cfg.VariableFps = (ofmt->flags & AVFMT_VARIABLE_FPS) != 0;
         vo->Cfg.ScalerFlags = FGeneric.ScalerFlags();
         vo->Cfg.TopFieldFirst = s.TopFieldFirst;
+        if (!s.FrameSizeGiven && s.FrameAspectRatio > 0 && !vo->Cfg.Filters.empty())
+            vo->Cfg.AspectOfFinalSize = s.FrameAspectRatio;
     }
     SetupBitstreamFilters(*ost, AVMEDIA_TYPE_VIDEO);
     if (uint32_t tag = FourCC(s.VideoCodecTag)) {

@@ -144,6 +144,7 @@ private:
 
     // run state
     int FFrameNumber = 0;
+    int64_t FOutputStart = 0;  // "ss" given for the output: what comes before it is dropped
     int64_t FStartTime = 0;
     int64_t FLastReport = 0;
     int64_t FLastPreview = 0;

@@ -241,6 +241,7 @@ void TOptionParser::ParseOption(const std::string& name, const std::string& valu
         if (avutil().av_parse_video_size(&w, &h, value.c_str()) < 0) throw FFmpegException("Incorrect frame size");
         s.FrameWidth = w;
         s.FrameHeight = h;
+        s.FrameSizeGiven = true;
         return;
     }
     if (n == "aspect") {
@@ -579,7 +580,11 @@ std::string TOptionParser::TargetEncoderName(AVMediaType type) const {
 bool TOptionParser::SetOnTemplates(const std::string& name, const std::string& value, bool& found) {
     found = false;
     const char* n = name.c_str();
+    // Today's libraries share "b" between picture and sound; in the option table it is the
+    // video bit rate, and "ab" is the sound's.
+    const bool videoOnly = name == "b";
     for (int t = 0; t < GENERIC_CODEC_TYPES; ++t) {
+        if (videoOnly && t != AVMEDIA_TYPE_VIDEO) continue;
         AVCodecContext* ctx = FGeneric.MutableTemplate(AVMediaType(t));
         if (!ctx || !avutil().av_opt_find(ctx, n, nullptr, kTypeFlags[t], 0)) continue;
         found = true;

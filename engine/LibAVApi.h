@@ -104,7 +104,7 @@ extern "C" {
     X(avio_open) X(avio_open2) X(avio_close) X(avio_closep) X(avio_size) X(avio_seek)             \
     X(avio_skip) X(avio_flush) X(avio_read) X(avio_write) X(avio_feof) X(avio_alloc_context)      \
     X(avio_context_free) X(avio_check) X(avio_find_protocol_name) X(avio_enum_protocols)          \
-    X(av_filename_number_test) X(av_stream_get_side_data) X(av_sdp_create)                        \
+    X(av_filename_number_test) X(av_stream_get_side_data) X(av_stream_new_side_data) X(av_sdp_create) \
     X(av_probe_input_format) X(av_probe_input_buffer2) X(avformat_match_stream_specifier)         \
     X(avformat_get_riff_video_tags) X(avformat_get_riff_audio_tags)
 

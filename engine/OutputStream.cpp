@@ -65,6 +65,12 @@ void TOutputStream::OpenEncoder(AVDictionary** privateOptions, TRunServices& run
             run.Log(llVerbose, Format("Option %s not used by encoder %s", e->key, EncCodec->name));
     }
     avcodec().avcodec_parameters_from_context(St->codecpar, Enc.get());
+    // What the encoder tells the muxer beside its parameters (the MPEG muxers size their
+    // mux rate from the rate-control buffer).
+    for (int i = 0; i < Enc->nb_coded_side_data; ++i) {
+        const AVPacketSideData& sd = Enc->coded_side_data[i];
+        if (uint8_t* dst = avformat().av_stream_new_side_data(St, sd.type, sd.size)) std::memcpy(dst, sd.data, sd.size);
+    }
     St->time_base = Enc->time_base;
     if (FType == AVMEDIA_TYPE_VIDEO) {
         St->avg_frame_rate = Enc->framerate;

@@ -250,8 +250,12 @@ void TCustomFFmpeg::BindStreams() {
         }
     }
     for (size_t o = 0; o < FOutputs.size(); ++o) {
-        if (FOutputs[o]->Ctx->nb_streams == 0)
-            throw FFmpegException(Format("Output file #%d does not contain any stream", int(o)));
+        if (FOutputs[o]->Ctx->nb_streams == 0) {
+            const std::string text = Format("Output file #%d does not contain any stream", int(o));
+            if (!FOutputs[o]->MissingAudio) throw FFmpegException(text);
+            Log(llError, text);
+            throw FFmpegException("The file has no audio stream to convert");
+        }
     }
     auto findIst = [&](int file, int stream) -> TInputStream* {
         if (file < 0 || file >= int(FInputs.size()) || stream < 0 || stream >= FInputs[file]->NbStreams) return nullptr;
@@ -323,6 +327,10 @@ void TCustomFFmpeg::PrepareRun() {
     if (FOutputs.empty()) throw FFmpegException("At least one output file must be specified");
     if (FInputs.empty()) throw FFmpegException("At least one input file must be specified");
     BindStreams();
+    // A start position left after the last input belongs to the output: the inputs are
+    // read from their start and the output's clock begins there.
+    FOutputStart = std::max<int64_t>(s.StartTime, 0);
+    if (FOutputStart > 0 && FTotalDuration > 0) FTotalDuration = std::max<int64_t>(FTotalDuration - FOutputStart, 0);
     FHookOn = bool(OnCustomHook);
     for (auto& ostPtr : FOutputStreams) {
         TOutputStream& ost = *ostPtr;
@@ -375,7 +383,13 @@ void TCustomFFmpeg::PrepareRun() {
     }
     for (size_t o = 0; o < FOutputs.size(); ++o) {
         TOutputFile& file = *FOutputs[o];
-        int r = avformat().avformat_write_header(file.Ctx, nullptr);
+        // The muxer's own options (the disc targets' mux rate) go with the header; what the
+        // muxer did not take is logged, as for the encoders.
+        AVDictionary* muxerOptions = FGeneric.FormatPrivateOptions();
+        int r = avformat().avformat_write_header(file.Ctx, &muxerOptions);
+        for (const AVDictionaryEntry* e = nullptr; (e = avutil().av_dict_get(muxerOptions, "", e, AV_DICT_IGNORE_SUFFIX));)
+            Log(llVerbose, Format("Option %s not used by muxer %s", e->key, file.Ctx->oformat->name));
+        avutil().av_dict_free(&muxerOptions);
         if (r < 0) {
             std::string msg = Format("Could not write header for output file #%d (incorrect codec parameters ?)", int(o));
             Log(llError, msg);
@@ -533,7 +547,7 @@ void TCustomFFmpeg::Loop() {
             }
         }
         if (s.RecordingTime != INT64_MAX && pkt->dts != AV_NOPTS_VALUE &&
-            avutil().av_compare_ts(pkt->dts, tb, s.RecordingTime, AV_TIME_BASE_Q) >= 0) {
+            avutil().av_compare_ts(pkt->dts, tb, s.RecordingTime + FOutputStart, AV_TIME_BASE_Q) >= 0) {
             ist.IsPastRecordingTime = true;
             avcodec().av_packet_unref(pkt.get());
             continue;
@@ -582,6 +596,7 @@ bool TCustomFFmpeg::ProcessPacket(TInputStream& ist, AVPacket* pkt) {
         if (got) {
             int64_t ptsUs = sub.pts;
             if (ptsUs == AV_NOPTS_VALUE && pkt->pts != AV_NOPTS_VALUE) ptsUs = avutil().av_rescale_q(pkt->pts, tb, AV_TIME_BASE_Q);
+            if (ptsUs != AV_NOPTS_VALUE) ptsUs -= FOutputStart;
             try {
                 for (TOutputStream* ost : ist.Outputs)
                     if (!ost->StreamCopy) static_cast<TSubtitleOutput*>(ost)->WriteSubtitle(sub, ptsUs, *this);
@@ -639,8 +654,10 @@ void TCustomFFmpeg::DecodeVideo(TInputStream& ist, AVFrame* frame) {
                                                : 40000;
     duration += duration * frame->repeat_pict / 2;
     ist.NextPts = ptsUs + duration;
-    // Frames before the start position come from seeking to the previous key frame.
-    if (FInputs[ist.FileIndex]->SeekPos > 0 && ptsUs < 0) return;
+    // Frames before the start position come from seeking to the previous key frame, or
+    // lie before the output's start.
+    ptsUs -= FOutputStart;
+    if ((FInputs[ist.FileIndex]->SeekPos > 0 || FOutputStart > 0) && ptsUs < 0) return;
     ++FFrameNumber;
     if (FHookOn && OnCustomHook) RunHook(frame, ptsUs);
     if (!FSettings.VideoHooks.empty() && avutil().av_frame_make_writable(frame) >= 0) {
@@ -662,7 +679,8 @@ void TCustomFFmpeg::DecodeAudio(TInputStream& ist, AVFrame* frame) {
                         : (ist.NextPts != AV_NOPTS_VALUE ? ist.NextPts : 0);
     const int rate = frame->sample_rate > 0 ? frame->sample_rate : 44100;
     ist.NextPts = ptsUs + avutil().av_rescale(frame->nb_samples, AV_TIME_BASE, rate);
-    if (FInputs[ist.FileIndex]->SeekPos > 0 && ptsUs < 0) {
+    ptsUs -= FOutputStart;
+    if ((FInputs[ist.FileIndex]->SeekPos > 0 || FOutputStart > 0) && ptsUs < 0) {
         // Keep only what lies after the start position.
         const int64_t skip = avutil().av_rescale(-ptsUs, rate, AV_TIME_BASE);
         if (skip >= frame->nb_samples) return;
@@ -689,10 +707,19 @@ void TCustomFFmpeg::CopyPacket(TInputStream& ist, TOutputStream& ost, const AVPa
     if (!ost.SeenKeyFrame && type == AVMEDIA_TYPE_VIDEO && !(pkt.flags & AV_PKT_FLAG_KEY) &&
         !FSettings.CopyInitialNonKeyframes)
         return;
+    if (FOutputStart > 0) {
+        const int64_t t = pkt.pts != AV_NOPTS_VALUE ? pkt.pts : pkt.dts;
+        if (t != AV_NOPTS_VALUE && avutil().av_rescale_q(t, ist.St->time_base, AV_TIME_BASE_Q) < FOutputStart) return;
+    }
     ost.SeenKeyFrame = true;
     if (ost.FrameCount >= ost.MaxFrames) return;
     PacketPtr copy(avcodec().av_packet_clone(&pkt));
     if (!copy) throw FFmpegException("Out of memory");
+    if (FOutputStart > 0) {
+        const int64_t shift = avutil().av_rescale_q(FOutputStart, AV_TIME_BASE_Q, ist.St->time_base);
+        if (copy->pts != AV_NOPTS_VALUE) copy->pts -= shift;
+        if (copy->dts != AV_NOPTS_VALUE) copy->dts -= shift;
+    }
     if (type == AVMEDIA_TYPE_VIDEO)
         TRunServices::VideoBytes += pkt.size;
     else if (type == AVMEDIA_TYPE_AUDIO)

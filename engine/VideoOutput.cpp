@@ -100,6 +100,9 @@ void TVideoOutput::Open(TInputStream& source, TRunServices& run) {
             Enc->width = avfilter().av_buffersink_get_w(FSink);
             Enc->height = avfilter().av_buffersink_get_h(FSink);
         }
+        if (Cfg.AspectOfFinalSize > 0 && Enc->width > 0 && Enc->height > 0)
+            Enc->sample_aspect_ratio =
+                avutil().av_d2q(Cfg.AspectOfFinalSize * Enc->height / Enc->width, 255);
     } else if (Enc->width <= 0 || Enc->height <= 0) {
         Enc->width = par->width;
         Enc->height = par->height;

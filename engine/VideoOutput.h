@@ -13,6 +13,9 @@ struct TVideoOutputSettings {
     int64_t ScalerFlags = SWS_BICUBIC;
     int TopFieldFirst = -1;
     int64_t RecordingTimeUs = INT64_MAX;
+    // With no frame size given, the filters decide the size; a display aspect that was
+    // asked for then applies to what they make.
+    double AspectOfFinalSize = 0.0;
 };
 
 class TVideoOutput : public TOutputStream {

@@ -6,7 +6,9 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <numeric>
 
+#include "formats/DeviceLimits.h"
 #include "formats/ParameterTables.h"
 #include "platform/IniFile.h"
 
@@ -137,6 +139,8 @@ TFormatParameters::TFormatParameters(int formatCode, const IniFile& formatFile, 
 
 std::string TFormatParameters::DefinedFormat() const { return FFormatFile.ReadString(FSection, "Format", "null"); }
 
+std::string TFormatParameters::DefinedDevice() const { return FFormatFile.ReadString(FSection, "Device", ""); }
+
 std::optional<std::string> TFormatParameters::DefinitionDefault(const std::string& valueKey) const {
     for (TParameter p : AllParameters()) {
         if (!SameText(ValueKey(p), valueKey)) continue;
@@ -190,6 +194,11 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
         }
     }
 
+    // A disc is shown at its own display shape, whatever its pixel count: the geometry below
+    // works in that shape. Other formats have square pixels.
+    const bool disc = out.Target != 0;
+    const int shapeW = disc && out.AspectRatio == "16:9" ? 16 : 4, shapeH = disc && out.AspectRatio == "16:9" ? 9 : 3;
+
     // No video encoder: sound only, and the source's picture is not even decoded.
     const std::string V = Trim(params.Read("paraVideoEncoder", ""));
     if (V.empty()) {
@@ -201,10 +210,18 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
         return;
     }
 
+    // The device presets name settings of an older encoder generation; today's encoder fills
+    // the gaps with High profile, the 8x8 transform and B-frames. The device's own limits
+    // follow the preset and win.
+    const TDeviceLimits& limits = DeviceLimitsOf(params.DefinedDevice());
     if (V == "libx264") {
         out.VideoCodec = "libx264";
         out.VideoPreset = f == "psp" ? "libx264-psp" : f == "ipod" ? "libx264-ipod" : f == "ps3" ? "libx264-ps3" : "libx264-mp4";
+        AddExtOption(out.ExtOptions, "profile", limits.H264Profile);
+        AddExtOption(out.ExtOptions, "level", std::to_string(limits.H264Level));
+        if (!limits.BFrames) AddExtOption(out.ExtOptions, "bf", "0");
     } else if (IsNamedVideoEncoder(V)) {
+        if ((V == "mpeg4" || V == "libxvid") && limits.Mpeg4Simple) AddExtOption(out.ExtOptions, "bf", "0");
         out.VideoCodec = V;
         // MPEG-2 video follows the DVD rules, unless the format is a disc of its own (an
         // SVCD must stay an SVCD).
@@ -265,6 +282,19 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
                                        std::to_string(l) + ":" + std::to_string(t);
         const std::string M = job.ZoomMode;
         std::string filter;
+        // The frame as it is seen: DW x H square units (DW = W for square pixels).
+        const int DW = disc && H > 0 ? static_cast<int>(std::lround(double(H) * shapeW / shapeH)) : W;
+        auto toPixels = [&](int displayWidth) {
+            return DW == W ? displayWidth : Even(static_cast<int>(std::lround(double(displayWidth) * W / DW)));
+        };
+        // The display aspect of an IW x IH part of the frame, as two integers.
+        auto shapeOf = [&](int IW, int IH) {
+            if (!disc) return Ratio(IW, IH);
+            long long n = 1LL * IW * DW, d = 1LL * IH * W;
+            const long long g = std::gcd(n, d);
+            return g ? std::to_string(n / g) + ":" + std::to_string(d / g) : Ratio(IW, IH);
+        };
+        const std::string frameShape = disc ? Ratio(shapeW, shapeH) : Ratio(W, H);
 
         if (M == "full") {
             if (cropped) {
@@ -274,15 +304,18 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
                 out.CropRight = r;
             }
             out.FrameSize = Size(W, H);
-            out.AspectRatio = Ratio(W, H);
+            out.AspectRatio = frameShape;
         } else if (M == "lbox") {
-            const TBars bars = LetterboxBars(CW, CH, W, H);
-            const int IW = W - bars.Left - bars.Right, IH = H - bars.Top - bars.Bottom;
+            TBars bars = LetterboxBars(CW, CH, DW, H);
+            const int IW = toPixels(DW - bars.Left - bars.Right), IH = H - bars.Top - bars.Bottom;
+            bars.Left = (W - IW) / 4 * 2;
             const std::string pad =
                 "pad=" + std::to_string(W) + ":" + std::to_string(H) + ":" + std::to_string(bars.Left) + ":" + std::to_string(bars.Top);
-            out.AspectRatio = Ratio(IW, IH);
+            out.AspectRatio = shapeOf(IW, IH);
             if (cropped) {
-                // No frame size: the filters crop and scale the source themselves.
+                // No frame size: the filters crop and scale the source themselves, and the
+                // aspect describes the frame they make (bars included).
+                out.AspectRatio = frameShape;
                 filter = cropFilter + ",scale=" + std::to_string(IW) + ":" + std::to_string(IH) + "," + pad;
             } else {
                 out.FrameSize = Size(IW, IH);
@@ -290,13 +323,15 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
             }
         } else if (M == "pan") {
             // Cut the cropped picture to 4:3, evenly on both sides of the long dimension.
+            // A wide DVD is cut to its own 16:9.
+            const int pw = disc ? shapeW : 4, ph = disc ? shapeH : 3;
             int cl = l, cr = r, ct = t, cb = b;
             if (CW > 0 && CH > 0) {
-                if (3LL * CW > 4LL * CH) {
-                    const int e = (CW - CH * 4 / 3) / 4 * 2;
+                if (1LL * ph * CW > 1LL * pw * CH) {
+                    const int e = (CW - CH * pw / ph) / 4 * 2;
                     cl += e, cr += e;
-                } else if (3LL * CW < 4LL * CH) {
-                    const int e = (CH - CW * 3 / 4) / 4 * 2;
+                } else if (1LL * ph * CW < 1LL * pw * CH) {
+                    const int e = (CH - CW * ph / pw) / 4 * 2;
                     ct += e, cb += e;
                 }
             }
@@ -305,14 +340,16 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
             out.CropTop = ct;
             out.CropBottom = cb;
             out.FrameSize = Size(W, H);
-            out.AspectRatio = Ratio(W, H);
+            out.AspectRatio = frameShape;
         } else if (M == "center") {
-            const TSize content = CenteredContent(CW, CH, W, H);
+            TSize content = CenteredContent(CW, CH, DW, H);
+            content.W = toPixels(content.W);
             const int left = (W - content.W) / 4 * 2, top = (H - content.H) / 4 * 2;
             char pad[96];
             std::snprintf(pad, sizeof pad, "pad=%d:%d:%d:%d:black", W, H, left, top);
-            out.AspectRatio = Ratio(content.W, content.H);
+            out.AspectRatio = shapeOf(content.W, content.H);
             if (cropped) {
+                out.AspectRatio = frameShape;
                 filter = cropFilter + ",scale=" + std::to_string(content.W) + ":" + std::to_string(content.H) + "," + pad;
             } else {
                 out.FrameSize = Size(content.W, content.H);

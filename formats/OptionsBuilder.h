@@ -55,6 +55,8 @@ public:
     std::optional<std::string> DefinitionDefault(const std::string& valueKey) const;
     // "Format" of the definition, "null" when absent.
     std::string DefinedFormat() const;
+    // "Device" of the definition, "" when absent (a computer or an HD set).
+    std::string DefinedDevice() const;
     const std::string& Section() const { return FSection; }
 
 private:
