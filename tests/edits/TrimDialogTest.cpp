@@ -2,6 +2,7 @@
 // stores, and a trimmed job reopened.
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 
 #include "edits/TrimRules.h"
 #include "edits/WinTrim.h"
@@ -116,6 +117,32 @@ TEST_F(TrimDialog, ATrimmedJobReopensWithItsMarks) {
     EXPECT_EQ(job.TrimStart, 1500000);
     EXPECT_EQ(job.TrimLength, 1250000);
     EXPECT_EQ(d.ColumnText().toStdString(), "1");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(TrimDialog, ExecuteRunsModallyAndHandsBackTheColumnText) {
+    TlvFilesRecord job;
+    job.SourceFile = Dir->file("clip.mp4");
+    job.TrimStart = 2000000;
+    TfrmTrim d;
+    // The program's event loop serves the player's main-thread calls; here a timer does.
+    QTimer serve;
+    QObject::connect(&serve, &QTimer::timeout, [] { TheMainThread().ServePending(); });
+    serve.start(5);
+    QTimer::singleShot(300, &d, [&] {
+        EXPECT_TRUE(d.isModal());
+        Child<QPushButton>(d, "btnDefault")->click();
+        Child<QPushButton>(d, "btnOk")->click();
+    });
+    QString length;
+    EXPECT_TRUE(d.Execute(job, &length));
+    EXPECT_EQ(job.TrimStart, 0);
+    EXPECT_EQ(job.TrimLength, 0);
+    EXPECT_EQ(length.toStdString(), std::to_string(d.Duration() / 1000000));
+    EXPECT_FALSE(d.isVisible());
 }
 
 }  // namespace
