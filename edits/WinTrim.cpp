@@ -41,6 +41,7 @@ TfrmTrim::TfrmTrim(QWidget* parent) : QDialog(parent) {
         edit = new QLineEdit(ZeroTime);
         edit->setObjectName(editName);
         edit->setEnabled(false);
+        edit->setMinimumWidth(92);
         grid->addWidget(edit, r * 2 + 1, 0);
         grid->addWidget(new QLabel("(HH:MM:SS)"), r * 2 + 1, 1);
         if (button) {
@@ -63,7 +64,8 @@ TfrmTrim::TfrmTrim(QWidget* parent) : QDialog(parent) {
     btnReset->setObjectName("btnReset");
     grid->addWidget(btnReset, 6, 0);
     grid->setRowStretch(7, 1);
-    page->setFixedWidth(230);
+    grid->setHorizontalSpacing(4);
+    page->setFixedWidth(240);
     top->addWidget(page);
 
     // The preview.
@@ -72,12 +74,12 @@ TfrmTrim::TfrmTrim(QWidget* parent) : QDialog(parent) {
     nameRow->addWidget(new QLabel("Source Name:"));
     lblSourceName = new QLabel;
     lblSourceName->setObjectName("lblSourceName");
-    lblSourceName->setFixedWidth(290);
+    lblSourceName->setMaximumWidth(290);
     nameRow->addWidget(lblSourceName, 1);
     preview->addLayout(nameRow);
     imgPreview = new TPreviewPanel;
     imgPreview->setObjectName("imgPreview");
-    imgPreview->setFixedSize(352, 264);
+    imgPreview->setFixedSize(320, 240);
     preview->addWidget(imgPreview, 0, Qt::AlignHCenter);
     trcPreview = new TSelectionSlider;
     trcPreview->setObjectName("trcPreview");

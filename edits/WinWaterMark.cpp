@@ -170,11 +170,13 @@ void TfrmWaterMark::BuildTextPage(QWidget* page) {
     for (const auto& c : Colors) suiColorBoxcmb->addItem(Swatch(c.Color), c.Name, QVariant::fromValue(uint(c.Color)));
     grid->addWidget(suiColorBoxcmb, 2, 1, 1, 3);
     grid->addWidget(new QLabel("Font Style:"), 3, 0);
-    auto* styles = new QHBoxLayout;
+    auto* styles = new QGridLayout;
+    int styleCount = 0;
     auto check = [&](const char* name, const char* caption) {
         auto* c = new QCheckBox(caption);
         c->setObjectName(name);
-        styles->addWidget(c);
+        styles->addWidget(c, styleCount / 2, styleCount % 2);
+        ++styleCount;
         connect(c, &QCheckBox::toggled, this, [this] {
             ApplyTextFont();
             UpdateWork();
