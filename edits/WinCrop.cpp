@@ -179,6 +179,11 @@ TfrmCrop::TfrmCrop(QWidget* parent) : QDialog(parent) {
     };
     FPlayer.OnPosition = [this](TFFPlayer*, std::int64_t pts) {
         lblTime->setText(QString::fromStdString(FormatSeconds(std::llround(pts / 1000000.0))));
+        // The seek bar follows the playback, except while the user holds it.
+        if (FSeeking || trcPreview->isSliderDown() || FDuration <= 0) return;
+        FSeeking = true;
+        trcPreview->setValue(int(std::int64_t(trcPreview->maximum()) * pts / FDuration));
+        FSeeking = false;
     };
     FPlayer.OnState = [this](TFFPlayer*, TPlayState state) { PlayerState(state); };
     FPlayer.OnHook = [this](TFFPlayer*, TFrameBitmap& frame, std::int64_t) { Hook(frame); };

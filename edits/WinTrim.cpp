@@ -216,7 +216,14 @@ void TfrmTrim::RestoreJob() {
     trcPreview->SetSelection(SelectionPosition(FStart, FDuration, max), SelectionPosition(FEnd, FDuration, max));
 }
 
-void TfrmTrim::PlayerPosition(std::int64_t pts) { lblPTS->setText("Time:    " + PlayTime(pts)); }
+void TfrmTrim::PlayerPosition(std::int64_t pts) {
+    lblPTS->setText("Time:    " + PlayTime(pts));
+    // The seek bar follows the playback, except while the user holds it.
+    if (FSeeking || trcPreview->isSliderDown()) return;
+    FSeeking = true;
+    trcPreview->setValue(SelectionPosition(pts, FSeekDuration, trcPreview->maximum()));
+    FSeeking = false;
+}
 
 void TfrmTrim::PlayerState(TPlayState state) {
     if (state != psEnd) return;
@@ -247,7 +254,7 @@ void TfrmTrim::btnOk1Click() {
     if (pos <= 0) return;
     FStart = pos;
     edtStart->setText(PlayTime(FStart));
-    trcPreview->SetSelection(trcPreview->value(), trcPreview->SelEnd());
+    trcPreview->SetSelection(SelectionPosition(FStart, FDuration, trcPreview->maximum()), trcPreview->SelEnd());
 }
 
 void TfrmTrim::btnOk2Click() {
@@ -256,7 +263,7 @@ void TfrmTrim::btnOk2Click() {
     FEnd = pos;
     edtEnd->setText(PlayTime(FEnd));
     if (FStart < FEnd) edtTrimLength->setText(PlayTime(FEnd - FStart));
-    trcPreview->SetSelection(trcPreview->SelStart(), trcPreview->value());
+    trcPreview->SetSelection(trcPreview->SelStart(), SelectionPosition(FEnd, FDuration, trcPreview->maximum()));
 }
 
 void TfrmTrim::btnResetClick() {

@@ -141,7 +141,14 @@ TfrmWaterMark::TfrmWaterMark(QWidget* parent) : QDialog(parent) {
     connect(spdBtnPause, &QToolButton::clicked, this, &TfrmWaterMark::spdBtnPauseClick);
 
     FPlayer.OnFileOpen = [this](TFFPlayer*, std::int64_t d, int w, int h, int& sw, int& sh) { FileOpen(d, w, h, sw, sh); };
-    FPlayer.OnPosition = [this](TFFPlayer*, std::int64_t pts) { lblPTS->setText("Time:    " + PlayTime(pts)); };
+    FPlayer.OnPosition = [this](TFFPlayer*, std::int64_t pts) {
+        lblPTS->setText("Time:    " + PlayTime(pts));
+        // The seek bar follows the playback, except while the user holds it.
+        if (FSeeking || trcPreview->isSliderDown()) return;
+        FSeeking = true;
+        trcPreview->setValue(SelectionPosition(pts, FDuration, trcPreview->maximum()));
+        FSeeking = false;
+    };
     FPlayer.OnState = [this](TFFPlayer*, TPlayState state) { PlayerState(state); };
     FPlayer.OnHook = [this](TFFPlayer*, TFrameBitmap& frame, std::int64_t) { Hook(frame); };
 }
