@@ -155,3 +155,25 @@ TEST_F(CropDialog, CancelWritesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CropDialog, ASourceWithoutPicturesCannotBeCroppedAndStoresNoMargins) {
+    const std::string tone = Dir->file("tone.m4a");
+    testsupport::MakeClip(tone, 1, {"-map", "1:a", "-c:a", "aac"});
+    TlvFilesRecord job;
+    job.SourceFile = tone;
+    job.CropEditTop = 12;
+    job.CropMarginTop = 60;
+    TfrmCrop d;
+    QString error;
+    ASSERT_TRUE(d.Start(job, error)) << error.toStdString();
+    EXPECT_TRUE(d.Tracker()->isHidden());
+    EXPECT_FALSE(Spin(d, "spedtUp")->isEnabled());
+    EXPECT_EQ(Margins(d), "0 0 0 0 ");
+    Child<QPushButton>(d, "btnOk")->click();
+    EXPECT_EQ(job.CropEditTop, 0);
+    EXPECT_EQ(job.CropMarginTop, 0);
+}
+
+}  // namespace

@@ -2,6 +2,7 @@
 // stores, and a trimmed job reopened.
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSlider>
 #include <QTimer>
 
 #include "edits/TrimRules.h"
@@ -58,6 +59,9 @@ TEST_F(TrimDialog, MarksTakenFromThePlayingPositionAreStoredInMicrosecondsWithTh
     ASSERT_GT(end, start);
     Click(d, "btnOk2");
     EXPECT_EQ(Text(d, "edtEnd"), FormatPlayTime(end));
+    // The seek bar has followed the playback.
+    auto* bar = Child<QSlider>(d, "trcPreview");
+    EXPECT_NEAR(bar->value(), SelectionPosition(end, d.Duration(), bar->maximum()), 10);
     EXPECT_EQ(Text(d, "edtTrimLength"), FormatPlayTime(end - start));
 
     Click(d, "btnOk");
