@@ -1,0 +1,90 @@
+#include "edits/DialogPreview.h"
+
+#include <QFileInfo>
+#include <QImage>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
+#include <QStyleOptionSlider>
+
+#include <filesystem>
+
+#include "platform/ProgramFolder.h"
+#include "player/FFPlay.h"
+
+namespace {
+TEditWarning& Warning() {
+    static TEditWarning warning;
+    return warning;
+}
+}  // namespace
+
+QString SourceProblem(const std::string& path) {
+    if (path.empty()) return QStringLiteral("The job has no source file.");
+    const QString name = QString::fromStdString(path);
+    const QFileInfo info(name);
+    if (!info.exists()) return QStringLiteral("The source file \"%1\" does not exist.").arg(name);
+    if (!info.isFile() || !info.isReadable()) return QStringLiteral("The source file \"%1\" cannot be read.").arg(name);
+    return {};
+}
+
+bool EnsurePlayerLibraries(TFFPlayer& player, QString& error) {
+    if (player.LibrariesLoaded() || player.LoadLibraries(ProgramFolder() + "/LibAV")) return true;
+    error = QString::fromStdString(player.LastError());
+    return false;
+}
+
+QString ShortSourceName(const std::string& path, int limit, int head) {
+    const QString name = QString::fromStdString(path);
+    if (name.size() < limit) return name;
+    const std::string ext = std::filesystem::path(path).extension().string();
+    return name.left(head) + ".." + QString::fromStdString(ext) + "  ";
+}
+
+void OutlineCrop(TFrameBitmap& frame, const TlvFilesRecord& job, int inset, int farInset) {
+    if (frame.Empty()) return;
+    QImage image(frame.Bits(), frame.Width(), frame.Height(), frame.Stride(), QImage::Format_BGR888);
+    QPainter p(&image);
+    p.setPen(QPen(QColor(0, 128, 0), 2, Qt::SolidLine));
+    p.setBrush(Qt::NoBrush);
+    const int l = job.CropMarginLeft + inset, t = job.CropMarginTop + inset;
+    const int r = frame.Width() - job.CropMarginRight - farInset;
+    const int b = frame.Height() - job.CropMarginBottom - farInset;
+    p.drawRect(QRect(QPoint(l, t), QPoint(r, b)));
+}
+
+void SetEditWarning(TEditWarning warning) { Warning() = std::move(warning); }
+
+void ShowEditWarning(QWidget* parent, const QString& caption, const QString& text) {
+    if (Warning())
+        Warning()(parent, caption, text);
+    else
+        QMessageBox::warning(parent, caption, text);
+}
+
+TArrowSpinBox::TArrowSpinBox(QWidget* parent) : QSpinBox(parent) { lineEdit()->setReadOnly(true); }
+
+TSelectionSlider::TSelectionSlider(QWidget* parent) : QSlider(Qt::Horizontal, parent) {
+    setTickPosition(QSlider::NoTicks);
+}
+
+void TSelectionSlider::SetSelection(int start, int end) {
+    FSelStart = start;
+    FSelEnd = end;
+    update();
+}
+
+void TSelectionSlider::paintEvent(QPaintEvent* event) {
+    QSlider::paintEvent(event);
+    if (FSelEnd <= FSelStart || maximum() <= minimum()) return;
+    QStyleOptionSlider opt;
+    initStyleOption(&opt);
+    const QRect groove = style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderGroove, this);
+    const int span = groove.width();
+    auto at = [&](int v) {
+        return groove.left() + int(double(v - minimum()) / double(maximum() - minimum()) * span);
+    };
+    QPainter p(this);
+    p.fillRect(QRect(QPoint(at(FSelStart), groove.bottom() + 1), QPoint(at(FSelEnd), groove.bottom() + 3)),
+               QColor(0, 120, 215));
+}
