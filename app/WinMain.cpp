@@ -168,9 +168,10 @@ void TfrmMain::CreateMenus() {
     connect(AddAction(edit, "mnuCheck", "C&heck", false), &QAction::triggered, this, &TfrmMain::mnuCheckClick);
     connect(AddAction(edit, "mnuUncheck", "U&ncheck", false), &QAction::triggered, this, &TfrmMain::mnuUncheckClick);
     edit->addSeparator();
-    AddAction(edit, "mnuCrop", "&Crop", false);
-    AddAction(edit, "mnuTrim", "&Trim", false);
-    AddAction(edit, "mnuEffect", "&Video Effect && Water Mark", false);
+    connect(AddAction(edit, "mnuCrop", "&Crop", false), &QAction::triggered, this, &TfrmMain::mnuCropClick);
+    connect(AddAction(edit, "mnuTrim", "&Trim", false), &QAction::triggered, this, &TfrmMain::mnuTrimClick);
+    connect(AddAction(edit, "mnuEffect", "&Video Effect && Water Mark", false), &QAction::triggered, this,
+            &TfrmMain::mnuEffectClick);
     connect(edit, &QMenu::aboutToShow, this, &TfrmMain::mnuEditShow);
 
     QMenu* tools = menuBar()->addMenu("&Tools");
@@ -244,6 +245,7 @@ void TfrmMain::CreateToolBar() {
 QWidget* TfrmMain::CreateJobList() {
     lvFiles = new TJobListView;
     connect(lvFiles, &TJobListView::FilesDropped, this, [this](const QStringList& paths) { AddFiles(paths); });
+    connect(lvFiles, &QTreeWidget::itemDoubleClicked, this, [this] { lvFilesDoubleClick(); });
     connect(lvFiles, &TJobListView::PopupRequested, this, &TfrmMain::lvFilesPopup);
     CreatePopupMenu();
     return lvFiles;
@@ -253,6 +255,12 @@ QWidget* TfrmMain::CreatePreview() {
     FPreview = new TPreviewControls(FSettingsFile);
     FPreview->WarningBox = [this](const QString& caption, const QString& text) {
         MessageBoxes().Show(this, TMessageIcon::Warning, caption, text);
+    };
+    FPreview->SelectedSource = [this] { return PreviewSource(); };
+    FPreview->RequestAdd = [this] {
+        const int before = lvFiles->RowCount();
+        AddWithDialog();
+        return lvFiles->RowCount() > before;
     };
     grpPreview = FPreview;
     pan1 = FPreview->pan1;

@@ -13,6 +13,7 @@
 
 #include "app/AdInfo.h"
 #include "app/GlobalUnit.h"
+#include "edits/FrameEdits.h"
 #include "edits/JobRecord.h"
 #include "engine/FFmpegVCL.h"
 
@@ -30,6 +31,7 @@ class QToolBar;
 class QToolButton;
 class TFormatListBox;
 class TfrmAbout;
+class TfrmTrim;
 class TfrmFileInfo;
 class TParameterPanel;
 class TfrmSettings;
@@ -169,13 +171,24 @@ private:
     bool RowSelected() const;
     // The preview player stops (Remove of the last row, Clear, Start).
     void StopPreview();
+    // The source the preview plays: the selected row's, selecting the first row when none is.
+    std::string PreviewSource();
+
+    // The edit dialogs and the file information of the selected job.
+    void mnuCropClick();
+    void mnuTrimClick();
+    void mnuEffectClick();
+    void mnuVideoInfoClick();
+    void lvFilesDoubleClick();
+    // After a dialog changed the selected job.
+    void JobEdited();
 
     // Run.
     // Stops every task, waiting for the running one, and removes the engine's handlers.
     void DetachEngine();
     void ApplyWorkerPriority();
     // What the parameter panel has typed but not yet stored is stored before a run.
-    void CommitParameterPanel();
+    bool CommitParameterPanel();
     void ShowSkippedSources();
     void RunEndActions();
 
@@ -183,6 +196,7 @@ private:
     TFFmpegVCL FCCAVC;
     std::vector<int> FTaskMap;
     std::vector<const TlvFilesRecord*> FTaskJobs;  // the job of each task, read by the hook
+    TRunFrameEdits FFrameEdits;  // what the hook draws, prepared once per task
     QStringList FSkipped;  // sources that could not be opened at Start
     bool FRunning = false;
     QImage FPreviewBitmap;
@@ -201,6 +215,7 @@ private:
     QString FFormatCode;
     TfrmAbout* frmAbout = nullptr;        // made on first use
     TfrmFileInfo* frmFileInfo = nullptr;  // made on first use
+    TfrmTrim* frmTrim = nullptr;          // made on first use, kept for its marks
 
     QMenu* mnuSkin = nullptr;
     std::array<QAction*, 7> mnuSkinItems{};

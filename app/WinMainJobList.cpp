@@ -16,15 +16,7 @@
 #include "formats/OptionsBuilder.h"
 #include "platform/IniFile.h"
 #include "player/AVProbe.h"
-
-namespace {
-
-// Marks a menu entry whose window is not part of the program yet: it stays disabled
-// whatever the list holds. Clear the mark when the entry gets its window.
-void MarkLater(QAction* action) { action->setProperty("rsLater", true); }
-bool IsLater(const QAction* action) { return action->property("rsLater").toBool(); }
-
-}  // namespace
+#include "player/ui/PreviewControls.h"
 
 void TfrmMain::CreatePopupMenu() {
     pmnFiles = new QMenu(this);
@@ -32,24 +24,20 @@ void TfrmMain::CreatePopupMenu() {
     auto add = [&](const char* name, const QString& text, void (TfrmMain::*click)()) {
         QAction* action = pmnFiles->addAction(text);
         action->setObjectName(name);
-        if (click) connect(action, &QAction::triggered, this, click);
-        else MarkLater(action);
+        connect(action, &QAction::triggered, this, click);
         return action;
     };
     add("pmnAdd", "Add", &TfrmMain::AddWithDialog);
     add("pmnRemove", "Remove", &TfrmMain::btnRemoveClick);
     add("pmnClear", "Clear", &TfrmMain::btnClearClick);
     pmnFiles->addSeparator();
-    add("pmnCrop", "&Crop", nullptr);
-    add("pmnTrim", "&Trim", nullptr);
-    add("pmnEffect", "&Video Effect && Water Mark", nullptr);
-    add("pmnInfo", "Video Infomation", nullptr);
+    add("pmnCrop", "&Crop", &TfrmMain::mnuCropClick);
+    add("pmnTrim", "&Trim", &TfrmMain::mnuTrimClick);
+    add("pmnEffect", "&Video Effect && Water Mark", &TfrmMain::mnuEffectClick);
+    add("pmnInfo", "Video Infomation", &TfrmMain::mnuVideoInfoClick);
     pmnFiles->addSeparator();
     add("pmnStart", "Start", &TfrmMain::btnStartClick);
     connect(pmnFiles, &QMenu::aboutToShow, this, &TfrmMain::pmnFilesShow);
-
-    for (const char* name : {"mnuCrop", "mnuTrim", "mnuEffect"})
-        if (QAction* action = findChild<QAction*>(name)) MarkLater(action);
 }
 
 void TfrmMain::EnableCommand(TCommand command, bool enabled) {
@@ -198,7 +186,7 @@ void TfrmMain::mnuEditShow() {
     const bool ready = RowSelected();
     for (QAction* action : mnuEdit->actions()) {
         if (action->isSeparator()) continue;
-        action->setEnabled(ready && !IsLater(action));
+        action->setEnabled(ready);
     }
     if (QAction* effect = findChild<QAction*>("mnuEffect")) effect->setVisible(true);
 }
@@ -208,7 +196,8 @@ void TfrmMain::pmnFilesShow() {
     for (QAction* action : pmnFiles->actions()) {
         if (action->isSeparator()) continue;
         if (action->objectName() == "pmnAdd") action->setEnabled(true);
-        else action->setEnabled(ready && !IsLater(action));
+        else
+            action->setEnabled(ready);
     }
     if (QAction* effect = pmnFiles->findChild<QAction*>("pmnEffect")) effect->setVisible(true);
 }
@@ -222,5 +211,12 @@ void TfrmMain::btnEditClick() {
 }
 
 void TfrmMain::StopPreview() {
-    // The preview player of the main window stops here once it is part of the program.
+    if (FPreview) FPreview->StopPreview();
+}
+
+std::string TfrmMain::PreviewSource() {
+    if (lvFiles->RowCount() == 0) return {};
+    if (lvFiles->SelectedIndex() < 0) lvFiles->SelectRow(0);
+    const TlvFilesRecord* job = SelectedJobRecord();
+    return job ? job->SourceFile : std::string();
 }

@@ -10,8 +10,10 @@
 #include "app/MessageBoxes.h"
 #include "app/WinMain.h"
 #include "app/WinProgress.h"
+#include "edits/JobEdits.h"
 #include "formats/Catalogue.h"
 #include "formats/OptionsBuilder.h"
+#include "formats/ui/ParameterPanel.h"
 #include "platform/IniFile.h"
 #include "platform/qt/Power.h"
 #include "player/AVProbe.h"
@@ -45,16 +47,6 @@ TSourceSummary SourceSummary(TAVProbe& probe) {
     return source;
 }
 
-TJobGeometry Geometry(const TlvFilesRecord& job) {
-    TJobGeometry geometry;
-    geometry.ZoomMode = job.ZoomMode;
-    geometry.CropMarginTop = job.CropMarginTop;
-    geometry.CropMarginLeft = job.CropMarginLeft;
-    geometry.CropMarginBottom = job.CropMarginBottom;
-    geometry.CropMarginRight = job.CropMarginRight;
-    return geometry;
-}
-
 }  // namespace
 
 TfrmProgress& TfrmMain::ProgressWindow() {
@@ -62,9 +54,9 @@ TfrmProgress& TfrmMain::ProgressWindow() {
     return *FProgress;
 }
 
-void TfrmMain::CommitParameterPanel() {
-    // The parameter panel stores what its frame-size box holds once the panel is part of the
-    // window; until then every parameter comes from the settings file as stored.
+bool TfrmMain::CommitParameterPanel() {
+    // A frame size typed but not yet checked is checked and stored before the run reads it.
+    return !pnlParameters || pnlParameters->CheckFrameSize();
 }
 
 void TfrmMain::ApplyWorkerPriority() {
@@ -79,7 +71,7 @@ void TfrmMain::ApplyWorkerPriority() {
 
 void TfrmMain::btnStartClick() {
     if (FRunning || !FGlobal) return;
-    CommitParameterPanel();
+    if (!CommitParameterPanel()) return;
     ApplyWorkerPriority();
 
     int checked = 0;
@@ -92,6 +84,7 @@ void TfrmMain::btnStartClick() {
 
     FTaskMap.clear();
     FTaskJobs.clear();
+    FFrameEdits.Clear();
     FSkipped.clear();
     StopPreview();
     FCCAVC.ClearTasks();
@@ -110,24 +103,18 @@ void TfrmMain::btnStartClick() {
         TlvFilesRecord& job = row->Record;
         const std::string source = row->text(TJobRow::colSource).toStdString();
 
-        TInputOptions input;
-        input.Reset();
-        input.FileName = source;
         // A source gone or changed since it was added is left out; the others still run.
         if (!probe.LoadFile(source)) {
             FSkipped << QString::fromStdString(source);
             continue;
         }
-        if (job.TrimStart >= 0) input.StartTime = job.TrimStart;
         const std::string output = OutputFileName(probe.FileName(), extension);
         job.ZoomMode = StoredZoomMode(code, settings);
 
+        TInputOptions input;
         TOutputOptions options;
-        options.Reset();
+        MakeJobOptions(job, code, formatFile, settings, SourceSummary(probe), sizeQuestion, input, options);
         options.FileName = output;
-        if (job.TrimLength > 0) options.RecordingTime = job.TrimLength;
-        BuildOutputOptions(code, formatFile, settings, Geometry(job), SourceSummary(probe), sizeQuestion, options,
-                           input);
 
         const int task = FCCAVC.AddTask(source, &input);
         if (task < 0) {
@@ -135,7 +122,6 @@ void TfrmMain::btnStartClick() {
             FSkipped << QString::fromStdString(source);
             continue;
         }
-        options.CustomHook = true;
         // An output that cannot be opened is not refused here: its task fails at once when
         // its turn comes and the run goes on with the next.
         FCCAVC.SetOutputFile(task, output, &options);
@@ -198,13 +184,16 @@ const TlvFilesRecord* TfrmMain::TaskJob(int taskIndex) const {
 
 void TfrmMain::CCAVCCustomHook(TCustomFFmpegVCL*, PHookInfo info) {
     // On the worker thread. The task map and the jobs it names stay as they are for the
-    // whole run: the list cannot change while the progress window is up. The job of the
-    // frame is TaskJob(info->TaskIndex).
+    // whole run: the list cannot change while the progress window is up. A job without edits
+    // switches the hook off at its first frame, so its frames pass untouched.
     if (!info) return;
-    // Nothing is drawn on frames yet: they pass untouched, and from the first one on the
-    // engine stops handing them over.
-    info->Update = false;
-    info->StopHook = true;
+    const TlvFilesRecord* job = TaskJob(info->TaskIndex);
+    if (!job) {
+        info->Update = false;
+        info->StopHook = true;
+        return;
+    }
+    FFrameEdits.Hook(*info, *job);
 }
 
 void TfrmMain::CCAVCTerminate(TCustomFFmpegVCL*, const TTerminateInfo& info) {

@@ -370,3 +370,32 @@ TEST_F(TConversionRunTest, APreviewFrameIsCopiedInPictureOrder) {
     W().CCAVCPreviewBitmap(&W().CCAVC(), info);
     EXPECT_EQ(W().PreviewBitmap().size(), QSize(4, 2));  // an empty frame is not taken
 }
+
+namespace {
+// The mean grey level of a file's first picture, decoded by the ffmpeg program.
+double MeanGreyOfFirstPicture(const std::string& file) {
+    const auto r = testsupport::Run(
+        {"ffmpeg", "-v", "error", "-i", file, "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "gray", "-"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    if (r.out.empty()) return 0;
+    double sum = 0;
+    for (unsigned char c : r.out) sum += c;
+    return sum / double(r.out.size());
+}
+}  // namespace
+
+TEST_F(TConversionRunTest, AJobsTrimAndEffectsReachItsFile) {
+    PickAvi();
+    Add({Source("edited.mp4", 2.0), Source("plain.mp4", 2.0)});
+    // Both trimmed alike, so that their first pictures show the same moment of the source.
+    for (int row : {0, 1}) {
+        W().JobRecord(row)->TrimStart = 500'000;
+        W().JobRecord(row)->TrimLength = 1'000'000;
+    }
+    W().JobRecord(0)->Brightness = 100;  // a darker picture; 255 leaves it
+    Start();
+    const std::string edited = OutDir + "/edited_(new).avi", plain = OutDir + "/plain_(new).avi";
+    for (const std::string& file : {edited, plain})
+        EXPECT_NEAR(std::stod(ProbeValue(file, "format=duration")), 1.0, 0.15) << file;
+    EXPECT_LT(MeanGreyOfFirstPicture(edited), MeanGreyOfFirstPicture(plain) - 30);
+}

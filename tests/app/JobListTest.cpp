@@ -187,7 +187,7 @@ TEST_F(TJobListTest, AClickOnTheCheckBoxOrTheSpaceKeyTogglesTheCheck) {
     EXPECT_TRUE(List().Row(1)->Checked());
 }
 
-TEST_F(TJobListTest, MenusFollowTheListAndEntriesStillToComeStayDisabled) {
+TEST_F(TJobListTest, MenusFollowTheListAndItsSelection) {
     auto* edit = W().findChild<QMenu*>("mnuEdit");
     auto* popup = W().findChild<QMenu*>("pmnFiles");
     ASSERT_TRUE(edit && popup);
@@ -198,8 +198,9 @@ TEST_F(TJobListTest, MenusFollowTheListAndEntriesStillToComeStayDisabled) {
     for (const char* name : {"mnuCheckAll", "mnuUncheckAll", "mnuReverseCheck", "mnuCheck", "mnuUncheck"})
         EXPECT_FALSE(Action(name)->isEnabled()) << name;
     EXPECT_TRUE(popupAction("pmnAdd")->isEnabled());
-    for (const char* name : {"pmnRemove", "pmnClear", "pmnStart"})
+    for (const char* name : {"pmnRemove", "pmnClear", "pmnStart", "pmnCrop", "pmnTrim", "pmnEffect", "pmnInfo"})
         EXPECT_FALSE(popupAction(name)->isEnabled()) << name;
+    for (const char* name : {"mnuCrop", "mnuTrim", "mnuEffect"}) EXPECT_FALSE(Action(name)->isEnabled()) << name;
 
     Add({a});
     List().SelectRow(-1);
@@ -214,11 +215,11 @@ TEST_F(TJobListTest, MenusFollowTheListAndEntriesStillToComeStayDisabled) {
     for (const char* name : {"pmnAdd", "pmnRemove", "pmnClear", "pmnStart"})
         EXPECT_TRUE(popupAction(name)->isEnabled()) << name;
     for (const char* name : {"mnuCrop", "mnuTrim", "mnuEffect"}) {
-        EXPECT_FALSE(Action(name)->isEnabled()) << name;
+        EXPECT_TRUE(Action(name)->isEnabled()) << name;
         EXPECT_TRUE(Action(name)->isVisible()) << name;
     }
     for (const char* name : {"pmnCrop", "pmnTrim", "pmnEffect", "pmnInfo"})
-        EXPECT_FALSE(popupAction(name)->isEnabled()) << name;
+        EXPECT_TRUE(popupAction(name)->isEnabled()) << name;
     EXPECT_EQ(popupAction("pmnEffect")->text(), "&Video Effect && Water Mark");
     EXPECT_EQ(popupAction("pmnInfo")->text(), "Video Infomation");
 }
