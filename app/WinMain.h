@@ -1,6 +1,7 @@
 #pragma once
 // The main window: menus, the tool bar, the job list, the preview, the parameter panel, the
 // format picker and the output folder. It owns the application state object for its life.
+#include <QDBusConnection>
 #include <QImage>
 #include <QMainWindow>
 #include <QPointer>
@@ -31,6 +32,8 @@ class QToolBar;
 class QToolButton;
 class TFormatListBox;
 class TfrmAbout;
+class TDesktopNotifier;
+class TSleepInhibitor;
 class TfrmTrim;
 class TfrmFileInfo;
 class TParameterPanel;
@@ -118,6 +121,10 @@ public:
 
     // The file information window for a job's source file (empty: no job selected).
     void ShowFileInfo(const std::string& source);
+    // The buses of the sleep lock (login manager) and of the desktop notice; tests hand in a
+    // private bus with stand-in services.
+    void SetDesktopBuses(const QDBusConnection& system, const QDBusConnection& session);
+
     // ---- secondary windows, made on first use
     TfrmPreference& Preferences();
     TfrmDirectory& FolderChooser();
@@ -190,6 +197,10 @@ private:
     // What the parameter panel has typed but not yet stored is stored before a run.
     bool CommitParameterPanel();
     void ShowSkippedSources();
+    TSleepInhibitor& SleepLock();
+    TDesktopNotifier& Notifier();
+    // A notice on the desktop when the window is not in front.
+    void NotifyRunEnd(int converted, int failed);
     void RunEndActions();
 
     // The job list and the run.
@@ -198,6 +209,14 @@ private:
     std::vector<const TlvFilesRecord*> FTaskJobs;  // the job of each task, read by the hook
     TRunFrameEdits FFrameEdits;  // what the hook draws, prepared once per task
     QStringList FSkipped;  // sources that could not be opened at Start
+    QStringList FFailed;   // sources whose conversion failed, with the reason
+    int FConvertedCount = 0;
+    struct TDesktopBuses {
+        QDBusConnection System, Session;
+    };
+    std::unique_ptr<TDesktopBuses> FDesktopBuses;  // null: the machine's own buses
+    TSleepInhibitor* FSleepLock = nullptr;          // made on first use
+    TDesktopNotifier* FNotifier = nullptr;
     bool FRunning = false;
     QImage FPreviewBitmap;
     QString FAddFolder;  // where the open dialog starts

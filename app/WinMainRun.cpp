@@ -13,15 +13,19 @@
 #include "edits/JobEdits.h"
 #include "formats/Catalogue.h"
 #include "formats/OptionsBuilder.h"
+#include "formats/OutputName.h"
 #include "formats/ui/ParameterPanel.h"
 #include "platform/IniFile.h"
+#include "platform/qt/DesktopNotifier.h"
 #include "platform/qt/Power.h"
+#include "platform/qt/SleepInhibitor.h"
 #include "player/AVProbe.h"
 
 namespace {
 
 const char* const NoCheckedRow = "Please select a file by clicking the check box!";
 const char* const SkippedIntro = "These files could not be opened and were not converted:";
+const char* const FailedIntro = "These files could not be converted:";
 
 // The frame-size question of the options builder, as a message box.
 class TSizeQuestionBox : public TSizeQuestion {
@@ -86,6 +90,8 @@ void TfrmMain::btnStartClick() {
     FTaskJobs.clear();
     FFrameEdits.Clear();
     FSkipped.clear();
+    FFailed.clear();
+    FConvertedCount = 0;
     StopPreview();
     FCCAVC.ClearTasks();
     FPreviewBitmap = QImage();
@@ -136,6 +142,7 @@ void TfrmMain::btnStartClick() {
     }
 
     FRunning = true;
+    SleepLock().Acquire("ReelShift", "Converting videos");
     for (TCommand command : {cmdAdd, cmdRemove, cmdClear, cmdStart}) EnableCommand(command, false);
     btnStop->setEnabled(true);
     btnPause->setEnabled(true);
@@ -150,10 +157,47 @@ void TfrmMain::btnStartClick() {
 }
 
 void TfrmMain::ShowSkippedSources() {
-    if (FSkipped.isEmpty()) return;
-    const QString text = QString(SkippedIntro) + "\n\n" + FSkipped.join('\n');
+    QStringList parts;
+    if (!FSkipped.isEmpty()) parts << QString(SkippedIntro) + "\n\n" + FSkipped.join('\n');
+    if (!FFailed.isEmpty()) parts << QString(FailedIntro) + "\n\n" + FFailed.join('\n');
     FSkipped.clear();
-    MessageBoxes().Show(this, TMessageIcon::Warning, "Warning", text);
+    FFailed.clear();
+    if (!parts.isEmpty()) MessageBoxes().Show(this, TMessageIcon::Warning, "Warning", parts.join("\n\n"));
+}
+
+TSleepInhibitor& TfrmMain::SleepLock() {
+    if (!FSleepLock) {
+        FSleepLock = new TSleepInhibitor(FDesktopBuses ? FDesktopBuses->System : QDBusConnection::systemBus(), this);
+        // A machine without a login manager converts all the same; it may only fall asleep.
+        connect(FSleepLock, &TSleepInhibitor::Failed, this, [this](const QString& reason) {
+            mmoLog->appendPlainText("Sleep is not held off during the run: " + reason);
+        });
+    }
+    return *FSleepLock;
+}
+
+TDesktopNotifier& TfrmMain::Notifier() {
+    if (!FNotifier)
+        FNotifier = new TDesktopNotifier(FDesktopBuses ? FDesktopBuses->Session : QDBusConnection::sessionBus(), this);
+    return *FNotifier;
+}
+
+void TfrmMain::SetDesktopBuses(const QDBusConnection& system, const QDBusConnection& session) {
+    FDesktopBuses = std::make_unique<TDesktopBuses>(TDesktopBuses{system, session});
+    delete FSleepLock;
+    delete FNotifier;
+    FSleepLock = nullptr;
+    FNotifier = nullptr;
+}
+
+void TfrmMain::NotifyRunEnd(int converted, int failed) {
+    // Someone at the window sees the end already.
+    if (isActiveWindow()) return;
+    const QString body = QString("%1 %2 converted, %3 failed.")
+                             .arg(converted)
+                             .arg(converted == 1 ? "file" : "files")
+                             .arg(failed);
+    Notifier().Notify("Conversion finished", body, QString::fromStdString(StoredOutputFolder(IniFile(FSettingsFile))));
 }
 
 void TfrmMain::CCAVCProgress(TCustomFFmpegVCL*, PProgressInfo info) {
@@ -205,11 +249,20 @@ void TfrmMain::CCAVCTerminate(TCustomFFmpegVCL*, const TTerminateInfo& info) {
         FCCAVC.ClearTasks();
         FTaskJobs.clear();
         FRunning = false;
+        SleepLock().Release();
+        NotifyRunEnd(FConvertedCount, int(FFailed.size()));
         // After a Cancel the window is closed already.
         if (FProgress && FProgress->isVisible()) FProgress->close();
         return;
     }
-    if (!info.Finished) return;  // stopped or failed: the row keeps its last percentage
+    if (!info.Finished) {
+        // Stopped or failed: the row keeps its last percentage; a failure is told after the run.
+        if (info.Exception && info.TaskIndex < int(FTaskMap.size()))
+            if (TJobRow* row = lvFiles->Row(FTaskMap[size_t(info.TaskIndex)]))
+                FFailed << row->text(TJobRow::colSource) + ": " + QString::fromStdString(info.ExceptionMsg);
+        return;
+    }
+    ++FConvertedCount;
     if (info.TaskIndex < int(FTaskMap.size()))
         if (TJobRow* row = lvFiles->Row(FTaskMap[size_t(info.TaskIndex)])) row->setText(TJobRow::colProgress, "100%");
     if (FProgress) {
