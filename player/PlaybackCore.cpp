@@ -107,6 +107,7 @@ void TPlayback::Close() {
         FSubPictures.clear();
         FGraph.reset();
         FInput.reset();
+        FClosedFlag = true;
     });
 }
 

@@ -125,6 +125,7 @@ public:
 
     // Stops every thread and frees the streams; safe to call twice.
     void Close();
+    bool Closed() const { return FClosedFlag.load(); }
 
 private:
     struct TPictureSlot {
@@ -272,4 +273,5 @@ private:
     mutable std::mutex FStatsMutex;
     TPlaybackStatistics FStats;
     std::once_flag FClosed;
+    std::atomic<bool> FClosedFlag{false};
 };
