@@ -266,7 +266,9 @@ void TFFPlayer::PlaybackPosition(std::int64_t microseconds) {
 void TFFPlayer::PostEvent(TEventKind kind, TPlayState state, std::int64_t time) {
     std::lock_guard lock(FRingMutex);
     const int newest = (FRingWrite + RingSize - 1) % RingSize;
-    if (FRingRead != FRingWrite && FRing[newest].Kind == kind) {
+    // Positions merge into the newest; a state merges only into the same state (a repeated
+    // end), so that no change of state is lost behind another.
+    if (FRingRead != FRingWrite && FRing[newest].Kind == kind && (kind != ekState || FRing[newest].State == state)) {
         FRing[newest] = {kind, state, time};
     } else {
         FRing[FRingWrite] = {kind, state, time};

@@ -627,7 +627,6 @@ bool TPlayback::QueuePicture(const AVFrame& bgr, double pts, std::int64_t pos) {
             CopyIntoBitmap(bgr, *bitmap);
         }
     }
-    bool reportPause = false;
     {
         std::lock_guard lock(FPictMutex);
         TPictureSlot& slot = FPict[FPictWIndex];
@@ -640,11 +639,11 @@ bool TPlayback::QueuePicture(const AVFrame& bgr, double pts, std::int64_t pos) {
         FPictWIndex = (FPictWIndex + 1) % 2;
         FPictCount++;
         FQueuedPictures++;
-        if (FOptions.StartPaused && FQueuedPictures == 2 && !FPauseReportDone) reportPause = FPauseReportDone = true;
+        // Reported by the display thread, after it has reported that it plays.
+        if (FOptions.StartPaused && FQueuedPictures == 2 && !FPauseReportDone) FPauseReportDone = FPauseReportDue = true;
         FPictChanged.notify_all();
     }
     PictureReady.Set();
-    if (reportPause) FHost.PlaybackState(psPause);
     return true;
 }
 
@@ -923,6 +922,7 @@ void TPlayback::ShowPicture(const TPictureSlot& slot) {
 }
 
 void TPlayback::Refresh() {
+    if (FPauseReportDue.exchange(false)) FHost.PlaybackState(psPause);
     if (FVideoStream >= 0) {
         std::unique_lock lock(FPictMutex);
         while (FPictCount > 0) {

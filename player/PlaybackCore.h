@@ -246,6 +246,7 @@ private:
     std::atomic<int> FQueuedPictures{0};
     int FDecoderSerial = -1;  // flush marks the video thread has taken
     std::atomic<bool> FPauseReportDone{false};
+    std::atomic<bool> FPauseReportDue{false};
     std::shared_ptr<TFrameBitmap> FShown;
     double FShownPts = -1;
     bool FShownAny = false;
