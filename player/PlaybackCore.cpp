@@ -723,9 +723,9 @@ int TPlayback::DecodeAudio() {
     AVFrame* frame = FAudioFrame.get();
     for (;;) {
         if (FPaused || FAbort) return -1;
-        // The sound waits (for a second at most) for the first picture, so that both start
-        // together however long the first picture takes to decode.
-        if (FVideoStream >= 0 && FQueuedPictures == 0 && !FEndOfInput && Now() < FAudioHoldUntil) return -1;
+        // The sound waits (a second at most) for the first picture on show, so that both
+        // start together however long the first picture takes to decode.
+        if (FVideoStream >= 0 && !FFirstShown && !FEndOfInput && Now() < FAudioHoldUntil) return -1;
         int err = avcodec().avcodec_receive_frame(ctx, frame);
         if (err == 0) {
             if (!FSwr || frame->format != FAudioLastFormat) {
@@ -891,6 +891,7 @@ void TPlayback::ShowPicture(const TPictureSlot& slot) {
     FShown = slot.Bitmap;
     FShownPts = slot.Pts;
     FShownAny = true;
+    FFirstShown = true;
     if (!FSink) return;
     TShownPicture shown;
     shown.Picture = slot.Bitmap;

@@ -250,6 +250,7 @@ private:
     std::shared_ptr<TFrameBitmap> FShown;
     double FShownPts = -1;
     bool FShownAny = false;
+    std::atomic<bool> FFirstShown{false};  // FShownAny for the sound thread
 
     // Subtitles.
     int FSubtitleStream = -1;
