@@ -5,7 +5,8 @@
 # Prints ReelShift's own report (wall time against the clip's length, pictures shown and
 # dropped, the largest A/V offset) and, for both programs, wall time, CPU time and peak memory.
 # ffplay with -nodisp decodes no pictures at all, so its CPU figure is the floor of sound
-# alone; ReelShift decodes, converts and times every picture for a window.
+# alone; ReelShift decodes, converts and times every picture for a window. A third line plays
+# the clip with ffplay's pictures drawn into SDL's invisible video driver, the like-for-like figure.
 set -euo pipefail
 build=${1:-build}
 rounds=${2:-1}
@@ -28,12 +29,14 @@ measure() {  # label, command...: prints "label wall_s cpu_s peak_kib"
   /usr/bin/time -f '%e %U %S %M' -o "$work/time" "$@" >"$work/out" 2>"$work/err" || true
   read -r wall user sys peak <"$work/time"
   awk -v l="$label" -v w="$wall" -v u="$user" -v s="$sys" -v p="$peak" \
-    'BEGIN { printf "%-14s wall %6.2f s  cpu %6.2f s  peak %7.1f MiB\n", l, w, u + s, p / 1024 }'
+    'BEGIN { printf "%-15s wall %6.2f s  cpu %6.2f s  peak %7.1f MiB\n", l, w, u + s, p / 1024 }'
 }
 
 for ((round = 1; round <= rounds; round++)); do
   echo "round $round"
   measure reelshift-cli "$cli" --play-check "$clip"
   echo "  $(cat "$work/out")"
-  measure ffplay ffplay -hide_banner -loglevel error -autoexit -nodisp "$clip"
+  measure ffplay-nodisp ffplay -hide_banner -loglevel error -autoexit -nodisp "$clip"
+  # The same with its pictures decoded and drawn, into SDL's invisible video driver.
+  SDL_VIDEODRIVER=dummy measure ffplay-dummy ffplay -hide_banner -loglevel error -autoexit "$clip"
 done

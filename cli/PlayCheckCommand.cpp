@@ -82,7 +82,6 @@ int PlayCheckCommand(const Args& args) {
     const double wallSeconds = wall();
     const std::int64_t position = player.CurrentPosition();
     const TPlaybackStatistics stats = player.Statistics();
-    player.OnState = nullptr;
     player.Stop(true);
     const double played = ended ? (duration > 0 ? duration / 1e6 : position / 1e6) : position / 1e6;
     std::printf("{\"event\":\"played\",\"file\":%s,\"duration_s\":%.3f,\"wall_s\":%.3f,\"pictures_shown\":%d,"

@@ -123,16 +123,16 @@ bool TFFPlayer::Open(const std::string& fileName, VideoSink* window, bool startP
     options.FrameWidth = FFrameWidth;
     options.FrameHeight = FFrameHeight;
     options.StartPaused = startPaused;
-    std::unique_ptr<TPlayback> playback;
+    std::shared_ptr<TPlayback> playback;
     try {
-        playback = std::make_unique<TPlayback>(static_cast<TPlaybackHost&>(*this), options,
+        playback = std::make_shared<TPlayback>(static_cast<TPlaybackHost&>(*this), options,
                                                FDisableDisplay ? nullptr : window);
     } catch (const std::bad_alloc&) {
         Fail("av_mallocz() failed.", true);
         ShutDownSdl();
         return false;
     }
-    TPlayback* p = playback.get();
+    TPlayback* p = playback.get();  // FPlayback changes only on this thread until Open returns
     {
         std::lock_guard lock(FPlayerLock);
         FPlayback = std::move(playback);
@@ -266,7 +266,9 @@ void TFFPlayer::PlaybackPosition(std::int64_t microseconds) {
 void TFFPlayer::PostEvent(TEventKind kind, TPlayState state, std::int64_t time) {
     std::lock_guard lock(FRingMutex);
     const int newest = (FRingWrite + RingSize - 1) % RingSize;
-    if (FRingRead != FRingWrite && FRing[newest].Kind == kind) {
+    // Positions merge into the newest; a state merges only into the same state (a repeated
+    // end), so that no change of state is lost behind another.
+    if (FRingRead != FRingWrite && FRing[newest].Kind == kind && (kind != ekState || FRing[newest].State == state)) {
         FRing[newest] = {kind, state, time};
     } else {
         FRing[FRingWrite] = {kind, state, time};
@@ -441,10 +443,10 @@ double TFFPlayer::AudioClock() const {
 }
 
 void TFFPlayer::Seek(int seekFlags, bool wait, std::int64_t target) {
-    TPlayback* p;
+    std::shared_ptr<TPlayback> p;
     {
         std::lock_guard lock(FPlayerLock);
-        p = FPlayback.get();
+        p = FPlayback;
         if (!p) return;
         seekFlags &= 0xF;
         const std::int64_t relative = target <= 0 ? 1 : 0;
@@ -455,16 +457,16 @@ void TFFPlayer::Seek(int seekFlags, bool wait, std::int64_t target) {
         p->RequestSeek(target, relative, seekFlags);
     }
     if (!wait) return;
-    // The playback lives on while we wait: only this thread's Stop could end it.
-    WaitServing([&] { return p->SeekDone.IsSet(); });
-    if (p->HasVideo()) WaitServing([&] { return p->PictureReady.IsSet(); });
+    // A handler served meanwhile may stop the playback: then there is nothing to wait for.
+    WaitServing([&] { return p->SeekDone.IsSet() || p->Closed(); });
+    if (p->HasVideo()) WaitServing([&] { return p->PictureReady.IsSet() || p->Closed(); });
 }
 
 void TFFPlayer::SeekBy(int seekFlags, bool wait, double seconds) {
-    TPlayback* p;
+    std::shared_ptr<TPlayback> p;
     {
         std::lock_guard lock(FPlayerLock);
-        p = FPlayback.get();
+        p = FPlayback;
         if (!p) return;
         seekFlags &= 0xF;
         if (seekFlags & SeekByte) {
@@ -480,8 +482,9 @@ void TFFPlayer::SeekBy(int seekFlags, bool wait, double seconds) {
         }
     }
     if (!wait) return;
-    WaitServing([&] { return p->SeekDone.IsSet(); });
-    if (p->HasVideo()) WaitServing([&] { return p->PictureReady.IsSet(); });
+    // A handler served meanwhile may stop the playback: then there is nothing to wait for.
+    WaitServing([&] { return p->SeekDone.IsSet() || p->Closed(); });
+    if (p->HasVideo()) WaitServing([&] { return p->PictureReady.IsSet() || p->Closed(); });
 }
 
 const TFrameBitmap& TFFPlayer::CurrentFrame(std::int64_t* pts) {

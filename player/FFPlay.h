@@ -163,7 +163,7 @@ private:
 
     // The playback and the lock the display loop holds while it handles one event.
     mutable std::recursive_mutex FPlayerLock;
-    std::unique_ptr<TPlayback> FPlayback;
+    std::shared_ptr<TPlayback> FPlayback;  // shared with callers that wait on it
 
     // Display loop events.
     std::mutex FLoopMutex;

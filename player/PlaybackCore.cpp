@@ -107,6 +107,7 @@ void TPlayback::Close() {
         FSubPictures.clear();
         FGraph.reset();
         FInput.reset();
+        FClosedFlag = true;
     });
 }
 
@@ -626,7 +627,6 @@ bool TPlayback::QueuePicture(const AVFrame& bgr, double pts, std::int64_t pos) {
             CopyIntoBitmap(bgr, *bitmap);
         }
     }
-    bool reportPause = false;
     {
         std::lock_guard lock(FPictMutex);
         TPictureSlot& slot = FPict[FPictWIndex];
@@ -639,11 +639,11 @@ bool TPlayback::QueuePicture(const AVFrame& bgr, double pts, std::int64_t pos) {
         FPictWIndex = (FPictWIndex + 1) % 2;
         FPictCount++;
         FQueuedPictures++;
-        if (FOptions.StartPaused && FQueuedPictures == 2 && !FPauseReportDone) reportPause = FPauseReportDone = true;
+        // Reported by the display thread, after it has reported that it plays.
+        if (FOptions.StartPaused && FQueuedPictures == 2 && !FPauseReportDone) FPauseReportDone = FPauseReportDue = true;
         FPictChanged.notify_all();
     }
     PictureReady.Set();
-    if (reportPause) FHost.PlaybackState(psPause);
     return true;
 }
 
@@ -723,9 +723,9 @@ int TPlayback::DecodeAudio() {
     AVFrame* frame = FAudioFrame.get();
     for (;;) {
         if (FPaused || FAbort) return -1;
-        // The sound waits (for a second at most) for the first picture, so that both start
-        // together however long the first picture takes to decode.
-        if (FVideoStream >= 0 && FQueuedPictures == 0 && !FEndOfInput && Now() < FAudioHoldUntil) return -1;
+        // The sound waits (a second at most) for the first picture on show, so that both
+        // start together however long the first picture takes to decode.
+        if (FVideoStream >= 0 && !FFirstShown && !FEndOfInput && Now() < FAudioHoldUntil) return -1;
         int err = avcodec().avcodec_receive_frame(ctx, frame);
         if (err == 0) {
             if (!FSwr || frame->format != FAudioLastFormat) {
@@ -891,6 +891,7 @@ void TPlayback::ShowPicture(const TPictureSlot& slot) {
     FShown = slot.Bitmap;
     FShownPts = slot.Pts;
     FShownAny = true;
+    FFirstShown = true;
     if (!FSink) return;
     TShownPicture shown;
     shown.Picture = slot.Bitmap;
@@ -922,6 +923,7 @@ void TPlayback::ShowPicture(const TPictureSlot& slot) {
 }
 
 void TPlayback::Refresh() {
+    if (FPauseReportDue.exchange(false)) FHost.PlaybackState(psPause);
     if (FVideoStream >= 0) {
         std::unique_lock lock(FPictMutex);
         while (FPictCount > 0) {

@@ -125,6 +125,7 @@ public:
 
     // Stops every thread and frees the streams; safe to call twice.
     void Close();
+    bool Closed() const { return FClosedFlag.load(); }
 
 private:
     struct TPictureSlot {
@@ -245,9 +246,11 @@ private:
     std::atomic<int> FQueuedPictures{0};
     int FDecoderSerial = -1;  // flush marks the video thread has taken
     std::atomic<bool> FPauseReportDone{false};
+    std::atomic<bool> FPauseReportDue{false};
     std::shared_ptr<TFrameBitmap> FShown;
     double FShownPts = -1;
     bool FShownAny = false;
+    std::atomic<bool> FFirstShown{false};  // FShownAny for the sound thread
 
     // Subtitles.
     int FSubtitleStream = -1;
@@ -272,4 +275,5 @@ private:
     mutable std::mutex FStatsMutex;
     TPlaybackStatistics FStats;
     std::once_flag FClosed;
+    std::atomic<bool> FClosedFlag{false};
 };
