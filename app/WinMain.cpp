@@ -246,6 +246,7 @@ QWidget* TfrmMain::CreateJobList() {
     lvFiles = new TJobListView;
     connect(lvFiles, &TJobListView::FilesDropped, this, [this](const QStringList& paths) { AddFiles(paths); });
     connect(lvFiles, &QTreeWidget::itemDoubleClicked, this, [this] { lvFilesDoubleClick(); });
+    WatchJobList();
     connect(lvFiles, &TJobListView::PopupRequested, this, &TfrmMain::lvFilesPopup);
     CreatePopupMenu();
     return lvFiles;
@@ -417,7 +418,7 @@ void TfrmMain::FirstShow() {
     ReloadParameters();
 
     // Once the window is on screen, so that it paints while the feed is fetched.
-    QTimer::singleShot(0, this, &TfrmMain::UpdateCheck);
+    QTimer::singleShot(0, this, &TfrmMain::AfterFirstShow);
 }
 
 void TfrmMain::UpdateCheck() {
@@ -437,6 +438,7 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
     }
     lst1->HideList();
     lst1->SaveCollapseState();
+    ForgetJobList();  // a clean exit: nothing to offer back at the next start
     DetachEngine();
     StopPreview();
     FPreviewBitmap = QImage();

@@ -14,6 +14,7 @@
 
 #include "app/AdInfo.h"
 #include "app/GlobalUnit.h"
+#include "app/JobListState.h"
 #include "edits/FrameEdits.h"
 #include "edits/JobRecord.h"
 #include "engine/FFmpegVCL.h"
@@ -31,6 +32,7 @@ class QSlider;
 class QToolBar;
 class QToolButton;
 class TFormatListBox;
+class QTimer;
 class TfrmAbout;
 class TDesktopNotifier;
 class TSleepInhibitor;
@@ -121,6 +123,14 @@ public:
 
     // The file information window for a job's source file (empty: no job selected).
     void ShowFileInfo(const std::string& source);
+    // To be called after a job's record was changed in place (the edit dialogs do): the
+    // recovery file follows.
+    void JobEdited();
+
+    // Files named on the command line: added as by Add once the window is up (after the
+    // question whether to restore the jobs of a run that did not end cleanly).
+    void AddStartupFiles(const QStringList& paths);
+
     // The buses of the sleep lock (login manager) and of the desktop notice; tests hand in a
     // private bus with stand-in services.
     void SetDesktopBuses(const QDBusConnection& system, const QDBusConnection& session);
@@ -187,8 +197,16 @@ private:
     void mnuEffectClick();
     void mnuVideoInfoClick();
     void lvFilesDoubleClick();
-    // After a dialog changed the selected job.
-    void JobEdited();
+
+    // The recovery file of the job list.
+    void WatchJobList();
+    void JobListChanged();
+    std::vector<TSavedJob> SavedJobs() const;
+    void SaveJobList();
+    void OfferJobRecovery();
+    void RestoreJobs(const std::vector<TSavedJob>& jobs);
+    void ForgetJobList();
+    void AfterFirstShow();
 
     // Run.
     // Stops every task, waiting for the running one, and removes the engine's handlers.
@@ -216,6 +234,12 @@ private:
     };
     std::unique_ptr<TDesktopBuses> FDesktopBuses;  // null: the machine's own buses
     TSleepInhibitor* FSleepLock = nullptr;          // made on first use
+    TJobListState FJobState{TJobListState::DefaultPath()};
+    QTimer* FStateTimer = nullptr;
+    bool FKeepJobList = false;  // from the recovery question until a clean exit
+    bool FJobStateWarned = false;
+    QStringList FStartupFiles;
+    bool FStartupDone = false;
     TDesktopNotifier* FNotifier = nullptr;
     bool FRunning = false;
     QImage FPreviewBitmap;

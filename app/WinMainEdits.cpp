@@ -49,5 +49,3 @@ void TfrmMain::lvFilesDoubleClick() {
     StopPreview();
     FPreview->imgbtnPlayClick();
 }
-
-void TfrmMain::JobEdited() {}

@@ -1,5 +1,6 @@
 // The main window's conversion run: checked rows become engine tasks, the progress window
 // follows them, the end of the run restores the window and carries out the end actions.
+#include <QApplication>
 #include <QFileInfo>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -191,8 +192,9 @@ void TfrmMain::SetDesktopBuses(const QDBusConnection& system, const QDBusConnect
 }
 
 void TfrmMain::NotifyRunEnd(int converted, int failed) {
-    // Someone at the window sees the end already.
-    if (isActiveWindow()) return;
+    // Someone at the window, or at its progress window, sees the end already.
+    for (const QWidget* w = QApplication::activeWindow(); w; w = w->parentWidget())
+        if (w == this) return;
     const QString body = QString("%1 %2 converted, %3 failed.")
                              .arg(converted)
                              .arg(converted == 1 ? "file" : "files")

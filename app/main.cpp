@@ -22,6 +22,8 @@ int main(int argc, char** argv) {
     SetApplicationTitle("Zanto Video Converter");
     TfrmMain main(EditionGlobalObject());
     cover.SetMainWindow(&main);
+    // Files named on the command line ("Open with" of the desktop) become jobs as by Add.
+    main.AddStartupFiles(app.arguments().mid(1));
     main.show();
     return app.exec();
 }

@@ -64,18 +64,21 @@ class TScratchHome {
 public:
     TScratchHome() {
         if (const char* old = std::getenv("HOME")) FOld = old;
+        if (const char* old = std::getenv("XDG_STATE_HOME")) FOldState = old;
         ::setenv("HOME", FDir.path().c_str(), 1);
+        ::unsetenv("XDG_STATE_HOME");  // the job list's recovery file goes under this home
     }
     ~TScratchHome() {
         if (FOld) ::setenv("HOME", FOld->c_str(), 1);
         else ::unsetenv("HOME");
+        if (FOldState) ::setenv("XDG_STATE_HOME", FOldState->c_str(), 1);
     }
     std::string Path() const { return FDir.path().string(); }
     std::string File(const std::string& name) const { return FDir.file(name); }
 
 private:
     testsupport::TempDir FDir;
-    std::optional<std::string> FOld;
+    std::optional<std::string> FOld, FOldState;
 };
 
 // A short generated clip (test pattern and tone, 320x240, 25 fps, 44.1 kHz), made once per

@@ -1,14 +1,9 @@
 // The sleep lock and the desktop notice against stand-in services on a private message bus.
-#include <poll.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDBusUnixFileDescriptor>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -16,65 +11,17 @@
 #include <QUrl>
 #include <QVariantMap>
 
-#include <memory>
 #include <vector>
 
 #include "platform/qt/DesktopNotifier.h"
 #include "platform/qt/Shell.h"
 #include "platform/qt/SleepInhibitor.h"
+#include "tests/support/DesktopBusFakes.h"
+
+using testsupport::FakeLogind;
+using testsupport::FakeNotifications;
 
 namespace {
-
-// Stands in for logind: each lock is the write end of a pipe whose read end the test keeps,
-// so the test sees the lock released when the read end reaches its end.
-class FakeLogind : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
-public:
-    struct Lock {
-        QString What, Who, Why, Mode;
-        int ReadEnd = -1;
-    };
-    std::vector<Lock> Locks;
-    ~FakeLogind() override {
-        for (const Lock& l : Locks) ::close(l.ReadEnd);
-    }
-    // True when every holder of lock i has closed it.
-    bool Released(size_t i) const {
-        pollfd p{Locks.at(i).ReadEnd, POLLIN, 0};
-        if (::poll(&p, 1, 0) != 1) return false;
-        char c;
-        return ::read(Locks.at(i).ReadEnd, &c, 1) == 0;
-    }
-
-public slots:
-    QDBusUnixFileDescriptor Inhibit(const QString& what, const QString& who, const QString& why, const QString& mode) {
-        int fds[2];
-        if (::pipe(fds) != 0) return {};
-        Locks.push_back({what, who, why, mode, fds[0]});
-        QDBusUnixFileDescriptor lock(fds[1]);  // a copy; ours is closed at once
-        ::close(fds[1]);
-        return lock;
-    }
-};
-
-class FakeNotifications : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-public:
-    struct Notice {
-        QString App, Summary, Body;
-        QStringList Actions;
-    };
-    std::vector<Notice> Notices;
-
-public slots:
-    uint Notify(const QString& app, uint, const QString&, const QString& summary, const QString& body,
-                const QStringList& actions, const QVariantMap&, int) {
-        Notices.push_back({app, summary, body, actions});
-        return uint(Notices.size()) + 40;
-    }
-};
 
 class DesktopBus : public ::testing::Test {
 protected:
@@ -84,32 +31,10 @@ protected:
         static char* argv[] = {name, nullptr};
         if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
     }
+    void SetUp() override { ASSERT_TRUE(Bus.Started()) << "dbus-daemon is needed for these tests"; }
+    void Offer(const QString& name, const QString& path, QObject* object) { ASSERT_TRUE(Bus.Offer(name, path, object)); }
 
-    void SetUp() override {
-        Daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
-        ASSERT_TRUE(Daemon.waitForStarted(5000)) << "dbus-daemon is needed for these tests";
-        ASSERT_TRUE(Daemon.waitForReadyRead(5000));
-        const QString address = QString::fromUtf8(Daemon.readLine()).trimmed();
-        Service = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address, "service"));
-        Client = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address, "client"));
-        ASSERT_TRUE(Service->isConnected());
-        ASSERT_TRUE(Client->isConnected());
-    }
-    void TearDown() override {
-        Service.reset();
-        Client.reset();
-        QDBusConnection::disconnectFromBus("service");
-        QDBusConnection::disconnectFromBus("client");
-        Daemon.kill();
-        Daemon.waitForFinished(5000);
-    }
-    void Offer(const QString& name, const QString& path, QObject* object) {
-        ASSERT_TRUE(Service->registerService(name));
-        ASSERT_TRUE(Service->registerObject(path, object, QDBusConnection::ExportAllSlots));
-    }
-
-    QProcess Daemon;
-    std::unique_ptr<QDBusConnection> Service, Client;
+    testsupport::TPrivateBus Bus;
 };
 
 }  // namespace
@@ -117,7 +42,7 @@ protected:
 TEST_F(DesktopBus, TheSleepLockIsHeldUntilReleasedAndAskedForOnlyOnce) {
     FakeLogind logind;
     Offer("org.freedesktop.login1", "/org/freedesktop/login1", &logind);
-    TSleepInhibitor inhibitor(*Client);
+    TSleepInhibitor inhibitor(Bus.Client());
     QSignalSpy acquired(&inhibitor, &TSleepInhibitor::Acquired);
     inhibitor.Acquire("ReelShift", "Converting videos");
     inhibitor.Acquire("ReelShift", "Converting videos");  // already asked for
@@ -144,7 +69,7 @@ TEST_F(DesktopBus, TheSleepLockIsHeldUntilReleasedAndAskedForOnlyOnce) {
 TEST_F(DesktopBus, ALockReleasedBeforeItsAnswerArrivesIsGivenUpAtOnce) {
     FakeLogind logind;
     Offer("org.freedesktop.login1", "/org/freedesktop/login1", &logind);
-    TSleepInhibitor inhibitor(*Client);
+    TSleepInhibitor inhibitor(Bus.Client());
     QSignalSpy acquired(&inhibitor, &TSleepInhibitor::Acquired);
     inhibitor.Acquire("ReelShift", "Converting videos");
     inhibitor.Release();  // the run was cancelled at once
@@ -155,7 +80,7 @@ TEST_F(DesktopBus, ALockReleasedBeforeItsAnswerArrivesIsGivenUpAtOnce) {
 }
 
 TEST_F(DesktopBus, WithoutLogindTheLockFailsWithAReasonAndNothingIsHeld) {
-    TSleepInhibitor inhibitor(*Client);
+    TSleepInhibitor inhibitor(Bus.Client());
     QSignalSpy failed(&inhibitor, &TSleepInhibitor::Failed);
     inhibitor.Acquire("ReelShift", "Converting videos");
     ASSERT_TRUE(failed.wait(5000));
@@ -172,7 +97,7 @@ TEST_F(DesktopBus, TheNoticeCarriesItsTextsAndAClickOpensItsFolder) {
         return true;
     });
     QTemporaryDir folder;
-    TDesktopNotifier notifier(*Client);
+    TDesktopNotifier notifier(Bus.Client());
     QSignalSpy shown(&notifier, &TDesktopNotifier::Shown);
     notifier.Notify("Conversion finished", "2 files converted, 1 failed.", folder.path());
     ASSERT_TRUE(shown.wait(5000));
@@ -190,7 +115,7 @@ TEST_F(DesktopBus, TheNoticeCarriesItsTextsAndAClickOpensItsFolder) {
         QDBusMessage click =
             QDBusMessage::createSignal("/org/freedesktop/Notifications", "org.freedesktop.Notifications", "ActionInvoked");
         click << which << action;
-        ASSERT_TRUE(Service->send(click));
+        ASSERT_TRUE(Bus.Service().send(click));
     }
     ASSERT_TRUE(folderOpened.wait(5000));
     QTest::qWait(100);  // the two other clicks, had they opened anything
@@ -199,4 +124,3 @@ TEST_F(DesktopBus, TheNoticeCarriesItsTextsAndAClickOpensItsFolder) {
     shell::SetUrlOpener({});
 }
 
-#include "DesktopBusTest.moc"

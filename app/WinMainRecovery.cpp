@@ -1,0 +1,121 @@
+// The job list kept on disk while the program runs: written after every change, offered back
+// after an unclean end, removed by a clean exit.
+#include <QAbstractItemModel>
+#include <QFileInfo>
+#include <QPlainTextEdit>
+#include <QTimer>
+
+#include "app/JobList.h"
+#include "app/MessageBoxes.h"
+#include "app/WinMain.h"
+
+void TfrmMain::WatchJobList() {
+    // Changes arrive in bursts (an Add of many files, a progress report per row); one write
+    // when the burst is over, before the next event is handled.
+    FStateTimer = new QTimer(this);
+    FStateTimer->setSingleShot(true);
+    FStateTimer->setInterval(0);
+    connect(FStateTimer, &QTimer::timeout, this, &TfrmMain::SaveJobList);
+    QAbstractItemModel* model = lvFiles->model();
+    auto changed = [this] { JobListChanged(); };
+    connect(model, &QAbstractItemModel::rowsInserted, this, changed);
+    connect(model, &QAbstractItemModel::rowsRemoved, this, changed);
+    connect(model, &QAbstractItemModel::dataChanged, this, changed);
+    connect(model, &QAbstractItemModel::modelReset, this, changed);
+}
+
+void TfrmMain::JobListChanged() {
+    if (FKeepJobList && FStateTimer) FStateTimer->start();
+}
+
+void TfrmMain::JobEdited() { JobListChanged(); }
+
+std::vector<TSavedJob> TfrmMain::SavedJobs() const {
+    std::vector<TSavedJob> jobs;
+    for (int i = 0; i < lvFiles->RowCount(); ++i) {
+        const TJobRow* row = lvFiles->Row(i);
+        TSavedJob job;
+        job.Record = row->Record;
+        job.Checked = row->Checked();
+        job.Length = row->text(TJobRow::colLength).toStdString();
+        job.TrimmedLength = row->text(TJobRow::colTrimmed).toStdString();
+        job.Destination = row->text(TJobRow::colDestination).toStdString();
+        job.Progress = row->text(TJobRow::colProgress).toStdString();
+        jobs.push_back(std::move(job));
+    }
+    return jobs;
+}
+
+void TfrmMain::SaveJobList() {
+    if (!FKeepJobList) return;
+    if (!FJobState.Save(SavedJobs()) && !FJobStateWarned) {
+        FJobStateWarned = true;  // once: the list works on, it only would not survive a crash
+        mmoLog->appendPlainText(QString::fromStdString("The job list cannot be kept in " + FJobState.Path()));
+    }
+}
+
+void TfrmMain::OfferJobRecovery() {
+    const auto saved = FJobState.Exists() ? FJobState.Load() : std::nullopt;
+    if (saved && !saved->empty()) {
+        const TRestorableJobs split = SplitBySourcePresence(*saved);
+        QString text;
+        if (!split.Present.empty())
+            text = QString("The program did not close properly last time. Restore the %1 %2 of its job list?")
+                       .arg(split.Present.size())
+                       .arg(split.Present.size() == 1 ? "job" : "jobs");
+        if (!split.MissingSources.empty()) {
+            if (!text.isEmpty()) text += "\n\n";
+            text += "These files are gone and are left out:";
+            for (const std::string& source : split.MissingSources) text += "\n" + QString::fromStdString(source);
+        }
+        if (split.Present.empty())
+            MessageBoxes().Show(this, TMessageIcon::Warning, "Warning", text);
+        else if (MessageBoxes().AskYesNo(this, "Warning", text))
+            RestoreJobs(split.Present);
+    }
+    FKeepJobList = true;
+    SaveJobList();  // the list as it is now replaces what was offered
+}
+
+void TfrmMain::RestoreJobs(const std::vector<TSavedJob>& jobs) {
+    for (const TSavedJob& job : jobs) {
+        const QString source = QString::fromStdString(job.Record.SourceFile);
+        if (lvFiles->HasSource(source)) continue;
+        auto* row = new TJobRow(job.Record);
+        row->setText(TJobRow::colSource, source);
+        row->setText(TJobRow::colLength, QString::fromStdString(job.Length));
+        row->setText(TJobRow::colTrimmed, QString::fromStdString(job.TrimmedLength));
+        row->setText(TJobRow::colDestination, QString::fromStdString(job.Destination));
+        row->setText(TJobRow::colProgress, QString::fromStdString(job.Progress));
+        // A file converted before the crash is not converted again unless checked anew.
+        row->SetChecked(job.Checked && job.Progress != "100%");
+        lvFiles->addTopLevelItem(row);
+        if (lvFiles->RowCount() == 1) lvFiles->CreateColumns();
+    }
+    if (lvFiles->RowCount() > 0) {
+        for (TCommand command : {cmdRemove, cmdClear, cmdStart}) EnableCommand(command, true);
+        lvFiles->SelectRow(0);
+    }
+}
+
+void TfrmMain::AddStartupFiles(const QStringList& paths) {
+    FStartupFiles = paths;
+    if (FStartupDone) {  // the window is up already: add them now
+        AddFiles(FStartupFiles);
+        FStartupFiles.clear();
+    }
+}
+
+void TfrmMain::AfterFirstShow() {
+    OfferJobRecovery();
+    FStartupDone = true;
+    if (!FStartupFiles.isEmpty()) AddFiles(FStartupFiles);
+    FStartupFiles.clear();
+    UpdateCheck();
+}
+
+void TfrmMain::ForgetJobList() {
+    FKeepJobList = false;
+    if (FStateTimer) FStateTimer->stop();
+    FJobState.Remove();
+}
