@@ -5,6 +5,7 @@
 #include <map>
 
 #include "engine/LibAVApi.h"
+#include "engine/TaskOptions.h"
 
 namespace {
 using K = TOptionStep::TKind;
@@ -257,8 +258,6 @@ std::optional<std::vector<TOptionStep>> TranslateLegacyOption(const std::string&
 bool IsAudioPrivateOption(const std::string& name) { return AudioPrivateNames().count(name) > 0; }
 
 std::string MapEncoderName(const std::string& name) {
-    if (name == "libfaac") return "aac";
-    if (name == "vorbis") return "libvorbis";
-    if (name == "libflac") return "flac";
-    return name;
+    // An encoder this build lacks keeps its name, so that its lookup fails with that name.
+    return CurrentEncoderName(name).value_or(name);
 }

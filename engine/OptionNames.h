@@ -26,5 +26,5 @@ std::optional<std::vector<TOptionStep>> TranslateLegacyOption(const std::string&
 bool IsAudioPrivateOption(const std::string& name);
 
 // Today's name of an encoder named the way the format files of the older generation name
-// it (libfaac -> aac, vorbis -> libvorbis, libflac -> flac); other names unchanged.
+// it (CurrentEncoderName's table); other names, and encoders this build lacks, unchanged.
 std::string MapEncoderName(const std::string& name);
