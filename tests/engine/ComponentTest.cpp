@@ -535,3 +535,43 @@ TEST_F(Component, StartingNoTasksEndsTheRunAtOnce) {
     ASSERT_TRUE(log.WaitAllEnded(5));
     EXPECT_NO_THROW(vcl.ClearTasks());
 }
+
+// The window showing a task's input reads its probe while the task runs and after it ended;
+// the run must neither change nor free what that thread reads.
+TEST_F(Component, TheMainThreadReadsAnInputProbeWhileItsTaskRuns) {
+    TFFmpegVCL vcl;
+    TerminateLog log;
+    log.Attach(vcl);
+    std::atomic<int> frames{0};
+    vcl.OnCustomHook = [&](TCustomFFmpegVCL*, PHookInfo h) {
+        h->Update = false;
+        ++frames;
+        std::this_thread::sleep_for(std::chrono::milliseconds(4));
+    };
+    TOutputOptions o = Options();
+    o.CustomHook = true;
+    AddJob(vcl, Out.file("a.avi"), o);
+    AddJob(vcl, Out.file("b.avi"), o);
+    const std::string before = vcl.InputProbe(0, 0)->FileInfoText();
+    ASSERT_NE(before.find("Stream #1"), std::string::npos) << before;
+
+    vcl.StartTask(2);
+    int reads = 0, changed = 0;
+    while (!log.AllEnded()) {
+        for (int task = 0; task < 2; ++task) {
+            TAVProbe* probe = vcl.InputProbe(task, 0);
+            ASSERT_NE(probe, nullptr);
+            if (probe->FileInfoText() != before) ++changed;
+            if (probe->VideoStreamInfo(-1).Width != 320) ++changed;
+            ++reads;
+        }
+        TheMainThread().ServePending();
+    }
+    EXPECT_GT(frames, 0);
+    EXPECT_GT(reads, 10);
+    EXPECT_EQ(changed, 0);
+    // Ended, the task still answers for its input until it is removed.
+    EXPECT_EQ(vcl.InputProbe(1, 0)->FileInfoText(), before);
+    for (const auto& r : log.Copy()) EXPECT_TRUE(r.Finished) << r.ExceptionMsg;
+    vcl.ClearTasks();
+}
