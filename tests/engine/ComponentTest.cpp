@@ -575,3 +575,66 @@ TEST_F(Component, TheMainThreadReadsAnInputProbeWhileItsTaskRuns) {
     for (const auto& r : log.Copy()) EXPECT_TRUE(r.Finished) << r.ExceptionMsg;
     vcl.ClearTasks();
 }
+
+TEST_F(Component, TerminateEventsOfAThreadedRunComeFromOneThreadOfTheirOwn) {
+    TFFmpegVCL vcl;
+    std::mutex lock;
+    std::set<std::thread::id> workers, deliverers;
+    std::vector<int> order;
+    std::atomic<bool> allEnded{false};
+    vcl.OnCustomHook = [&](TCustomFFmpegVCL*, PHookInfo h) {
+        h->StopHook = true;
+        h->Update = false;
+        std::lock_guard l(lock);
+        workers.insert(std::this_thread::get_id());
+    };
+    vcl.OnTerminate = [&](TCustomFFmpegVCL*, const TTerminateInfo& t) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // let events pile up
+        std::lock_guard l(lock);
+        deliverers.insert(std::this_thread::get_id());
+        order.push_back(t.TaskIndex);
+        if (t.TaskIndex == -1) allEnded = true;
+    };
+    TOutputOptions o = Options();
+    o.CustomHook = true;
+    for (const char* name : {"a.avi", "b.avi", "c.avi"}) AddJob(vcl, Out.file(name), o);
+    vcl.StartTask(3);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    WaitServing([&] { return allEnded.load() || std::chrono::steady_clock::now() > until; }, 5);
+    ASSERT_TRUE(allEnded);
+    vcl.ClearTasks();
+    std::lock_guard l(lock);
+    ASSERT_EQ(deliverers.size(), 1u);
+    EXPECT_NE(*deliverers.begin(), std::this_thread::get_id());
+    EXPECT_EQ(workers.count(*deliverers.begin()), 0u);
+    ASSERT_EQ(order.size(), 4u);
+    EXPECT_EQ(order.back(), -1);
+    EXPECT_EQ(std::set<int>(order.begin(), order.end() - 1), (std::set<int>{0, 1, 2}));
+}
+
+TEST_F(Component, DestroyedInAPausedRunItStopsJoinsAndReportsEveryTask) {
+    TerminateLog log;
+    std::atomic<int> frames{0};
+    {
+        TFFmpegVCL vcl;
+        log.Attach(vcl);
+        vcl.OnCustomHook = [&](TCustomFFmpegVCL*, PHookInfo h) {
+            h->Update = false;
+            ++frames;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        };
+        TOutputOptions o = Options();
+        o.CustomHook = true;
+        AddJob(vcl, Out.file("a.avi"), o);
+        AddJob(vcl, Out.file("b.avi"), o);
+        vcl.StartTask(1);
+        WaitServing([&] { return frames >= 2; }, 5);
+        vcl.PauseTask();
+        EXPECT_TRUE(vcl.Task(0)->Paused());
+    }
+    // Every event was handled before the destructor returned, on a thread it joined.
+    auto records = log.Copy();
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records[0].TaskIndex, 0);
+    EXPECT_FALSE(records[0].Finished);
+}
