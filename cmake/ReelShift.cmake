@@ -34,8 +34,13 @@ function(rs_folder_tests name)
   if(NOT labels)
     set(labels unit)
   endif()
+  set(environment "")
+  if(REELSHIFT_SANITIZE STREQUAL "thread")
+    # The media libraries are not instrumented; see the file for what it covers.
+    set(environment "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/scripts/tsan.supp halt_on_error=0")
+  endif()
   gtest_discover_tests(${name}
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${labels}")
+    PROPERTIES LABELS "${labels}" ENVIRONMENT "${environment}")
 endfunction()

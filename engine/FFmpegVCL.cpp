@@ -17,8 +17,10 @@
 
 namespace {
 
-// Set on the short-lived threads that raise OnTerminate.
+// Set on the thread that raises OnTerminate in threaded runs.
 thread_local bool tDelivering = false;
+// Set on the worker threads of tasks.
+thread_local bool tOnWorker = false;
 
 // Above zero while this thread runs a task or a handler that a task waits for: waiting here
 // for tasks to end could never finish, so a stop asked for from here does not wait.
@@ -46,6 +48,22 @@ std::string WithoutStreamLines(const std::string& text) {
         out += line.Key + "=" + line.Value + "\n";
     }
     return out;
+}
+
+// Waits until done() holds under lock. On the main thread the wait serves the main
+// thread's queue, and whoever makes done() true wakes it (MainThread::WakeWaiters);
+// elsewhere it sleeps on cv.
+void WaitUntil(std::mutex& lock, std::condition_variable& cv, const std::function<bool()>& done) {
+    MainThread& main = TheMainThread();
+    if (main.IsMainThread()) {
+        main.ServeUntil([&] {
+            std::lock_guard l(lock);
+            return done();
+        });
+        return;
+    }
+    std::unique_lock l(lock);
+    cv.wait(l, done);
 }
 
 std::string CurrentExceptionText() {
@@ -96,17 +114,24 @@ void WaitServing(const std::function<bool()>& done, int pollMilliseconds) {
 TFFmpeg::TFFmpeg() = default;
 
 TFFmpeg::~TFFmpeg() {
-    FSilent = true;
-    if (FRunning) RequestStop();
+    {
+        std::lock_guard lock(FStateLock);
+        FSilent = true;
+        if (FState == TState::Running || FState == TState::Paused) RequestStop();
+    }
     WaitDone();
-    for (auto& probe : FProbes)
-        if (probe) probe->CloseFile();
+    FProbes.clear();  // closed here, on the owner's thread
 }
 
 TAVProbe* TFFmpeg::InputProbe(int i) {
-    if (i < 0 || i >= MaxFiles) return nullptr;
+    if (i < 0 || i >= MaxFiles || tOnWorker) return nullptr;
     if (FProbes.size() <= size_t(i)) FProbes.resize(size_t(i) + 1);
-    if (!FProbes[i]) FProbes[i] = std::make_unique<TAVProbe>();
+    if (!FProbes[i]) {
+        FProbes[i] = std::make_unique<TAVProbe>();
+        // A context of its own: the run's context is read and freed by the worker.
+        if (size_t(i) < InputOptions.size())
+            FProbes[i]->LoadFile(InputOptions[i].FileName, InputOptions[i].FileFormat);
+    }
     return FProbes[i].get();
 }
 
@@ -124,9 +149,19 @@ void TFFmpeg::SetError(const std::string& message) {
     FException = true;
 }
 
+void TFFmpeg::SetState(TState state) {
+    {
+        std::lock_guard lock(FStateLock);
+        FState = state;
+        // Under the lock: a waiter that sees Done may destroy the task at once.
+        FStateChanged.notify_all();
+    }
+    TheMainThread().WakeWaiters();
+}
+
 bool TFFmpeg::Start(bool threaded, TThreadPriority priority) {
     std::unique_lock lock(FStateLock);
-    if (FRunning || FEnded) return false;
+    if (FState != TState::Ready) return false;
     if (OutputCount() == 0 || InputCount() == 0) {
         SetError(OutputCount() == 0 ? "At least one output file must be specified"
                                     : "At least one input file must be specified");
@@ -135,28 +170,25 @@ bool TFFmpeg::Start(bool threaded, TThreadPriority priority) {
         } catch (...) {
         }
         FFinished = false;
-        FEnded = true;
+        FState = TState::Ending;
         lock.unlock();
         EndReport();
         return true;
     }
-    FRunning = true;
     FFinished = false;
-    FEnded = false;
-    FDone = false;
     FThreadedRun = threaded;
+    FState = TState::Running;
     if (PreviewMask != 0) PreviewFlags = 2;
     if (threaded) {
         FThread = std::thread([this, priority] {
+            tOnWorker = true;
             ApplyThreadPriority(priority);
             Execute();
-            FDone = true;
         });
         return true;
     }
     lock.unlock();  // a stop request from another thread must get through while we run
     Execute();
-    FDone = true;
     return true;
 }
 
@@ -169,71 +201,87 @@ void TFFmpeg::Execute() {
         SetError(CurrentExceptionText());
     }
     try {
-        for (auto& probe : FProbes)
-            if (probe) probe->CloseFile();
-    } catch (...) {
-        SetError(CurrentExceptionText());
-    }
-    try {
         CloseAll();
     } catch (...) {
         SetError(CurrentExceptionText());
+    }
+    {
+        std::lock_guard lock(FStateLock);
+        FState = TState::Ending;
     }
     try {
         EndReport();
     } catch (...) {
         SetError(CurrentExceptionText());
+        SetState(TState::Done);
     }
 }
 
+// In state Ending: reports the end, then the task is Done.
 void TFFmpeg::EndReport() {
-    FPausedRun = false;
-    FRunning = false;
-    FEnded = true;
-    if (!FSilent && OnEnd) OnEnd(*this);
+    bool silent;
+    {
+        std::lock_guard lock(FStateLock);
+        silent = FSilent;
+    }
+    if (!silent && OnEnd) OnEnd(*this);
+    SetState(TState::Done);
 }
 
 void TFFmpeg::Stop(bool wait) {
+    bool reportNow = false;
     {
         std::lock_guard lock(FStateLock);
-        if (!FRunning && !FEnded) {
-            // Never started: it ends now, reporting from a thread of its own.
-            FEnded = true;
+        if (FState == TState::Ready) {
             FFinished = false;
-            if (FThread.joinable()) FThread.join();
-            FDone = false;
-            FThread = std::thread([this] {
-                try {
-                    EndReport();
-                } catch (...) {
-                    SetError(CurrentExceptionText());
-                }
-                FDone = true;
-            });
-        } else if (FRunning) {
-            FPausedRun = false;
+            FState = TState::Ending;
+            reportNow = true;
+        } else if (FState == TState::Running || FState == TState::Paused) {
+            FState = TState::Running;
             RequestStop();  // also wakes a paused loop
+        }
+    }
+    if (reportNow) {
+        // Never started: no worker to report for it. In a threaded run the event is only
+        // queued; in a run on the caller's thread it is raised here, on that thread.
+        try {
+            EndReport();
+        } catch (...) {
+            SetError(CurrentExceptionText());
+            SetState(TState::Done);
         }
     }
     if (wait && tCannotWait == 0) WaitDone();
 }
 
 void TFFmpeg::PauseRun() {
+    std::lock_guard lock(FStateLock);
     // A run on the caller's thread has no worker to hold: nobody could resume it.
-    if (!FRunning || FDone || !FThreadedRun || FPausedRun) return;
-    FPausedRun = true;
+    if (FState != TState::Running || !FThreadedRun) return;
+    FState = TState::Paused;
     Pause();
 }
 
 void TFFmpeg::ResumeRun() {
-    if (!FPausedRun) return;
-    FPausedRun = false;
+    std::lock_guard lock(FStateLock);
+    if (FState != TState::Paused) return;
+    FState = TState::Running;
     Resume();
 }
 
 void TFFmpeg::WaitDone() {
-    WaitServing([this] { return FDone.load(); });
-    if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id()) FThread.join();
+    {
+        std::lock_guard lock(FStateLock);
+        if (FThread.joinable() && FThread.get_id() == std::this_thread::get_id()) return;
+    }
+    WaitUntil(FStateLock, FStateChanged, [this] { return FState == TState::Ready || FState == TState::Done; });
+    // Taken under the lock: another task's worker may be starting this one.
+    std::thread worker;
+    {
+        std::lock_guard lock(FStateLock);
+        worker = std::move(FThread);
+    }
+    if (worker.joinable()) worker.join();
 }
 
 // ---------------------------------------------------------------- component
@@ -255,11 +303,22 @@ TCustomFFmpegVCL::~TCustomFFmpegVCL() {
     for (auto& task : FTasks)
         if (task->Running()) task->Stop(false);
     for (auto& task : FTasks) task->WaitDone();
-    JoinTerminateThreads();
+    WaitDelivered();
     FTasks.clear();
-    JoinTerminateThreads();
-    // Only a handler that destroys the component from its own thread can be left here.
-    for (auto& t : FDeliveryThreads) t.Thread.detach();
+    WaitDelivered();
+    {
+        std::lock_guard lock(FQueueLock);
+        FQuit = true;
+        FQueueChanged.notify_all();
+    }
+    if (FDeliveryThread.joinable()) {
+        if (tDelivering) {
+            // A terminate handler destroying its own component: nobody could join this thread.
+            FFLogger().Log(this, llPanic, "The engine component was destroyed from its own terminate handler");
+            std::terminate();
+        }
+        FDeliveryThread.join();
+    }
 }
 
 bool TCustomFFmpegVCL::LoadLibraries(const std::string& libraryFolder) {
@@ -296,7 +355,8 @@ TFFmpeg* TCustomFFmpegVCL::Task(int taskIndex) {
 
 TAVProbe* TCustomFFmpegVCL::InputProbe(int taskIndex, int inputIndex) {
     TFFmpeg* task = Task(taskIndex);
-    if (!task || inputIndex < 0 || inputIndex >= task->InputCount()) return nullptr;
+    // The inputs it was given: after the run has closed them, their probes still answer.
+    if (!task || inputIndex < 0 || inputIndex >= int(task->InputOptions.size())) return nullptr;
     return task->InputProbe(inputIndex);
 }
 
@@ -333,7 +393,6 @@ int TCustomFFmpegVCL::AddTask(const std::string& fileName, const TInputOptions* 
             SetLastError(task->ErrorText());
             return -1;
         }
-        task->InputProbe(task->InputCount() - 1)->AttachContext(task->InputContext(task->InputCount() - 1));
         task->OnProgress = [this, task](const TEngineProgress& values, const std::string& line) {
             if (!OnProgress) {
                 if (task->Verbose() >= 0) FFLogger().Log(task, llVerbose, line);
@@ -408,8 +467,8 @@ bool TCustomFFmpegVCL::SetOutputFile(int taskIndex, const std::string& fileName,
 
 void TCustomFFmpegVCL::ClearTasks() {
     if (FWorking && !FAllDone) throw FFmpegException("Cannot ClearTasks while working.");
-    FTasks.clear();  // each task waits for its thread
-    JoinTerminateThreads();
+    WaitDelivered();  // the run's events reach their handlers before its tasks go
+    FTasks.clear();   // each task waits for its thread
     SetLastError("");
     std::lock_guard lock(FCounterLock);
     FFinishedCount = 0;
@@ -649,63 +708,42 @@ void TCustomFFmpegVCL::Raise(const TTerminateInfo& info) {
         handler(this, info);
         return;
     }
-    uint64_t sequence;
-    {
-        std::lock_guard lock(FOrderLock);
-        sequence = ++FIssued;
-    }
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    std::thread thread([this, handler, info, sequence, done] {
-        tDelivering = true;
-        {
-            std::unique_lock lock(FOrderLock);
-            FOrderChanged.wait(lock, [&] { return FDelivered + 1 == sequence; });
-        }
+    QueueTerminate(handler, info);  // from the delivery thread too: behind the ones queued
+}
+
+void TCustomFFmpegVCL::QueueTerminate(const TTerminateEvent& handler, const TTerminateInfo& info) {
+    std::lock_guard lock(FQueueLock);
+    if (!FDeliveryThread.joinable()) FDeliveryThread = std::thread([this] { DeliveryLoop(); });
+    FQueue.emplace_back(handler, info);
+    FQueueChanged.notify_all();
+}
+
+void TCustomFFmpegVCL::DeliveryLoop() {
+    tDelivering = true;
+    std::unique_lock lock(FQueueLock);
+    for (;;) {
+        FQueueChanged.wait(lock, [this] { return FQuit || !FQueue.empty(); });
+        if (FQueue.empty()) return;  // quit, with nothing left to deliver
+        auto [handler, info] = std::move(FQueue.front());
+        FQueue.pop_front();
+        FHandling = true;
+        lock.unlock();
         try {
             handler(this, info);
         } catch (...) {
             FFLogger().Log(this, llError, "Error occurs OnTerminate: " + CurrentExceptionText());
         }
-        {
-            std::lock_guard lock(FOrderLock);
-            FDelivered = sequence;
-        }
-        FOrderChanged.notify_all();
-        *done = true;
-    });
-    std::lock_guard lock(FDeliveryThreadsLock);
-    // Reap the ones that are through, so a long batch does not pile them up.
-    for (auto it = FDeliveryThreads.begin(); it != FDeliveryThreads.end();) {
-        if (*it->Done && it->Thread.get_id() != std::this_thread::get_id()) {
-            it->Thread.join();
-            it = FDeliveryThreads.erase(it);
-        } else {
-            ++it;
-        }
+        lock.lock();
+        FHandling = false;
+        FQueueChanged.notify_all();
+        lock.unlock();
+        TheMainThread().WakeWaiters();
+        lock.lock();
     }
-    FDeliveryThreads.push_back({std::move(thread), done});
 }
 
-void TCustomFFmpegVCL::JoinTerminateThreads() {
-    std::vector<TDeliveryThread> threads;
-    {
-        std::lock_guard lock(FDeliveryThreadsLock);
-        threads.swap(FDeliveryThreads);
-    }
-    std::vector<TDeliveryThread> keep;
-    for (auto& t : threads) {
-        // A handler clearing the tasks cannot wait for itself, nor for the events queued
-        // behind its own: those are joined later.
-        if (t.Thread.get_id() == std::this_thread::get_id() || (tDelivering && !*t.Done)) {
-            keep.push_back(std::move(t));
-            continue;
-        }
-        auto done = t.Done;
-        WaitServing([done] { return done->load(); }, 5);
-        t.Thread.join();
-    }
-    if (!keep.empty()) {
-        std::lock_guard lock(FDeliveryThreadsLock);
-        for (auto& t : keep) FDeliveryThreads.push_back(std::move(t));
-    }
+void TCustomFFmpegVCL::WaitDelivered() {
+    // A handler clearing the tasks cannot wait for itself, nor for the events behind it.
+    if (tDelivering) return;
+    WaitUntil(FQueueLock, FQueueChanged, [this] { return FQueue.empty() && !FHandling; });
 }

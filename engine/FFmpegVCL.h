@@ -6,6 +6,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -73,13 +74,24 @@ using TTerminateEvent = std::function<void(TCustomFFmpegVCL* Sender, const TTerm
 // One task of the component: an engine object with one input and one output as the
 // program uses it, the probes of its inputs, copies of the options it was given, and the
 // worker thread that runs it.
+//
+// Threads: the task is made, set up, started, stopped and destroyed by the thread that
+// owns the component (the main thread); its run goes on its worker thread, which the task
+// joins before it is destroyed. The state below is the only thing both sides change.
 class TFFmpeg : public TCustomFFmpeg {
 public:
     static constexpr int MaxFiles = 20;
     TFFmpeg();
     ~TFFmpeg() override;
 
-    // The probe of input i, made on first use; null for an index out of range.
+    // The probe of input i, made on first use; null for an index out of range, and null
+    // on the task's worker thread.
+    //
+    // The probe rule: a task's probes belong to the thread that owns the component. Each
+    // is a copy of its own, opened on the input's file when first asked for, so the run
+    // never reads, changes or closes what the probe reads, and the probe stays readable
+    // during and after the run. Probes are closed when the task is destroyed, on the
+    // owner's thread; the run never touches them.
     TAVProbe* InputProbe(int i);
     // Copies kept of the options each input and output was given.
     std::vector<TInputOptions> InputOptions;
@@ -90,19 +102,23 @@ public:
     // threaded: runs on a worker thread of the given priority and returns at once;
     // otherwise runs to its end on the calling thread.
     bool Start(bool threaded, TThreadPriority priority);
-    // Asks the run to stop; a task never started is ended at once, its end report made on a
-    // short-lived thread. With wait, returns when the task has ended (serving the main
-    // thread's queue while waiting on the main thread).
+    // Asks the run to stop; a task never started is ended and reported at once. With wait,
+    // returns when the task has ended (serving the main thread's queue while waiting on the
+    // main thread).
     void Stop(bool wait);
     void PauseRun();
     void ResumeRun();
 
-    bool Running() const { return FRunning; }
-    bool Ended() const { return FEnded; }
+    // Ready → Running ⇄ Paused → Ending → Done; Ready → Ending when stopped before its start.
+    // Ending: the run is over and the end is being reported; Done: nothing of the task runs.
+    enum class TState { Ready, Running, Paused, Ending, Done };
+    TState State() const { return FState; }
+    bool Running() const { return FState == TState::Running || FState == TState::Paused; }
+    bool Ended() const { return FState == TState::Ending || FState == TState::Done; }
     bool Finished() const { return FFinished; }
     bool HasException() const { return FException; }
     std::string ExceptionMsg() const;
-    bool Paused() const { return FPausedRun; }
+    bool Paused() const { return FState == TState::Paused; }
 
     // The end report's receiver (the component's DoTerminate).
     std::function<void(TFFmpeg& task)> OnEnd;
@@ -111,28 +127,28 @@ public:
     // The window of bit 0, made on the main thread on first use.
     std::unique_ptr<TPreviewer> Previewer;
 
-    // Waits for the worker thread (and a short-lived end-report thread) to finish.
+    // Waits until nothing of the task runs any more and joins its worker thread.
     void WaitDone();
 
 private:
     void Execute();
-    void Fail(const std::string& message);
     void EndReport();
     void SetError(const std::string& message);
+    void SetState(TState state);
 
-    std::vector<std::unique_ptr<TAVProbe>> FProbes;
+    std::vector<std::unique_ptr<TAVProbe>> FProbes;  // owner's thread only
     std::thread FThread;
-    std::atomic<bool> FDone{true};
-    std::atomic<bool> FRunning{false};
-    std::atomic<bool> FEnded{false};
+    // Changed under FStateLock, read without it; FStateChanged tells waiters.
+    std::atomic<TState> FState{TState::Ready};
+    std::mutex FStateLock;
+    std::condition_variable FStateChanged;
+    bool FThreadedRun = false;  // under FStateLock: the run has a worker, so it can be paused
+    bool FSilent = false;       // under FStateLock: being destroyed, no end report
+    // The outcome, written by the run before it reports its end.
     std::atomic<bool> FFinished{false};
     std::atomic<bool> FException{false};
-    std::atomic<bool> FPausedRun{false};
-    std::atomic<bool> FSilent{false};
-    std::atomic<bool> FThreadedRun{false};  // being destroyed: no end report
     mutable std::mutex FErrorLock;
     std::string FExceptionMsg;
-    std::mutex FStateLock;  // start and stop of the same task from two threads
 };
 
 // Holds the About text and the component's version.
@@ -216,7 +232,6 @@ private:
     // Runs fn on the main thread when events go there and the caller is another thread.
     void Deliver(const std::function<void()>& fn);
     void SetLastError(const std::string& text);
-    void JoinTerminateThreads();
 
     std::vector<std::unique_ptr<TFFmpeg>> FTasks;
     std::unique_ptr<TAVProbe> FProbe;
@@ -249,18 +264,19 @@ private:
     TProgressInfo FProgressInfo;
     TTerminateInfo FTerminateInfo;
 
-    // Short-lived threads that raise OnTerminate in threaded runs; they hand the records
-    // over in the order the events happened.
-    struct TDeliveryThread {
-        std::thread Thread;
-        std::shared_ptr<std::atomic<bool>> Done;
-    };
-    std::mutex FDeliveryThreadsLock;
-    std::vector<TDeliveryThread> FDeliveryThreads;
-    std::mutex FOrderLock;
-    std::condition_variable FOrderChanged;
-    uint64_t FIssued = 0;
-    uint64_t FDelivered = 0;
+    // Terminate events of threaded runs go through one queue to one delivery thread, in
+    // the order they happened. The thread is made on the first such event and joined by
+    // the component's destructor; the component must not be destroyed from that thread.
+    void QueueTerminate(const TTerminateEvent& handler, const TTerminateInfo& info);
+    void DeliveryLoop();
+    // Returns when every queued event has been handled (at once on the delivery thread).
+    void WaitDelivered();
+    std::thread FDeliveryThread;
+    std::mutex FQueueLock;
+    std::condition_variable FQueueChanged;
+    std::deque<std::pair<TTerminateEvent, TTerminateInfo>> FQueue;
+    bool FHandling = false;  // a handler runs
+    bool FQuit = false;
 };
 
 class TFFmpegVCL : public TCustomFFmpegVCL {
@@ -269,5 +285,6 @@ public:
 };
 
 // Waits until done is set, serving the main thread's queue meanwhile when called on the
-// main thread, so that a worker waiting for the main thread cannot block the wait.
+// main thread, so that a worker waiting for the main thread cannot block the wait. For
+// conditions nobody signals; it looks again every pollMilliseconds.
 void WaitServing(const std::function<bool()>& done, int pollMilliseconds = 20);

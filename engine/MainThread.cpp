@@ -1,5 +1,16 @@
 #include "engine/MainThread.h"
 
+#include <chrono>
+
+void MainThread::ServeUntil(const std::function<bool()>& done) {
+    while (!done()) {
+        ServePending();
+        if (done()) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ServePending();
+}
+
 CallQueueMainThread::CallQueueMainThread() : FMainId(std::this_thread::get_id()) {}
 
 CallQueueMainThread::~CallQueueMainThread() {
@@ -17,6 +28,7 @@ void CallQueueMainThread::RunAndWait(const std::function<void()>& fn) {
     std::unique_lock lock(FMutex);
     FQueue.push_back(&call);
     Wake();
+    FChanged.notify_all();  // a main thread in ServeUntil
     FChanged.wait(lock, [&] { return call.Done; });
     if (call.Error) std::rethrow_exception(call.Error);
 }
@@ -34,6 +46,29 @@ void CallQueueMainThread::Post(std::function<void()> fn) {
     std::lock_guard lock(FMutex);
     FQueue.push_back(raw);
     Wake();
+    FChanged.notify_all();
+}
+
+void CallQueueMainThread::ServeUntil(const std::function<bool()>& done) {
+    for (;;) {
+        ServePending();
+        unsigned long wakes;
+        {
+            std::lock_guard lock(FMutex);
+            wakes = FWakes;
+        }
+        // Tested outside the queue's lock: done() may take locks of its own.
+        if (done()) break;
+        std::unique_lock lock(FMutex);
+        FChanged.wait(lock, [&] { return FWakes != wakes || !FQueue.empty(); });
+    }
+    ServePending();
+}
+
+void CallQueueMainThread::WakeWaiters() {
+    std::lock_guard lock(FMutex);
+    ++FWakes;
+    FChanged.notify_all();
 }
 
 void CallQueueMainThread::ServePending() {

@@ -23,6 +23,11 @@ public:
     // keeps calling this so that the worker cannot block on it.
     virtual void ServePending() = 0;
     virtual bool IsMainThread() const = 0;
+    // On the main thread: serves calls until done() holds. Whoever makes done() true calls
+    // WakeWaiters afterwards, so the wait sleeps between calls instead of polling. This
+    // default, for services without a wake-up, looks again every few milliseconds.
+    virtual void ServeUntil(const std::function<bool()>& done);
+    virtual void WakeWaiters() {}
 };
 
 // The queue behind every main-thread service: other threads queue calls, the main thread
@@ -36,6 +41,8 @@ public:
     void Post(std::function<void()> fn) override;
     void ServePending() override;
     bool IsMainThread() const override { return std::this_thread::get_id() == FMainId; }
+    void ServeUntil(const std::function<bool()>& done) override;
+    void WakeWaiters() override;
 
 protected:
     virtual void Wake() {}
@@ -52,6 +59,7 @@ private:
     std::mutex FMutex;
     std::condition_variable FChanged;
     std::deque<Call*> FQueue;
+    unsigned long FWakes = 0;  // counts WakeWaiters calls, so a wake between test and wait is kept
 };
 
 // The process's main-thread service; QueuedMainThread until the program installs its own.

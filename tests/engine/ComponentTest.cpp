@@ -535,3 +535,106 @@ TEST_F(Component, StartingNoTasksEndsTheRunAtOnce) {
     ASSERT_TRUE(log.WaitAllEnded(5));
     EXPECT_NO_THROW(vcl.ClearTasks());
 }
+
+// The window showing a task's input reads its probe while the task runs and after it ended;
+// the run must neither change nor free what that thread reads.
+TEST_F(Component, TheMainThreadReadsAnInputProbeWhileItsTaskRuns) {
+    TFFmpegVCL vcl;
+    TerminateLog log;
+    log.Attach(vcl);
+    std::atomic<int> frames{0};
+    vcl.OnCustomHook = [&](TCustomFFmpegVCL*, PHookInfo h) {
+        h->Update = false;
+        ++frames;
+        std::this_thread::sleep_for(std::chrono::milliseconds(4));
+    };
+    TOutputOptions o = Options();
+    o.CustomHook = true;
+    AddJob(vcl, Out.file("a.avi"), o);
+    AddJob(vcl, Out.file("b.avi"), o);
+    const std::string before = vcl.InputProbe(0, 0)->FileInfoText();
+    ASSERT_NE(before.find("Stream #1"), std::string::npos) << before;
+
+    vcl.StartTask(2);
+    int reads = 0, changed = 0;
+    while (!log.AllEnded()) {
+        for (int task = 0; task < 2; ++task) {
+            TAVProbe* probe = vcl.InputProbe(task, 0);
+            ASSERT_NE(probe, nullptr);
+            if (probe->FileInfoText() != before) ++changed;
+            if (probe->VideoStreamInfo(-1).Width != 320) ++changed;
+            ++reads;
+        }
+        TheMainThread().ServePending();
+    }
+    EXPECT_GT(frames, 0);
+    EXPECT_GT(reads, 10);
+    EXPECT_EQ(changed, 0);
+    // Ended, the task still answers for its input until it is removed.
+    EXPECT_EQ(vcl.InputProbe(1, 0)->FileInfoText(), before);
+    for (const auto& r : log.Copy()) EXPECT_TRUE(r.Finished) << r.ExceptionMsg;
+    vcl.ClearTasks();
+}
+
+TEST_F(Component, TerminateEventsOfAThreadedRunComeFromOneThreadOfTheirOwn) {
+    TFFmpegVCL vcl;
+    std::mutex lock;
+    std::set<std::thread::id> workers, deliverers;
+    std::vector<int> order;
+    std::atomic<bool> allEnded{false};
+    vcl.OnCustomHook = [&](TCustomFFmpegVCL*, PHookInfo h) {
+        h->StopHook = true;
+        h->Update = false;
+        std::lock_guard l(lock);
+        workers.insert(std::this_thread::get_id());
+    };
+    vcl.OnTerminate = [&](TCustomFFmpegVCL*, const TTerminateInfo& t) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // let events pile up
+        std::lock_guard l(lock);
+        deliverers.insert(std::this_thread::get_id());
+        order.push_back(t.TaskIndex);
+        if (t.TaskIndex == -1) allEnded = true;
+    };
+    TOutputOptions o = Options();
+    o.CustomHook = true;
+    for (const char* name : {"a.avi", "b.avi", "c.avi"}) AddJob(vcl, Out.file(name), o);
+    vcl.StartTask(3);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    WaitServing([&] { return allEnded.load() || std::chrono::steady_clock::now() > until; }, 5);
+    ASSERT_TRUE(allEnded);
+    vcl.ClearTasks();
+    std::lock_guard l(lock);
+    ASSERT_EQ(deliverers.size(), 1u);
+    EXPECT_NE(*deliverers.begin(), std::this_thread::get_id());
+    EXPECT_EQ(workers.count(*deliverers.begin()), 0u);
+    ASSERT_EQ(order.size(), 4u);
+    EXPECT_EQ(order.back(), -1);
+    EXPECT_EQ(std::set<int>(order.begin(), order.end() - 1), (std::set<int>{0, 1, 2}));
+}
+
+TEST_F(Component, DestroyedInAPausedRunItStopsJoinsAndReportsEveryTask) {
+    TerminateLog log;
+    std::atomic<int> frames{0};
+    {
+        TFFmpegVCL vcl;
+        log.Attach(vcl);
+        vcl.OnCustomHook = [&](TCustomFFmpegVCL*, PHookInfo h) {
+            h->Update = false;
+            ++frames;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        };
+        TOutputOptions o = Options();
+        o.CustomHook = true;
+        AddJob(vcl, Out.file("a.avi"), o);
+        AddJob(vcl, Out.file("b.avi"), o);
+        vcl.StartTask(1);
+        WaitServing([&] { return frames >= 2; }, 5);
+        vcl.PauseTask();
+        EXPECT_TRUE(vcl.Task(0)->Paused());
+    }
+    // Every event was handled before the destructor returned, on a thread it joined.
+    auto records = log.Copy();
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records[0].TaskIndex, 0);
+    EXPECT_FALSE(records[0].Finished);
+}

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <mutex>
 
@@ -30,7 +31,12 @@ Outcome Convert(const Job& job) {
     Outcome out;
     if (!LoadEngine()) return out;
     FFLogger().SetLogLevel(llInfo);
-    FFLogger().OnLog = [&out](const void*, TThreadID, TLogLevel, const std::string& msg) { out.log.push_back(msg); };
+    // Lines come straight from the codecs' own threads too.
+    auto logLock = std::make_shared<std::mutex>();
+    FFLogger().OnLog = [&out, logLock](const void*, TThreadID, TLogLevel, const std::string& msg) {
+        std::lock_guard lock(*logLock);
+        out.log.push_back(msg);
+    };
     TCustomFFmpeg task;
     task.OnProgress = [&out](const TEngineProgress& info, const std::string&) { out.reports.push_back(info); };
     if (job.setup) job.setup(task);
