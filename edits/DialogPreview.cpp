@@ -1,11 +1,14 @@
 #include "edits/DialogPreview.h"
 
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QImage>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QStyleOptionSlider>
+#include <QToolButton>
 
 #include <filesystem>
 
@@ -87,4 +90,25 @@ void TSelectionSlider::paintEvent(QPaintEvent* event) {
     QPainter p(this);
     p.fillRect(QRect(QPoint(at(FSelStart), groove.bottom() + 1), QPoint(at(FSelEnd), groove.bottom() + 3)),
                QColor(0, 120, 215));
+}
+
+QToolButton* AddPreviewButton(QHBoxLayout& row, const char* name, QStyle::StandardPixmap icon, const char* hint) {
+    auto* b = new QToolButton;
+    b->setObjectName(name);
+    b->setIcon(b->style()->standardIcon(icon));
+    b->setToolTip(hint);
+    row.addWidget(b);
+    return b;
+}
+
+void SeekOnRelease(const QEvent& event, const QSlider& bar, TFFPlayer& player, std::int64_t duration, bool& seeking) {
+    if (event.type() != QEvent::MouseButtonPress && event.type() != QEvent::MouseButtonRelease) return;
+    if (static_cast<const QMouseEvent&>(event).button() != Qt::LeftButton) return;
+    if (event.type() == QEvent::MouseButtonPress) {
+        seeking = true;
+        return;
+    }
+    const int max = bar.maximum();
+    if (max > 0 && duration > 0) player.Seek(0, false, std::int64_t(double(bar.value()) / max * double(duration)));
+    seeking = false;
 }

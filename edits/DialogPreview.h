@@ -3,15 +3,20 @@
 // a player opens it, the shortened source name of their labels, the crop outline the previews
 // draw, spin boxes that only their arrows change, and a seek bar that shows a selection.
 #include <QSlider>
+#include <QStyle>
 #include <QSpinBox>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
 #include "edits/JobRecord.h"
 #include "engine/FrameBitmap.h"
 
+class QEvent;
+class QHBoxLayout;
+class QToolButton;
 class QWidget;
 class TFFPlayer;
 
@@ -34,6 +39,13 @@ void OutlineCrop(TFrameBitmap& frame, const TlvFilesRecord& job, int inset, int 
 using TEditWarning = std::function<void(QWidget* parent, const QString& caption, const QString& text)>;
 void SetEditWarning(TEditWarning warning);
 void ShowEditWarning(QWidget* parent, const QString& caption, const QString& text);
+
+// A flat button of the preview's play/pause row, appended to row.
+QToolButton* AddPreviewButton(QHBoxLayout& row, const char* name, QStyle::StandardPixmap icon, const char* hint);
+
+// The seek bar's mouse rule: seeking is true while the left button holds the bar, and its
+// release seeks the player to the bar's place in a file of duration microseconds.
+void SeekOnRelease(const QEvent& event, const QSlider& bar, TFFPlayer& player, std::int64_t duration, bool& seeking);
 
 // A spin box whose text cannot be typed into: the arrows (and the keys) step it.
 class TArrowSpinBox : public QSpinBox {

@@ -79,12 +79,7 @@ TfrmCrop::TfrmCrop(QWidget* parent) : QDialog(parent) {
     left->addWidget(trcPreview);
     auto* controls = new QHBoxLayout;
     auto button = [&](const char* name, QStyle::StandardPixmap icon, const char* hint) {
-        auto* b = new QToolButton;
-        b->setObjectName(name);
-        b->setIcon(style()->standardIcon(icon));
-        b->setToolTip(hint);
-        controls->addWidget(b);
-        return b;
+        return AddPreviewButton(*controls, name, icon, hint);
     };
     btnPlay = button("btnPlay", QStyle::SP_MediaPlay, "play");
     btnPause = button("btnPause", QStyle::SP_MediaPause, "pause");

@@ -5,7 +5,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QStyle>
 #include <QToolButton>
@@ -87,12 +86,7 @@ TfrmTrim::TfrmTrim(QWidget* parent) : QDialog(parent) {
     preview->addWidget(trcPreview);
     auto* controls = new QHBoxLayout;
     auto button = [&](const char* name, QStyle::StandardPixmap icon, const char* hint) {
-        auto* b = new QToolButton;
-        b->setObjectName(name);
-        b->setIcon(style()->standardIcon(icon));
-        b->setToolTip(hint);
-        controls->addWidget(b);
-        return b;
+        return AddPreviewButton(*controls, name, icon, hint);
     };
     imgbtnPlay = button("imgbtnPlay", QStyle::SP_MediaPlay, "play");
     imgbtnpause = button("imgbtnpause", QStyle::SP_MediaPause, "pause");
@@ -301,17 +295,7 @@ void TfrmTrim::btnOkClick() {
 }
 
 bool TfrmTrim::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == trcPreview) {
-        auto* mouse = static_cast<QMouseEvent*>(event);
-        if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton) {
-            FSeeking = true;
-        } else if (event->type() == QEvent::MouseButtonRelease && mouse->button() == Qt::LeftButton) {
-            const int max = trcPreview->maximum();
-            if (max > 0 && FSeekDuration > 0)
-                FPlayer.Seek(0, false, std::int64_t(double(trcPreview->value()) / max * double(FSeekDuration)));
-            FSeeking = false;
-        }
-    }
+    if (watched == trcPreview) SeekOnRelease(*event, *trcPreview, FPlayer, FSeekDuration, FSeeking);
     return QDialog::eventFilter(watched, event);
 }
 

@@ -9,7 +9,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMouseEvent>
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
@@ -106,12 +105,7 @@ TfrmWaterMark::TfrmWaterMark(QWidget* parent) : QDialog(parent) {
     v->addWidget(trcPreview);
     auto* controls = new QHBoxLayout;
     auto button = [&](const char* name, QStyle::StandardPixmap icon, const char* hint) {
-        auto* b = new QToolButton;
-        b->setObjectName(name);
-        b->setIcon(style()->standardIcon(icon));
-        b->setToolTip(hint);
-        controls->addWidget(b);
-        return b;
+        return AddPreviewButton(*controls, name, icon, hint);
     };
     spdBtnPlay = button("spdBtnPlay", QStyle::SP_MediaPlay, "play");
     spdBtnPause = button("spdBtnPause", QStyle::SP_MediaPause, "pause");
@@ -613,17 +607,7 @@ void TfrmWaterMark::btnOkClick() {
 }
 
 bool TfrmWaterMark::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == trcPreview) {
-        auto* mouse = static_cast<QMouseEvent*>(event);
-        if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton) {
-            FSeeking = true;
-        } else if (event->type() == QEvent::MouseButtonRelease && mouse->button() == Qt::LeftButton) {
-            const int max = trcPreview->maximum();
-            if (max > 0 && FDuration > 0)
-                FPlayer.Seek(0, false, std::int64_t(double(trcPreview->value()) / max * double(FDuration)));
-            FSeeking = false;
-        }
-    }
+    if (watched == trcPreview) SeekOnRelease(*event, *trcPreview, FPlayer, FDuration, FSeeking);
     return QDialog::eventFilter(watched, event);
 }
 
