@@ -5,6 +5,11 @@
 
 #include <QColor>
 #include <QImage>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QSpinBox>
 
 #include "edits/FrameEdits.h"
 #include "edits/JobEdits.h"
@@ -13,10 +18,13 @@
 #include "formats/OptionsBuilder.h"
 #include "platform/IniFile.h"
 #include "player/AVProbe.h"
+#include "edits/WinWaterMark.h"
+#include "tests/edits/DialogTestSupport.h"
 #include "tests/edits/EditsTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;
+using dialogtest::Child;
 
 namespace {
 
@@ -86,6 +94,57 @@ TEST(SharedRun, TheTerminalsEditsGiveTheFileOfTheSameJobMadeAsTheDialogsStoreIt)
     job.ImageAlpha = 200, job.TransparentStyle = 2;
     job.Brightness = 300, job.Contrast = 30, job.Saturation = 100, job.Exposure = -20;
 
+    const std::string output = dir.file("run.avi");
+    ConvertAsTheRun(job, dir.file("settings.ini"), output);
+    const std::string fromCli = ReadFile(dir.file("cli") + "/clip_(new).avi");
+    ASSERT_GT(fromCli.size(), 10000u);
+    EXPECT_TRUE(ReadFile(output) == fromCli);
+}
+
+TEST(SharedRun, TheJobTheWatermarkDialogWritesGivesTheFileOfTheTerminalsSameEdits) {
+    dialogtest::SetUpDialogs();
+    ASSERT_TRUE(FFLoader().LoadLibrarySet(EngineLibraries)) << FFLoader().LastError();
+    TempDir dir;
+    const std::string clip = dir.file("clip.mp4");
+    MakeClip(clip, 2, {"-c:v", "libx264", "-preset", "ultrafast", "-an"});
+    QImage logo(30, 20, QImage::Format_RGB32);
+    logo.fill(QColor(40, 200, 250));
+    ASSERT_TRUE(logo.save(QString::fromStdString(dir.file("logo.bmp")), "BMP"));
+    WriteFile(dir.file("settings.ini"), "[formatInfo0]\nparaVideoSize=as source\nparaFrameRate=as source\nparaAudioEncoder=\n");
+
+    // The choices made in the dialog, as a person makes them.
+    TlvFilesRecord job;
+    job.SourceFile = clip;
+    {
+        TfrmWaterMark d;
+        QString error;
+        ASSERT_TRUE(d.Start(job, error)) << error.toStdString();
+        Child<QLineEdit>(d, "edtFont")->setText("RS");
+        Child<QSlider>(d, "trcTextHoriz")->setValue(10);
+        Child<QSlider>(d, "trcTextVert")->setValue(20);
+        Child<QLineEdit>(d, "edtAddImage")->setText(QString::fromStdString(dir.file("logo.bmp")));
+        Child<QSlider>(d, "trcImageHoriz")->setValue(25);
+        Child<QSlider>(d, "trcImageVert")->setValue(50);
+        Child<QSlider>(d, "trcImageAlpha")->setValue(200);
+        Child<QRadioButton>(d, "rbStyle2")->setChecked(true);
+        Child<QSpinBox>(d, "spedtBrightness")->setValue(300);
+        Child<QSpinBox>(d, "spedtContrast")->setValue(30);
+        Child<QSpinBox>(d, "spedtSaturation")->setValue(100);
+        Child<QSpinBox>(d, "spedtExposure")->setValue(-20);
+        ASSERT_TRUE(dialogtest::ServeUntil([&] { return !d.Player().CurrentFrame().Empty(); }, 5));
+        Child<QPushButton>(d, "btnOk")->click();
+        ASSERT_TRUE(d.Written());
+    }
+
+    // A new text starts in the dialog's first font and size; the terminal is told the same.
+    const std::string font = job.WatermarkFont.Name + "," + std::to_string(job.WatermarkFont.Size) + ",#000000";
+    auto cli = testsupport::Run({BinDir() + "/reelshift-cli", "--format", "0", "--settings", dir.file("settings.ini"),
+                                 "--output-dir", dir.file("cli"), "--text", "RS", "--text-at", "10%,20%", "--font",
+                                 font, "--image",
+                                 dir.file("logo.bmp"), "--image-at", "25%,50%", "--image-opacity", "200",
+                                 "--image-style", "2", "--brightness", "300", "--contrast", "30", "--saturation",
+                                 "100", "--exposure", "-20", clip});
+    ASSERT_EQ(cli.exitCode, 0) << cli.err;
     const std::string output = dir.file("run.avi");
     ConvertAsTheRun(job, dir.file("settings.ini"), output);
     const std::string fromCli = ReadFile(dir.file("cli") + "/clip_(new).avi");
