@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QPainter>
 #include <QStyleOptionSlider>
 #include <QToolButton>
@@ -111,4 +112,26 @@ void SeekOnRelease(const QEvent& event, const QSlider& bar, TFFPlayer& player, s
     const int max = bar.maximum();
     if (max > 0 && duration > 0) player.Seek(0, false, std::int64_t(double(bar.value()) / max * double(duration)));
     seeking = false;
+}
+
+QString PreviewProblem(TFFPlayer& player, const std::string& source) {
+    QString error = SourceProblem(source);
+    if (error.isEmpty() && !EnsurePlayerLibraries(player, error))
+        error = QStringLiteral("The player's libraries cannot be loaded: %1").arg(error);
+    return error;
+}
+
+TDialogButtons AddDialogButtons(QBoxLayout& root) {
+    auto* bottom = new QHBoxLayout;
+    TDialogButtons b{new QPushButton("&Default"), new QPushButton("Ok"), new QPushButton("Cancel")};
+    b.Default->setObjectName("btnDefault");
+    b.Ok->setObjectName("btnOk");
+    b.Ok->setDefault(true);
+    b.Cancel->setObjectName("btnCancel");
+    bottom->addWidget(b.Default);
+    bottom->addStretch(1);
+    bottom->addWidget(b.Ok);
+    bottom->addWidget(b.Cancel);
+    root.addLayout(bottom);
+    return b;
 }

@@ -14,7 +14,9 @@
 #include "edits/JobRecord.h"
 #include "engine/FrameBitmap.h"
 
+class QBoxLayout;
 class QEvent;
+class QPushButton;
 class QHBoxLayout;
 class QToolButton;
 class QWidget;
@@ -26,6 +28,18 @@ QString SourceProblem(const std::string& path);
 
 // Loads the player's libraries from the program folder when they are not loaded yet.
 bool EnsurePlayerLibraries(TFFPlayer& player, QString& error);
+
+// Why a dialog's player cannot preview the source: SourceProblem's reason, or the player's
+// libraries that cannot be loaded; empty when it can be tried.
+QString PreviewProblem(TFFPlayer& player, const std::string& source);
+
+// The "&Default", "Ok" (the default button) and "Cancel" row at the foot of a dialog.
+struct TDialogButtons {
+    QPushButton* Default;
+    QPushButton* Ok;
+    QPushButton* Cancel;
+};
+TDialogButtons AddDialogButtons(QBoxLayout& root);
 
 // The path as a label shows it: whole when shorter than limit characters, else its first
 // head characters, "..", the extension and two blanks.

@@ -137,19 +137,10 @@ TfrmCrop::TfrmCrop(QWidget* parent) : QDialog(parent) {
     right->addStretch(1);
     top->addLayout(right, 1);
 
-    auto* bottom = new QHBoxLayout;
-    btnDefault = new QPushButton("&Default");
-    btnDefault->setObjectName("btnDefault");
-    btnOk = new QPushButton("Ok");
-    btnOk->setObjectName("btnOk");
-    btnOk->setDefault(true);
-    btnCancel = new QPushButton("Cancel");
-    btnCancel->setObjectName("btnCancel");
-    bottom->addWidget(btnDefault);
-    bottom->addStretch(1);
-    bottom->addWidget(btnOk);
-    bottom->addWidget(btnCancel);
-    root->addLayout(bottom);
+    const TDialogButtons buttons = AddDialogButtons(*root);
+    btnDefault = buttons.Default;
+    btnOk = buttons.Ok;
+    btnCancel = buttons.Cancel;
 
     tmrPreview = new QTimer(this);
     tmrPreview->setInterval(100);
@@ -216,9 +207,7 @@ bool TfrmCrop::Start(TlvFilesRecord& job, QString& error) {
     FJob = nullptr;
     FWritten = false;
     FPlayer.Stop(true);
-    error = SourceProblem(job.SourceFile);
-    if (error.isEmpty() && !EnsurePlayerLibraries(FPlayer, error))
-        error = QStringLiteral("The player's libraries cannot be loaded: %1").arg(error);
+    error = PreviewProblem(FPlayer, job.SourceFile);
     if (!error.isEmpty()) return false;
 
     lblSourceName->clear();

@@ -99,19 +99,10 @@ TfrmTrim::TfrmTrim(QWidget* parent) : QDialog(parent) {
     preview->addLayout(controls);
     top->addLayout(preview, 1);
 
-    auto* bottom = new QHBoxLayout;
-    btnDefault = new QPushButton("&Default");
-    btnDefault->setObjectName("btnDefault");
-    btnOk = new QPushButton("Ok");
-    btnOk->setObjectName("btnOk");
-    btnOk->setDefault(true);
-    btnCancel = new QPushButton("Cancel");
-    btnCancel->setObjectName("btnCancel");
-    bottom->addWidget(btnDefault);
-    bottom->addStretch(1);
-    bottom->addWidget(btnOk);
-    bottom->addWidget(btnCancel);
-    root->addLayout(bottom);
+    const TDialogButtons buttons = AddDialogButtons(*root);
+    btnDefault = buttons.Default;
+    btnOk = buttons.Ok;
+    btnCancel = buttons.Cancel;
 
     connect(btnOk1, &QPushButton::clicked, this, &TfrmTrim::btnOk1Click);
     connect(btnOk2, &QPushButton::clicked, this, &TfrmTrim::btnOk2Click);
@@ -155,9 +146,7 @@ bool TfrmTrim::Start(TlvFilesRecord& job, QString& error) {
     lblSourceName->clear();
     lblPTS->clear();
     lblLength->clear();
-    error = SourceProblem(job.SourceFile);
-    if (error.isEmpty() && !EnsurePlayerLibraries(FPlayer, error))
-        error = QStringLiteral("The player's libraries cannot be loaded: %1").arg(error);
+    error = PreviewProblem(FPlayer, job.SourceFile);
     if (!error.isEmpty()) return false;
 
     FPreviewJob = job;

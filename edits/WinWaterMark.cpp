@@ -299,9 +299,7 @@ bool TfrmWaterMark::Start(TlvFilesRecord& job, QString& error) {
     FJob = nullptr;
     FWritten = false;
     FPlayer.Stop(true);
-    error = SourceProblem(job.SourceFile);
-    if (error.isEmpty() && !EnsurePlayerLibraries(FPlayer, error))
-        error = QStringLiteral("The player's libraries cannot be loaded: %1").arg(error);
+    error = PreviewProblem(FPlayer, job.SourceFile);
     if (!error.isEmpty()) return false;
 
     lblPTS->clear();
