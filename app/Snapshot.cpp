@@ -3,15 +3,16 @@
 #include <stdexcept>
 
 #include "platform/IniFile.h"
+#include "platform/SettingsKeys.h"
 
 std::vector<std::string> SaveSnapshots(IniFile& settings, const QImage& full, const QImage& small,
                                        const TWarningSink& warn) {
     std::string folder = ForceStoredFolder(settings, "SnapOutPutDir", warn);
-    const bool fullSize = settings.ReadInteger("settings", "snapFullSize", 1) == 1;
-    const bool smallSize = settings.ReadInteger("settings", "snapSmallSize", 1) == 1;
-    const bool bmp = settings.ReadInteger("settings", "snapBmp", 1) == 1;
-    const bool jpg = settings.ReadInteger("settings", "snapJpg", 1) == 1;
-    const int quality = settings.ReadInteger("settings", "jpgCmp", 30);
+    const bool fullSize = settings.ReadInteger(settings_key::Section, settings_key::SnapshotFullSize, 1) == 1;
+    const bool smallSize = settings.ReadInteger(settings_key::Section, settings_key::SnapshotSmallSize, 1) == 1;
+    const bool bmp = settings.ReadInteger(settings_key::Section, settings_key::SnapshotBmp, 1) == 1;
+    const bool jpg = settings.ReadInteger(settings_key::Section, settings_key::SnapshotJpg, 1) == 1;
+    const int quality = settings.ReadInteger(settings_key::Section, settings_key::SnapshotJpgQuality, 30);
     if (folder.empty() || folder.back() != '/') folder += '/';
 
     std::vector<std::string> written;

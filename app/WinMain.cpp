@@ -39,6 +39,7 @@
 #include "formats/ui/ParameterPanel.h"
 #include "formats/ui/WinSettings.h"
 #include "platform/IniFile.h"
+#include "platform/SettingsKeys.h"
 #include "platform/ProgramFolder.h"
 #include "platform/qt/Shell.h"
 #include "skin/Skin.h"
@@ -361,7 +362,7 @@ QWidget* TfrmMain::CreateFormatAndFolder() {
 
 void TfrmMain::ApplyStoredSkin() {
     // A stored number outside the range leaves the look the program started with.
-    skin::ApplySkin(IniFile(FSettingsFile).ReadInteger("settings", "skinIndex", 0));
+    skin::ApplySkin(IniFile(FSettingsFile).ReadInteger(settings_key::Section, settings_key::SkinIndex, 0));
 }
 
 void TfrmMain::showEvent(QShowEvent* event) {
@@ -384,7 +385,7 @@ void TfrmMain::FirstShow() {
         for (int code : CatalogueFormatCodes(edition))
             cbOutputFormat->addItem(QString::fromStdString(CatalogueFormatName(edition, code)));
         cbOutputFormat->setMaxVisibleItems(std::min(cbOutputFormat->count(), 20));
-        cbOutputFormat->setCurrentIndex(settings.ReadInteger("settings", "OutPutFormat", 0));
+        cbOutputFormat->setCurrentIndex(settings.ReadInteger(settings_key::Section, settings_key::FlatListIndex, 0));
     }
 
     // The box stores every change, so a fresh settings file gets the folder at once.
@@ -393,20 +394,20 @@ void TfrmMain::FirstShow() {
     // A code that names no format of this edition (a fresh start of the MP4-to-AVI edition,
     // whose catalogue has no code 1) would convert with no definition at all; start from the
     // edition's first format instead, as if the user had picked it.
-    const int storedCode = settings.ReadInteger("settings", "FormatCode", 1);
+    const int storedCode = settings.ReadInteger(settings_key::Section, settings_key::FormatCode, 1);
     if (CatalogueFormatName(edition, storedCode).empty()) {
         const int first = CatalogueFormatCodes(edition).front();
-        settings.WriteString("settings", "FormatCode", std::to_string(first));
-        settings.WriteString("settings", "FormatName", CatalogueFormatName(edition, first));
+        settings.WriteString(settings_key::Section, settings_key::FormatCode, std::to_string(first));
+        settings.WriteString(settings_key::Section, settings_key::FormatName, CatalogueFormatName(edition, first));
     }
-    FFormatCode = QString::fromStdString(settings.ReadString("settings", "FormatCode", "1"));
-    FFormatName = QString::fromStdString(settings.ReadString("settings", "FormatName", StartFormatName));
+    FFormatCode = QString::fromStdString(settings.ReadString(settings_key::Section, settings_key::FormatCode, "1"));
+    FFormatName = QString::fromStdString(settings.ReadString(settings_key::Section, settings_key::FormatName, StartFormatName));
 
-    int volume = settings.ReadInteger("settings", "volume", 0);
+    int volume = settings.ReadInteger(settings_key::Section, settings_key::Volume, 0);
     if (volume < 0 || volume > 128) volume = 64;
     trcVolume->setRange(0, 128);
     trcVolume->setValue(volume);
-    const int mute = settings.ReadInteger("settings", "mute", 0);
+    const int mute = settings.ReadInteger(settings_key::Section, settings_key::Mute, 0);
     if (mute == 1) ckMute->setChecked(true);
     else if (mute == 0) ckMute->setChecked(false);
 
@@ -465,7 +466,7 @@ std::string TfrmMain::OutputFileName(const std::string& source, const std::strin
 }
 
 void TfrmMain::mnuSkinShow() {
-    const int stored = IniFile(FSettingsFile).ReadInteger("settings", "skinIndex", 0);
+    const int stored = IniFile(FSettingsFile).ReadInteger(settings_key::Section, settings_key::SkinIndex, 0);
     for (int i = 0; i < skin::SkinCount; ++i) mnuSkinItems[size_t(i)]->setChecked(i == stored);
 }
 
@@ -480,7 +481,7 @@ void TfrmMain::mnuSkinItemClick(int index) {
     skin::ApplySkin(index);
     for (int i = 0; i < skin::SkinCount; ++i) mnuSkinItems[size_t(i)]->setChecked(i == index);
     show();
-    IniFile(FSettingsFile).WriteInteger("settings", "skinIndex", index);
+    IniFile(FSettingsFile).WriteInteger(settings_key::Section, settings_key::SkinIndex, index);
 }
 
 void TfrmMain::mnuHelpClick() {
@@ -507,7 +508,7 @@ void TfrmMain::ShowFileInfo(const std::string& source) {
 }
 
 void TfrmMain::edtOutputDirChange(const QString& text) {
-    IniFile(FSettingsFile).WriteString("settings", "OutPutDir", text.toStdString());
+    IniFile(FSettingsFile).WriteString(settings_key::Section, settings_key::OutputFolder, text.toStdString());
 }
 
 void TfrmMain::btnOpenClick() {
@@ -539,7 +540,7 @@ void TfrmMain::mnuPreferenceClick() {
 }
 
 void TfrmMain::cbOutputFormatChange(int index) {
-    IniFile(FSettingsFile).WriteInteger("settings", "OutPutFormat", index);
+    IniFile(FSettingsFile).WriteInteger(settings_key::Section, settings_key::FlatListIndex, index);
     ReloadParameters();
 }
 
@@ -562,8 +563,8 @@ void TfrmMain::mnuSettingsClick() {
         frmSettings->OnFormatsStored = [this] {
             lst1->BuildCatalogue();
             const IniFile settings(FSettingsFile);
-            FFormatCode = QString::fromStdString(settings.ReadString("settings", "FormatCode", "1"));
-            FFormatName = QString::fromStdString(settings.ReadString("settings", "FormatName", StartFormatName));
+            FFormatCode = QString::fromStdString(settings.ReadString(settings_key::Section, settings_key::FormatCode, "1"));
+            FFormatName = QString::fromStdString(settings.ReadString(settings_key::Section, settings_key::FormatName, StartFormatName));
             ReloadParameters();
         };
     }

@@ -15,6 +15,7 @@
 #include "formats/Catalogue.h"
 #include "formats/OptionsBuilder.h"
 #include "platform/IniFile.h"
+#include "platform/SettingsKeys.h"
 #include "player/AVProbe.h"
 #include "player/ui/PreviewControls.h"
 
@@ -88,8 +89,8 @@ int TfrmMain::AddFiles(const QStringList& paths) {
     FCCAVC.ClearTasks();
     IniFile settings(FSettingsFile);
     const IniFile formatFile(FGlobal->FormatFile());
-    const int code = settings.ReadInteger("settings", "FormatCode", 1);
-    const std::string suffix = "_ipod." + formatFile.ReadString(FormatSectionName(code), "FileExt", "mp4");
+    const int code = settings.ReadInteger(settings_key::Section, settings_key::FormatCode, 1);
+    const std::string suffix = "_ipod." + formatFile.ReadString(FormatSectionName(code), settings_key::FileExtension, "mp4");
     const std::string zoom = StoredZoomMode(code, settings);
 
     int added = 0;

@@ -17,6 +17,7 @@
 #include "formats/OutputName.h"
 #include "formats/ui/ParameterPanel.h"
 #include "platform/IniFile.h"
+#include "platform/SettingsKeys.h"
 #include "platform/qt/DesktopNotifier.h"
 #include "platform/qt/Power.h"
 #include "platform/qt/SleepInhibitor.h"
@@ -65,7 +66,7 @@ bool TfrmMain::CommitParameterPanel() {
 }
 
 void TfrmMain::ApplyWorkerPriority() {
-    switch (IniFile(FSettingsFile).ReadInteger("settings", "priority", 1)) {
+    switch (IniFile(FSettingsFile).ReadInteger(settings_key::Section, settings_key::Priority, 1)) {
         case 0: FCCAVC.SetThreadPriority(tpIdle); break;
         case 1: FCCAVC.SetThreadPriority(tpNormal); break;
         case 2: FCCAVC.SetThreadPriority(tpLower); break;
@@ -99,8 +100,8 @@ void TfrmMain::btnStartClick() {
 
     IniFile settings(FSettingsFile);
     const IniFile formatFile(FGlobal->FormatFile());
-    const int code = settings.ReadInteger("settings", "FormatCode", 1);
-    const std::string extension = "." + formatFile.ReadString(FormatSectionName(code), "FileExt", "mp4");
+    const int code = settings.ReadInteger(settings_key::Section, settings_key::FormatCode, 1);
+    const std::string extension = "." + formatFile.ReadString(FormatSectionName(code), settings_key::FileExtension, "mp4");
     TSizeQuestionBox sizeQuestion(this);
     TAVProbe& probe = FCCAVC.Probe();
 

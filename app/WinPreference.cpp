@@ -17,6 +17,7 @@
 #include "app/Directory.h"
 #include "formats/OutputName.h"
 #include "platform/IniFile.h"
+#include "platform/SettingsKeys.h"
 #include "platform/qt/Shell.h"
 
 namespace {
@@ -159,15 +160,15 @@ void TfrmPreference::Load() {
     const IniFile settings(FSettingsFile);
     spnJpgQuality->setRange(1, 100);
     trcJpgQuality->setRange(1, 100);
-    edtSnapDir->setText(QString::fromStdString(settings.ReadString("settings", "SnapOutPutDir", DefaultOutputFolder())));
+    edtSnapDir->setText(QString::fromStdString(settings.ReadString(settings_key::Section, settings_key::SnapshotFolder, DefaultOutputFolder())));
     // Every box shows what is stored, so that "&Ok" never stores a choice nobody made.
-    ckFullSize->setChecked(settings.ReadInteger("settings", "snapFullSize", 1) == 1);
-    ckSmallSize->setChecked(settings.ReadInteger("settings", "snapSmallSize", 1) == 1);
-    ckBmp->setChecked(settings.ReadInteger("settings", "snapBmp", 1) == 1);
-    ckJpg->setChecked(settings.ReadInteger("settings", "snapJpg", 1) == 1);
+    ckFullSize->setChecked(settings.ReadInteger(settings_key::Section, settings_key::SnapshotFullSize, 1) == 1);
+    ckSmallSize->setChecked(settings.ReadInteger(settings_key::Section, settings_key::SnapshotSmallSize, 1) == 1);
+    ckBmp->setChecked(settings.ReadInteger(settings_key::Section, settings_key::SnapshotBmp, 1) == 1);
+    ckJpg->setChecked(settings.ReadInteger(settings_key::Section, settings_key::SnapshotJpg, 1) == 1);
     EnableQuality(ckJpg->isChecked());
-    spnJpgQuality->setValue(settings.ReadInteger("settings", "jpgCmp", 30));
-    SelectPriority(settings.ReadInteger("settings", "priority", 1));
+    spnJpgQuality->setValue(settings.ReadInteger(settings_key::Section, settings_key::SnapshotJpgQuality, 30));
+    SelectPriority(settings.ReadInteger(settings_key::Section, settings_key::Priority, 1));
 }
 
 void TfrmPreference::KeepOneChecked(QCheckBox* clicked, QCheckBox* other) {
@@ -189,13 +190,13 @@ void TfrmPreference::SelectPriority(int index) {
 void TfrmPreference::btnOkClick() {
     IniFile settings(FSettingsFile);
     const std::string folder = edtSnapDir->text().toStdString();
-    settings.WriteString("settings", "snapOutPutDir", folder.empty() ? DefaultOutputFolder() : folder);
-    settings.WriteInteger("settings", "snapBmp", ckBmp->isChecked() ? 1 : 0);
-    settings.WriteInteger("settings", "snapJpg", ckJpg->isChecked() ? 1 : 0);
-    settings.WriteInteger("settings", "snapFullSize", ckFullSize->isChecked() ? 1 : 0);
-    settings.WriteInteger("settings", "snapSmallSize", ckSmallSize->isChecked() ? 1 : 0);
-    if (spnJpgQuality->value() > 0) settings.WriteInteger("settings", "jpgCmp", spnJpgQuality->value());
-    settings.WriteInteger("settings", "priority", rgPriority->checkedId());
+    settings.WriteString(settings_key::Section, settings_key::SnapshotFolder, folder.empty() ? DefaultOutputFolder() : folder);
+    settings.WriteInteger(settings_key::Section, settings_key::SnapshotBmp, ckBmp->isChecked() ? 1 : 0);
+    settings.WriteInteger(settings_key::Section, settings_key::SnapshotJpg, ckJpg->isChecked() ? 1 : 0);
+    settings.WriteInteger(settings_key::Section, settings_key::SnapshotFullSize, ckFullSize->isChecked() ? 1 : 0);
+    settings.WriteInteger(settings_key::Section, settings_key::SnapshotSmallSize, ckSmallSize->isChecked() ? 1 : 0);
+    if (spnJpgQuality->value() > 0) settings.WriteInteger(settings_key::Section, settings_key::SnapshotJpgQuality, spnJpgQuality->value());
+    settings.WriteInteger(settings_key::Section, settings_key::Priority, rgPriority->checkedId());
     accept();
 }
 
@@ -216,11 +217,11 @@ void TfrmPreference::btnBrowsClick() {
     FChooser.exec();
     const QString chosen = QString::fromStdString(FChooser.ChosenPath());
     if (chosen.isEmpty() || chosen == edtSnapDir->text()) return;
-    IniFile(FSettingsFile).WriteString("settings", "SnapOutPutDir", chosen.toStdString());
+    IniFile(FSettingsFile).WriteString(settings_key::Section, settings_key::SnapshotFolder, chosen.toStdString());
     edtSnapDir->setText(chosen);
 }
 
 void TfrmPreference::btnOpenClick() {
-    const std::string folder = IniFile(FSettingsFile).ReadString("settings", "SnapOutPutDir", DefaultOutputFolder());
+    const std::string folder = IniFile(FSettingsFile).ReadString(settings_key::Section, settings_key::SnapshotFolder, DefaultOutputFolder());
     if (edtSnapDir->text().size() > 2) shell::OpenFolder(folder);
 }

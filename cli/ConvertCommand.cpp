@@ -38,6 +38,7 @@
 #include "formats/OptionsBuilder.h"
 #include "formats/OutputName.h"
 #include "platform/IniFile.h"
+#include "platform/SettingsKeys.h"
 #include "platform/ProgramFolder.h"
 #include "player/AVProbe.h"
 
@@ -252,7 +253,7 @@ public:
         FFolder = tmpl;
         FIni = std::make_unique<IniFile>(FFolder + "/settings.ini");
         std::error_code ec;
-        FIni->WriteString("settings", "OutPutDir", fs::absolute(outputDir, ec).string());
+        FIni->WriteString(settings_key::Section, settings_key::OutputFolder, fs::absolute(outputDir, ec).string());
     }
     ~ScratchSettings() {
         std::error_code ec;
@@ -404,7 +405,7 @@ int ConvertCommand(const Args& args) {
         frameEdits.Hook(*info, records[size_t(fileOfTask[size_t(t)])]);
     };
     const std::string extension =
-        "." + formatFile.ReadString(FormatSectionName(code), "FileExt", "mp4");
+        "." + formatFile.ReadString(FormatSectionName(code), settings_key::FileExtension, "mp4");
     TDefaultSizeAnswer sizeAnswer;
     for (size_t i = 0; i < files.size() && !gInterrupted; ++i) {
         Job& job = jobs[i];

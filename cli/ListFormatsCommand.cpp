@@ -4,6 +4,7 @@
 #include "formats/Catalogue.h"
 #include "formats/Edition.h"
 #include "platform/IniFile.h"
+#include "platform/SettingsKeys.h"
 
 // One line per format: code, category, name and the extension its definition gives,
 // separated by tabs so that scripts can cut the columns.
@@ -27,7 +28,7 @@ int ListFormatsCommand(const Args& args) {
     for (const auto& category : CatalogueCategories(edition))
         for (size_t i = 0; i < category.Formats.size(); ++i) {
             const int code = category.Number * 100 + int(i);
-            const std::string ext = definitions.ReadString(FormatSectionName(code), "FileExt", "mp4");
+            const std::string ext = definitions.ReadString(FormatSectionName(code), settings_key::FileExtension, "mp4");
             std::printf("%d\t%s\t%s\t%s\n", code, category.Name.c_str(), category.Formats[i].c_str(), ext.c_str());
         }
     return 0;

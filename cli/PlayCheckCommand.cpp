@@ -51,14 +51,15 @@ int PlayCheckCommand(const Args& args) {
         std::fprintf(stderr, "%s\n", FFLoader().LastError().c_str());
         return 1;
     }
+    // The player's threads report into these until the player is destroyed: they must outlive it.
+    std::atomic<bool> ended{false}, stopped{false};
+    std::atomic<std::int64_t> duration{-1};
     TFFPlayer player;
     player.SetTriggerEventInMainThread(false);
-    std::atomic<bool> ended{false}, stopped{false};
     player.OnState = [&](TFFPlayer*, TPlayState state) {
         if (state == psEnd) ended = true;
         if (state == psStop) stopped = true;
     };
-    std::int64_t duration = -1;
     player.OnFileOpen = [&](TFFPlayer*, std::int64_t d, int, int, int&, int&) { duration = d; };
     TNullSink sink;
     const auto start = std::chrono::steady_clock::now();

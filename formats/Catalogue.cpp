@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "platform/SettingsKeys.h"
+
 namespace {
 
 const std::vector<std::string>& GeneralVideoFormats() {
@@ -146,7 +148,7 @@ std::vector<int> CatalogueFormatCodes(TEdition edition) {
 }
 
 std::string FormatSectionName(int code) {
-    return "formatInfo" + std::to_string(code);
+    return settings_key::FormatSectionPrefix + std::to_string(code);
 }
 
 void TFormatNames::Clear() {
@@ -170,7 +172,7 @@ void TFormatCatalogueModel::Build(TEdition edition, const IniFile& settings) {
         info.IsCategory = true;
         info.Caption = category.Name;
         info.Code = category.Number;
-        info.Collapsed = settings.ReadBool("lstformat", std::to_string(category.Number), true);
+        info.Collapsed = settings.ReadBool(settings_key::CollapsedCategoriesSection, std::to_string(category.Number), true);
         FRows.push_back(info);
         for (size_t i = 0; i < category.Formats.size() && i < size_t(TFormatNames::Size); ++i)
             FNames.Cell(category.Number, int(i)) = category.Formats[i];
@@ -214,7 +216,7 @@ void TFormatCatalogueModel::Toggle(int row) {
 
 void TFormatCatalogueModel::SaveCollapseState(IniFile& settings) const {
     for (const auto& info : FRows)
-        if (info.IsCategory) settings.WriteBool("lstformat", std::to_string(info.Code), info.Collapsed);
+        if (info.IsCategory) settings.WriteBool(settings_key::CollapsedCategoriesSection, std::to_string(info.Code), info.Collapsed);
 }
 
 int TFormatCatalogueModel::FindRow(const std::string& text) const {

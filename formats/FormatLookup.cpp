@@ -2,6 +2,7 @@
 
 #include "formats/Catalogue.h"
 #include "platform/IniFile.h"
+#include "platform/SettingsKeys.h"
 #include "platform/Text.h"
 
 namespace {
@@ -33,7 +34,7 @@ std::vector<int> FindFormats(TEdition edition, const IniFile& definitions, const
     const std::string extension = wanted[0] == '.' ? wanted.substr(1) : wanted;
     std::vector<int> byExtension;
     for (int code : codes)
-        if (Lower(Trim(definitions.ReadString(FormatSectionName(code), "FileExt", ""))) == extension)
+        if (Lower(Trim(definitions.ReadString(FormatSectionName(code), settings_key::FileExtension, ""))) == extension)
             byExtension.push_back(code);
     return byExtension;
 }

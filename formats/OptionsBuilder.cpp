@@ -8,9 +8,11 @@
 #include <cstdio>
 #include <numeric>
 
+#include "formats/Catalogue.h"
 #include "formats/DeviceLimits.h"
 #include "formats/ParameterTables.h"
 #include "platform/IniFile.h"
+#include "platform/SettingsKeys.h"
 
 namespace {
 
@@ -40,15 +42,15 @@ std::string Ratio(int w, int h) { return std::to_string(w) + ":" + std::to_strin
 // The audio settings shared by both kinds of output. Channel counts below 1 are passed on
 // only for outputs with video.
 void ReadAudioSettings(const TFormatParameters& params, bool positiveChannelsOnly, TOutputOptions& out) {
-    const std::string channel = params.Read("paraChannel", "2");
+    const std::string channel = params.Read(ValueKey(TParameter::Channel), "2");
     if (channel != AsSource) {
         if (auto n = ParseInteger(channel); n && (!positiveChannelsOnly || *n > 0)) out.AudioChannels = *n;
     }
-    const std::string rate = params.Read("paraSampleRate", "44100");
+    const std::string rate = params.Read(ValueKey(TParameter::SampleRate), "44100");
     if (rate != AsSource) {
         if (auto n = ParseInteger(rate); n && *n > 0) out.AudioSampleRate = *n;
     }
-    const std::string bitrate = params.Read("paraAudioBitRate", "128");
+    const std::string bitrate = params.Read(ValueKey(TParameter::AudioBitRate), "128");
     if (bitrate != AsSource && !Trim(bitrate).empty()) {
         std::optional<long double> value;
         if (auto n = ParseInteger(bitrate)) value = *n;
@@ -59,42 +61,43 @@ void ReadAudioSettings(const TFormatParameters& params, bool positiveChannelsOnl
         }
     }
     // A format that never had a volume keeps the sound as it is.
-    const std::string volume = params.Read("paraVolume", "256");
+    const std::string volume = params.Read(ValueKey(TParameter::Volume), "256");
     if (volume != "256") {
         if (auto n = ParseInteger(volume)) out.AudioVolume = *n;
     }
 }
 
 struct TSize {
-    int W = 0, H = 0;
+    int Width = 0, Height = 0;
 };
 
-// Content size and bars of the letterbox: the picture CW x CH keeps its shape inside W x H.
+// Content size and bars of the letterbox: the picture contentW x contentH keeps its shape
+// inside frameW x frameH.
 struct TBars {
     int Top = 0, Bottom = 0, Left = 0, Right = 0;
 };
 
-TBars LetterboxBars(int CW, int CH, int W, int H) {
+TBars LetterboxBars(int contentW, int contentH, int frameW, int frameH) {
     TBars bars;
-    if (CW <= 0 || CH <= 0 || W <= 0 || H <= 0) return bars;
-    const long double sw = CW, sh = CH, w = W, h = H;
+    if (contentW <= 0 || contentH <= 0 || frameW <= 0 || frameH <= 0) return bars;
+    const long double sw = contentW, sh = contentH, w = frameW, h = frameH;
     // Content height when the width is fitted; bars above and below.
     auto fitHeight = [&] {
         const int c = Even(static_cast<int>(std::trunc(sh / (sw / w))));
-        bars.Top = bars.Bottom = (H - c) / 4 * 2;
+        bars.Top = bars.Bottom = (frameH - c) / 4 * 2;
         bars.Left = bars.Right = 0;
     };
     // Content width when the height is fitted; bars left and right.
     auto fitWidth = [&] {
         const int c = Even(static_cast<int>(std::trunc(sw / (sh / h))));
-        bars.Left = bars.Right = (W - c) / 4 * 2;
+        bars.Left = bars.Right = (frameW - c) / 4 * 2;
         bars.Top = bars.Bottom = 0;
     };
     const long double a = sw / w, b = sh / h;
     // Each shape test that holds overrides the earlier ones.
-    if (CW >= W && H >= CH) fitHeight();
-    if (W >= CW && CH >= H) fitWidth();
-    if (W >= CW && H >= CH) {
+    if (contentW >= frameW && frameH >= contentH) fitHeight();
+    if (frameW >= contentW && contentH >= frameH) fitWidth();
+    if (frameW >= contentW && frameH >= contentH) {
         if (a > b) fitHeight();
         else if (a < b) fitWidth();
         else {
@@ -104,28 +107,28 @@ TBars LetterboxBars(int CW, int CH, int W, int H) {
             bars.Top = bars.Bottom = top;
         }
     }
-    if (CW >= W && CH >= H) {
+    if (contentW >= frameW && contentH >= frameH) {
         if (a > b) fitHeight();
         else if (a < b) fitWidth();
         else fitWidth();
     }
-    if (W == CW && H == CH) bars = {};
+    if (frameW == contentW && frameH == contentH) bars = {};
     return bars;
 }
 
-// Centred picture: a source that fits inside W x H keeps its own size, a larger one is
+// Centred picture: a source that fits inside frameW x frameH keeps its own size, a larger one is
 // shrunk until it fits, keeping its shape; black fills the rest.
-TSize CenteredContent(int CW, int CH, int W, int H) {
+TSize CenteredContent(int contentW, int contentH, int frameW, int frameH) {
     auto even = [](long double v) { return std::max(2, Even(static_cast<int>(std::trunc(v)))); };
-    TSize s{W, H};
-    if (CW <= 0 || CH <= 0 || W <= 0 || H <= 0) return s;
-    const long double sw = CW, sh = CH, w = W, h = H;
-    auto shrinkToWidth = [&] { s = {W, std::min(H, even(sh / (sw / w)))}; };
-    auto shrinkToHeight = [&] { s = {std::min(W, even(sw / (sh / h))), H}; };
-    if (CW >= W && H >= CH) shrinkToWidth();
-    if (W >= CW && CH >= H) shrinkToHeight();
-    if (W >= CW && H >= CH) s = {even(sw), even(sh)};
-    if (CW >= W && CH >= H) {
+    TSize s{frameW, frameH};
+    if (contentW <= 0 || contentH <= 0 || frameW <= 0 || frameH <= 0) return s;
+    const long double sw = contentW, sh = contentH, w = frameW, h = frameH;
+    auto shrinkToWidth = [&] { s = {frameW, std::min(frameH, even(sh / (sw / w)))}; };
+    auto shrinkToHeight = [&] { s = {std::min(frameW, even(sw / (sh / h))), frameH}; };
+    if (contentW >= frameW && frameH >= contentH) shrinkToWidth();
+    if (frameW >= contentW && contentH >= frameH) shrinkToHeight();
+    if (frameW >= contentW && frameH >= contentH) s = {even(sw), even(sh)};
+    if (contentW >= frameW && contentH >= frameH) {
         if (sw / w >= sh / h) shrinkToWidth();
         else shrinkToHeight();
     }
@@ -135,11 +138,11 @@ TSize CenteredContent(int CW, int CH, int W, int H) {
 }  // namespace
 
 TFormatParameters::TFormatParameters(int formatCode, const IniFile& formatFile, const IniFile& settingsFile)
-    : FSection("formatInfo" + std::to_string(formatCode)), FFormatFile(formatFile), FSettingsFile(settingsFile) {}
+    : FSection(FormatSectionName(formatCode)), FFormatFile(formatFile), FSettingsFile(settingsFile) {}
 
-std::string TFormatParameters::DefinedFormat() const { return FFormatFile.ReadString(FSection, "Format", "null"); }
+std::string TFormatParameters::DefinedFormat() const { return FFormatFile.ReadString(FSection, settings_key::ContainerFormat, "null"); }
 
-std::string TFormatParameters::DefinedDevice() const { return FFormatFile.ReadString(FSection, "Device", ""); }
+std::string TFormatParameters::DefinedDevice() const { return FFormatFile.ReadString(FSection, settings_key::Device, ""); }
 
 std::optional<std::string> TFormatParameters::DefinitionDefault(const std::string& valueKey) const {
     for (TParameter p : AllParameters()) {
@@ -162,32 +165,32 @@ std::string TFormatParameters::Read(const std::string& valueKey, const std::stri
 }
 
 std::string StoredZoomMode(int formatCode, const IniFile& settingsFile) {
-    return settingsFile.ReadString("formatInfo" + std::to_string(formatCode), "parazoom", "lbox");
+    return settingsFile.ReadString(FormatSectionName(formatCode), settings_key::Zoom, "lbox");
 }
 
 void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile& settingsFile,
                         const TJobGeometry& job, const TSourceSummary& source, TSizeQuestion& question,
                         TOutputOptions& out, TInputOptions& input) {
     const TFormatParameters params(formatCode, formatFile, settingsFile);
-    const std::string F = params.DefinedFormat();
-    const std::string f = Lower(F);
+    const std::string definedFormat = params.DefinedFormat();
+    const std::string format = Lower(definedFormat);
 
     // Disc targets.
-    if (f == "ntsc-dvd") {
+    if (format == "ntsc-dvd") {
         out.Target = 3;
         out.TargetNorm = 2;
-        out.AspectRatio = params.Read("paraVideoSize", "null") == "720x480" ? "16:9" : "4:3";
-    } else if (f == "pal-dvd") {
+        out.AspectRatio = params.Read(ValueKey(TParameter::VideoSize), "null") == "720x480" ? "16:9" : "4:3";
+    } else if (format == "pal-dvd") {
         out.Target = 3;
         out.TargetNorm = 1;
-        out.AspectRatio = params.Read("paraVideoSize", "null") == "720x576" ? "16:9" : "4:3";
+        out.AspectRatio = params.Read(ValueKey(TParameter::VideoSize), "null") == "720x576" ? "16:9" : "4:3";
     } else {
         static const struct {
             const char* name;
             int target, norm;
         } discs[] = {{"ntsc-vcd", 1, 2}, {"pal-vcd", 1, 1}, {"ntsc-svcd", 2, 2}, {"pal-svcd", 2, 1}};
         for (const auto& d : discs) {
-            if (f != d.name) continue;
+            if (format != d.name) continue;
             out.Target = d.target;
             out.TargetNorm = d.norm;
             out.AspectRatio = "4:3";
@@ -200,9 +203,9 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
     const int shapeW = disc && out.AspectRatio == "16:9" ? 16 : 4, shapeH = disc && out.AspectRatio == "16:9" ? 9 : 3;
 
     // No video encoder: sound only, and the source's picture is not even decoded.
-    const std::string V = Trim(params.Read("paraVideoEncoder", ""));
-    if (V.empty()) {
-        out.AudioCodec = params.Read("paraAudioEncoder", "libfaac");
+    const std::string videoEncoder = Trim(params.Read(ValueKey(TParameter::VideoEncoder), ""));
+    if (videoEncoder.empty()) {
+        out.AudioCodec = params.Read(ValueKey(TParameter::AudioEncoder), "libfaac");
         ReadAudioSettings(params, true, out);
         AddExtOption(input.ExtOptions, "vn", "1");
         out.VideoDisable = true;
@@ -214,24 +217,24 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
     // the gaps with High profile, the 8x8 transform and B-frames. The device's own limits
     // follow the preset and win.
     const TDeviceLimits& limits = DeviceLimitsOf(params.DefinedDevice());
-    if (V == "libx264") {
+    if (videoEncoder == "libx264") {
         out.VideoCodec = "libx264";
-        out.VideoPreset = f == "psp" ? "libx264-psp" : f == "ipod" ? "libx264-ipod" : f == "ps3" ? "libx264-ps3" : "libx264-mp4";
+        out.VideoPreset = format == "psp" ? "libx264-psp" : format == "ipod" ? "libx264-ipod" : format == "ps3" ? "libx264-ps3" : "libx264-mp4";
         AddExtOption(out.ExtOptions, "profile", limits.H264Profile);
         AddExtOption(out.ExtOptions, "level", std::to_string(limits.H264Level));
         if (!limits.BFrames) AddExtOption(out.ExtOptions, "bf", "0");
-    } else if (IsNamedVideoEncoder(V)) {
-        if ((V == "mpeg4" || V == "libxvid") && limits.Mpeg4Simple) AddExtOption(out.ExtOptions, "bf", "0");
-        out.VideoCodec = V;
+    } else if (IsNamedVideoEncoder(videoEncoder)) {
+        if ((videoEncoder == "mpeg4" || videoEncoder == "libxvid") && limits.Mpeg4Simple) AddExtOption(out.ExtOptions, "bf", "0");
+        out.VideoCodec = videoEncoder;
         // MPEG-2 video follows the DVD rules, unless the format is a disc of its own (an
         // SVCD must stay an SVCD).
-        if (V == "mpeg2video" && out.Target == 0) out.Target = 3;
+        if (videoEncoder == "mpeg2video" && out.Target == 0) out.Target = 3;
     }
 
     if (source.VideoStreamCount < 1) {
         out.VideoDisable = true;
     } else {
-        const std::string bitrate = params.Read("paraVideoBitRate", "512");
+        const std::string bitrate = params.Read(ValueKey(TParameter::VideoBitRate), "512");
         const auto kbits = bitrate != AsSource ? ParseInteger(bitrate) : std::nullopt;
         if (kbits) {
             if (*kbits > 0) out.VideoBitrate = static_cast<int64_t>(*kbits) * 1000;
@@ -239,7 +242,7 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
             out.VideoBitrate = source.BitRate;
         }
 
-        const std::string rate = params.Read("paraFrameRate", "29.97");
+        const std::string rate = params.Read(ValueKey(TParameter::FrameRate), "29.97");
         if (rate != AsSource) {
             std::optional<long double> value;
             if (auto n = ParseInteger(rate)) value = *n;
@@ -247,91 +250,91 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
             if (value && *value > 0) out.FrameRate = rate;
         }
 
-        if (IsNamedContainer(F)) out.FileFormat = F;
+        if (IsNamedContainer(definedFormat)) out.FileFormat = definedFormat;
 
-        const int SW = source.Width, SH = source.Height;
-        int W = SW, H = SH;
-        std::string Z = params.Read("paraVideoSize", "null");
-        if (Z != AsSource) {
-            const size_t x = Z.find('x');
-            if (x != std::string::npos && x != 0 && x != Z.size() - 1) {
-                W = ParseInteger(Z.substr(0, x)).value_or(SW);
-                H = ParseInteger(Z.substr(x + 1)).value_or(SH);
+        const int sourceW = source.Width, sourceH = source.Height;
+        int frameW = sourceW, frameH = sourceH;
+        std::string frameSize = params.Read(ValueKey(TParameter::VideoSize), "null");
+        if (frameSize != AsSource) {
+            const size_t x = frameSize.find('x');
+            if (x != std::string::npos && x != 0 && x != frameSize.size() - 1) {
+                frameW = ParseInteger(frameSize.substr(0, x)).value_or(sourceW);
+                frameH = ParseInteger(frameSize.substr(x + 1)).value_or(sourceH);
                 // H.263 knows only a few picture sizes.
                 if (Lower(out.VideoCodec) == "h263" &&
-                    std::string("704x576,352x288,176x144,160x120,128x96").find(Z) == std::string::npos) {
-                    if (W > 176 && W <= 352) W = 352, H = 288;
-                    else if (W > 352) W = 704, H = 576;
+                    std::string("704x576,352x288,176x144,160x120,128x96").find(frameSize) == std::string::npos) {
+                    if (frameW > 176 && frameW <= 352) frameW = 352, frameH = 288;
+                    else if (frameW > 352) frameW = 704, frameH = 576;
                 }
             } else if (question.AskUseDefaultSize()) {
-                W = 320, H = 240;
+                frameW = 320, frameH = 240;
             } else {
-                Z = AsSource;
+                frameSize = AsSource;
             }
         }
-        if (Z == AsSource) W = SW, H = SH;
+        if (frameSize == AsSource) frameW = sourceW, frameH = sourceH;
 
         for (int* crop : {&out.CropTop, &out.CropLeft, &out.CropBottom, &out.CropRight})
             if (*crop == -1) *crop = 0;
-        const int t = std::max(0, job.CropMarginTop), l = std::max(0, job.CropMarginLeft),
-                  b = std::max(0, job.CropMarginBottom), r = std::max(0, job.CropMarginRight);
-        const bool cropped = t > 0 || l > 0 || b > 0 || r > 0;
+        const int marginTop = std::max(0, job.CropMarginTop), marginLeft = std::max(0, job.CropMarginLeft),
+                  marginBottom = std::max(0, job.CropMarginBottom), marginRight = std::max(0, job.CropMarginRight);
+        const bool cropped = marginTop > 0 || marginLeft > 0 || marginBottom > 0 || marginRight > 0;
         // The part of the source that survives the job's crop.
-        const int CW = SW - l - r, CH = SH - t - b;
-        const std::string cropFilter = "crop=" + std::to_string(CW) + ":" + std::to_string(CH) + ":" +
-                                       std::to_string(l) + ":" + std::to_string(t);
-        const std::string M = job.ZoomMode;
+        const int keptW = sourceW - marginLeft - marginRight, keptH = sourceH - marginTop - marginBottom;
+        const std::string cropFilter = "crop=" + std::to_string(keptW) + ":" + std::to_string(keptH) + ":" +
+                                       std::to_string(marginLeft) + ":" + std::to_string(marginTop);
+        const std::string zoom = job.ZoomMode;
         std::string filter;
-        // The frame as it is seen: DW x H square units (DW = W for square pixels).
-        const int DW = disc && H > 0 ? static_cast<int>(std::lround(double(H) * shapeW / shapeH)) : W;
+        // The frame as it is seen: displayW x frameH square units (displayW = frameW for square pixels).
+        const int displayW = disc && frameH > 0 ? static_cast<int>(std::lround(double(frameH) * shapeW / shapeH)) : frameW;
         auto toPixels = [&](int displayWidth) {
-            return DW == W ? displayWidth : Even(static_cast<int>(std::lround(double(displayWidth) * W / DW)));
+            return displayW == frameW ? displayWidth : Even(static_cast<int>(std::lround(double(displayWidth) * frameW / displayW)));
         };
-        // The display aspect of an IW x IH part of the frame, as two integers.
-        auto shapeOf = [&](int IW, int IH) {
-            if (!disc) return Ratio(IW, IH);
-            long long n = 1LL * IW * DW, d = 1LL * IH * W;
+        // The display aspect of a pictureW x pictureH part of the frame, as two integers.
+        auto shapeOf = [&](int pictureW, int pictureH) {
+            if (!disc) return Ratio(pictureW, pictureH);
+            long long n = 1LL * pictureW * displayW, d = 1LL * pictureH * frameW;
             const long long g = std::gcd(n, d);
-            return g ? std::to_string(n / g) + ":" + std::to_string(d / g) : Ratio(IW, IH);
+            return g ? std::to_string(n / g) + ":" + std::to_string(d / g) : Ratio(pictureW, pictureH);
         };
-        const std::string frameShape = disc ? Ratio(shapeW, shapeH) : Ratio(W, H);
+        const std::string frameShape = disc ? Ratio(shapeW, shapeH) : Ratio(frameW, frameH);
 
-        if (M == "full") {
+        if (zoom == "full") {
             if (cropped) {
-                out.CropTop = t;
-                out.CropBottom = b;
-                out.CropLeft = l;
-                out.CropRight = r;
+                out.CropTop = marginTop;
+                out.CropBottom = marginBottom;
+                out.CropLeft = marginLeft;
+                out.CropRight = marginRight;
             }
-            out.FrameSize = Size(W, H);
+            out.FrameSize = Size(frameW, frameH);
             out.AspectRatio = frameShape;
-        } else if (M == "lbox") {
-            TBars bars = LetterboxBars(CW, CH, DW, H);
-            const int IW = toPixels(DW - bars.Left - bars.Right), IH = H - bars.Top - bars.Bottom;
-            bars.Left = (W - IW) / 4 * 2;
+        } else if (zoom == "lbox") {
+            TBars bars = LetterboxBars(keptW, keptH, displayW, frameH);
+            const int pictureW = toPixels(displayW - bars.Left - bars.Right), pictureH = frameH - bars.Top - bars.Bottom;
+            bars.Left = (frameW - pictureW) / 4 * 2;
             const std::string pad =
-                "pad=" + std::to_string(W) + ":" + std::to_string(H) + ":" + std::to_string(bars.Left) + ":" + std::to_string(bars.Top);
-            out.AspectRatio = shapeOf(IW, IH);
+                "pad=" + std::to_string(frameW) + ":" + std::to_string(frameH) + ":" + std::to_string(bars.Left) + ":" + std::to_string(bars.Top);
+            out.AspectRatio = shapeOf(pictureW, pictureH);
             if (cropped) {
                 // No frame size: the filters crop and scale the source themselves, and the
                 // aspect describes the frame they make (bars included).
                 out.AspectRatio = frameShape;
-                filter = cropFilter + ",scale=" + std::to_string(IW) + ":" + std::to_string(IH) + "," + pad;
+                filter = cropFilter + ",scale=" + std::to_string(pictureW) + ":" + std::to_string(pictureH) + "," + pad;
             } else {
-                out.FrameSize = Size(IW, IH);
+                out.FrameSize = Size(pictureW, pictureH);
                 filter = pad;
             }
-        } else if (M == "pan") {
+        } else if (zoom == "pan") {
             // Cut the cropped picture to 4:3, evenly on both sides of the long dimension.
             // A wide DVD is cut to its own 16:9.
             const int pw = disc ? shapeW : 4, ph = disc ? shapeH : 3;
-            int cl = l, cr = r, ct = t, cb = b;
-            if (CW > 0 && CH > 0) {
-                if (1LL * ph * CW > 1LL * pw * CH) {
-                    const int e = (CW - CH * pw / ph) / 4 * 2;
+            int cl = marginLeft, cr = marginRight, ct = marginTop, cb = marginBottom;
+            if (keptW > 0 && keptH > 0) {
+                if (1LL * ph * keptW > 1LL * pw * keptH) {
+                    const int e = (keptW - keptH * pw / ph) / 4 * 2;
                     cl += e, cr += e;
-                } else if (1LL * ph * CW < 1LL * pw * CH) {
-                    const int e = (CH - CW * ph / pw) / 4 * 2;
+                } else if (1LL * ph * keptW < 1LL * pw * keptH) {
+                    const int e = (keptH - keptW * ph / pw) / 4 * 2;
                     ct += e, cb += e;
                 }
             }
@@ -339,20 +342,20 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
             out.CropRight = cr;
             out.CropTop = ct;
             out.CropBottom = cb;
-            out.FrameSize = Size(W, H);
+            out.FrameSize = Size(frameW, frameH);
             out.AspectRatio = frameShape;
-        } else if (M == "center") {
-            TSize content = CenteredContent(CW, CH, DW, H);
-            content.W = toPixels(content.W);
-            const int left = (W - content.W) / 4 * 2, top = (H - content.H) / 4 * 2;
+        } else if (zoom == "center") {
+            TSize content = CenteredContent(keptW, keptH, displayW, frameH);
+            content.Width = toPixels(content.Width);
+            const int left = (frameW - content.Width) / 4 * 2, top = (frameH - content.Height) / 4 * 2;
             char pad[96];
-            std::snprintf(pad, sizeof pad, "pad=%d:%d:%d:%d:black", W, H, left, top);
-            out.AspectRatio = shapeOf(content.W, content.H);
+            std::snprintf(pad, sizeof pad, "pad=%d:%d:%d:%d:black", frameW, frameH, left, top);
+            out.AspectRatio = shapeOf(content.Width, content.Height);
             if (cropped) {
                 out.AspectRatio = frameShape;
-                filter = cropFilter + ",scale=" + std::to_string(content.W) + ":" + std::to_string(content.H) + "," + pad;
+                filter = cropFilter + ",scale=" + std::to_string(content.Width) + ":" + std::to_string(content.Height) + "," + pad;
             } else {
-                out.FrameSize = Size(content.W, content.H);
+                out.FrameSize = Size(content.Width, content.Height);
                 filter = pad;
             }
         }
@@ -360,9 +363,9 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
         if (!filter.empty()) out.VideoFilters = out.VideoFilters.empty() ? filter : out.VideoFilters + "," + filter;
     }
 
-    std::string A = params.Read("paraAudioEncoder", "");
-    if (A == "libamr_nb") A = "libopencore_amrnb";
-    out.AudioCodec = A;
-    if (Trim(A).empty()) out.AudioDisable = true;
+    std::string audioEncoder = params.Read(ValueKey(TParameter::AudioEncoder), "");
+    if (audioEncoder == "libamr_nb") audioEncoder = "libopencore_amrnb";
+    out.AudioCodec = audioEncoder;
+    if (Trim(audioEncoder).empty()) out.AudioDisable = true;
     ReadAudioSettings(params, false, out);
 }

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "platform/IniFile.h"
+#include "platform/SettingsKeys.h"
 
 namespace fs = std::filesystem;
 
@@ -51,18 +52,18 @@ std::string BaseName(const std::string& path) {
 std::string DefaultOutputFolder() { return (fs::path(HomeFolder()) / "reelshift").string(); }
 
 std::string StoredOutputFolder(const IniFile& settings) {
-    return settings.ReadString("settings", "OutPutDir", DefaultOutputFolder());
+    return settings.ReadString(settings_key::Section, settings_key::OutputFolder, DefaultOutputFolder());
 }
 
 std::string ForceStoredFolder(IniFile& settings, const std::string& key, const TWarningSink& warn) {
-    std::string folder = settings.ReadString("settings", key, DefaultOutputFolder());
+    std::string folder = settings.ReadString(settings_key::Section, key, DefaultOutputFolder());
     if (!ForceFolder(folder)) {
         const std::string fallback = DefaultOutputFolder();
         if (warn)
             warn("Cannot create output directory:" + folder + ".It will create default directory " + fallback +
                  "!");
         ForceFolder(fallback);
-        settings.WriteString("settings", key, fallback);
+        settings.WriteString(settings_key::Section, key, fallback);
         folder = fallback;
     }
     return folder;
@@ -70,7 +71,7 @@ std::string ForceStoredFolder(IniFile& settings, const std::string& key, const T
 
 std::string OutputFileName(IniFile& settings, const std::string& source, const std::string& suffix,
                            const TWarningSink& warn) {
-    std::string folder = ForceStoredFolder(settings, "OutPutDir", warn);
+    std::string folder = ForceStoredFolder(settings, settings_key::OutputFolder, warn);
     if (folder.empty() || folder.back() != '/') folder += '/';
     const std::string base = folder + BaseName(source);
 

@@ -12,6 +12,7 @@
 #include <QStyledItemDelegate>
 
 #include "platform/IniFile.h"
+#include "platform/SettingsKeys.h"
 
 namespace {
 
@@ -175,7 +176,7 @@ void TFormatListBox::SetFormatBox(QLineEdit* box, QAbstractButton* arrow) {
 }
 
 std::string TFormatListBox::StoredFormatName() const {
-    return IniFile(FSettingsFile).ReadString("settings", "FormatName", DefaultFormatName);
+    return IniFile(FSettingsFile).ReadString(settings_key::Section, settings_key::FormatName, DefaultFormatName);
 }
 
 int TFormatListBox::SelectedRow() const {
@@ -265,8 +266,8 @@ void TFormatListBox::PickRow(int row) {
     const int code = FCatalogue.Row(row).Code;
     if (FStoresChoice) {
         IniFile settings(FSettingsFile);
-        settings.WriteString("settings", "FormatName", name);
-        settings.WriteString("settings", "FormatCode", std::to_string(code));
+        settings.WriteString(settings_key::Section, settings_key::FormatName, name);
+        settings.WriteString(settings_key::Section, settings_key::FormatCode, std::to_string(code));
     }
     if (FBox) FBox->setText(QString::fromStdString(name));
     HideList();

@@ -20,6 +20,7 @@
 
 #include "formats/Catalogue.h"
 #include "platform/IniFile.h"
+#include "platform/SettingsKeys.h"
 #include "platform/Text.h"
 
 namespace {
@@ -254,7 +255,7 @@ void TParameterPanel::FitPopup(QComboBox* box) {
 void TParameterPanel::FillZoom() {
     FZoom->clear();
     // Without a stored zoom a conversion letterboxes, so that is what the box shows.
-    const std::string stored = FStore->ReadString(Section(), "paraZoom", "lbox");
+    const std::string stored = FStore->ReadString(Section(), settings_key::Zoom, "lbox");
     if (FMode == pmAtOnce) {
         FZoomOffered = stored != "null" && !stored.empty();
         if (FZoomOffered) FZoom->addItems({"Full Screen", "Letter Box", "Pan and Scan"});
@@ -449,7 +450,7 @@ void TParameterPanel::StoreListChoice(TParameter p) {
 
 void TParameterPanel::StoreZoom() {
     const int index = FZoom->currentIndex();
-    if (index >= 0 && index < 4) FStore->Write(Section(), "paraZoom", ZoomValues[index]);
+    if (index >= 0 && index < 4) FStore->Write(Section(), settings_key::Zoom, ZoomValues[index]);
 }
 
 void TParameterPanel::StoreAll() {

@@ -15,6 +15,7 @@
 #include "formats/ui/FormatListBox.h"
 #include "formats/ui/ParameterPanel.h"
 #include "platform/IniFile.h"
+#include "platform/SettingsKeys.h"
 
 namespace {
 
@@ -112,13 +113,13 @@ void TfrmSettings::Prepare() {
         for (int code : CatalogueFormatCodes(FEdition))
             cbOutputFormat->addItem(QString::fromStdString(CatalogueFormatName(FEdition, code)));
         cbOutputFormat->setMaxVisibleItems(std::min(cbOutputFormat->count(), 20));
-        cbOutputFormat->setCurrentIndex(settings.ReadInteger("settings", "OutPutFormat", 0));
+        cbOutputFormat->setCurrentIndex(settings.ReadInteger(settings_key::Section, settings_key::FlatListIndex, 0));
     }
 
     lst1->HideList();
     lst1->BuildCatalogue();
-    FFormatCode = QString::fromStdString(settings.ReadString("settings", "FormatCode", "1"));
-    FFormatName = QString::fromStdString(settings.ReadString("settings", "FormatName", StartFormatName));
+    FFormatCode = QString::fromStdString(settings.ReadString(settings_key::Section, settings_key::FormatCode, "1"));
+    FFormatName = QString::fromStdString(settings.ReadString(settings_key::Section, settings_key::FormatName, StartFormatName));
     FPanel->ShowStored(FFormatCode);
 }
 
@@ -142,8 +143,8 @@ void TfrmSettings::btnOkClick() {
     if (OnOutputFormatIndex) OnOutputFormatIndex(cbOutputFormat->currentIndex());
     lst1->SaveCollapseState();
     IniFile settings(FSettingsFile);
-    settings.WriteString("settings", "FormatName", FFormatName.toStdString());
-    settings.WriteString("settings", "FormatCode", FFormatCode.toStdString());
+    settings.WriteString(settings_key::Section, settings_key::FormatName, FFormatName.toStdString());
+    settings.WriteString(settings_key::Section, settings_key::FormatCode, FFormatCode.toStdString());
     if (OnFormatsStored) OnFormatsStored();
     accept();
 }

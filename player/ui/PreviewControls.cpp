@@ -20,14 +20,13 @@
 
 #include "engine/FFUtils.h"
 #include "platform/IniFile.h"
+#include "platform/SettingsKeys.h"
 #include "platform/ProgramFolder.h"
 #include "platform/qt/Shell.h"
 #include "player/PlayTime.h"
 #include "player/ui/PreviewPanel.h"
 
-namespace {
-const char* const Section = "settings";
-}
+
 
 std::string DefaultSnapshotFolder() {
     const char* home = std::getenv("HOME");
@@ -121,12 +120,12 @@ void TPreviewControls::FirstShow() {
     FStopped = true;
     FPaused = false;
     const IniFile ini(FSettingsFile);
-    int volume = ini.ReadInteger(Section, "volume", 0);
+    int volume = ini.ReadInteger(settings_key::Section, settings_key::Volume, 0);
     if (volume < 0 || volume > 128) volume = 64;
     trcVolume->setRange(0, 128);
     trcVolume->setValue(volume);
     FPlayer.SetAudioVolume(volume);  // the slider reports only changes
-    ckMute->setChecked(ini.ReadInteger(Section, "mute", 0) == 1);
+    ckMute->setChecked(ini.ReadInteger(settings_key::Section, settings_key::Mute, 0) == 1);
     FPlayer.SetMute(ckMute->isChecked());
 }
 
@@ -250,7 +249,7 @@ void TPreviewControls::trcVolumeChange(int value) { FPlayer.SetAudioVolume(value
 
 void TPreviewControls::ckMuteClick() {
     FPlayer.SetMute(ckMute->isChecked());
-    IniFile(FSettingsFile).WriteInteger(Section, "mute", ckMute->isChecked() ? 1 : 0);
+    IniFile(FSettingsFile).WriteInteger(settings_key::Section, settings_key::Mute, ckMute->isChecked() ? 1 : 0);
 }
 
 bool TPreviewControls::eventFilter(QObject* watched, QEvent* event) {
@@ -273,14 +272,14 @@ bool TPreviewControls::eventFilter(QObject* watched, QEvent* event) {
             }
         }
     } else if (watched == trcVolume && event->type() == QEvent::MouseButtonRelease && over) {
-        IniFile(FSettingsFile).WriteInteger(Section, "volume", trcVolume->value());
+        IniFile(FSettingsFile).WriteInteger(settings_key::Section, settings_key::Volume, trcVolume->value());
     }
     return QGroupBox::eventFilter(watched, event);
 }
 
 std::string TPreviewControls::SnapshotFolder() {
     IniFile ini(FSettingsFile);
-    std::string folder = ini.ReadString(Section, "SnapOutPutDir", DefaultSnapshotFolder());
+    std::string folder = ini.ReadString(settings_key::Section, settings_key::SnapshotFolder, DefaultSnapshotFolder());
     std::error_code ec;
     if (!std::filesystem::is_directory(folder, ec)) {
         std::filesystem::create_directories(folder, ec);
@@ -293,7 +292,7 @@ std::string TPreviewControls::SnapshotFolder() {
             else
                 QMessageBox::warning(this, "Warning", text);
             std::filesystem::create_directories(fallback, ec);
-            ini.WriteString(Section, "SnapOutPutDir", fallback);
+            ini.WriteString(settings_key::Section, settings_key::SnapshotFolder, fallback);
             folder = fallback;
         }
     }
@@ -318,11 +317,11 @@ void TPreviewControls::imgbtnSnapClick() {
 
     const std::string folder = SnapshotFolder();
     const IniFile ini(FSettingsFile);
-    const bool fullSize = ini.ReadInteger(Section, "snapFullSize", 1) == 1;
-    const bool smallSize = ini.ReadInteger(Section, "snapSmallSize", 1) == 1;
-    const bool bmp = ini.ReadInteger(Section, "snapBmp", 1) == 1;
-    const bool jpg = ini.ReadInteger(Section, "snapJpg", 1) == 1;
-    const int quality = std::clamp(ini.ReadInteger(Section, "jpgCmp", 30), 1, 100);
+    const bool fullSize = ini.ReadInteger(settings_key::Section, settings_key::SnapshotFullSize, 1) == 1;
+    const bool smallSize = ini.ReadInteger(settings_key::Section, settings_key::SnapshotSmallSize, 1) == 1;
+    const bool bmp = ini.ReadInteger(settings_key::Section, settings_key::SnapshotBmp, 1) == 1;
+    const bool jpg = ini.ReadInteger(settings_key::Section, settings_key::SnapshotJpg, 1) == 1;
+    const int quality = std::clamp(ini.ReadInteger(settings_key::Section, settings_key::SnapshotJpgQuality, 30), 1, 100);
     auto save = [&](const QImage& image, const char* name, const char* format, int q) {
         const QString path = QString::fromStdString(folder + name);
         if (!image.save(path, format, q)) AppendLog("Cannot write " + path);
