@@ -1,5 +1,6 @@
 #pragma once
 // Owning handles for the media libraries' objects: every object has one owner that frees it.
+#include <cstdio>
 #include <memory>
 
 #include "engine/LibAVApi.h"
@@ -14,9 +15,9 @@ struct AVPacketDeleter {
 };
 using PacketPtr = std::unique_ptr<AVPacket, AVPacketDeleter>;
 
-// Closing a codec takes the process-wide codec lock.
+// Freeing a codec context needs no lock of ours (see CodecLock.h).
 struct CodecContextDeleter {
-    void operator()(AVCodecContext* c) const;
+    void operator()(AVCodecContext* c) const { avcodec().avcodec_free_context(&c); }
 };
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 
@@ -30,6 +31,21 @@ struct FormatContextDeleter {
     void operator()(AVFormatContext* c) const { avformat().avformat_free_context(c); }
 };
 using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextDeleter>;
+
+// An output context: its file (when the format writes one and it was opened) is closed
+// before the context is freed.
+struct OutputContextDeleter {
+    void operator()(AVFormatContext* c) const {
+        if (c->pb && c->oformat && !(c->oformat->flags & AVFMT_NOFILE)) avformat().avio_closep(&c->pb);
+        avformat().avformat_free_context(c);
+    }
+};
+using OutputContextPtr = std::unique_ptr<AVFormatContext, OutputContextDeleter>;
+
+struct FilterInOutDeleter {
+    void operator()(AVFilterInOut* p) const { avfilter().avfilter_inout_free(&p); }
+};
+using FilterInOutPtr = std::unique_ptr<AVFilterInOut, FilterInOutDeleter>;
 
 struct FilterGraphDeleter {
     void operator()(AVFilterGraph* g) const { avfilter().avfilter_graph_free(&g); }
@@ -50,6 +66,21 @@ struct AudioFifoDeleter {
     void operator()(AVAudioFifo* f) const { avutil().av_audio_fifo_free(f); }
 };
 using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;
+
+// Sample planes made by av_samples_alloc into a pointer array of AV_NUM_DATA_POINTERS:
+// the first plane holds the one buffer, the array is freed after it.
+struct SamplePlanesDeleter {
+    void operator()(uint8_t** planes) const {
+        avutil().av_freep(&planes[0]);
+        avutil().av_free(planes);
+    }
+};
+using SamplePlanesPtr = std::unique_ptr<uint8_t*, SamplePlanesDeleter>;
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 struct BsfDeleter {
     void operator()(AVBSFContext* c) const { avcodec().av_bsf_free(&c); }
