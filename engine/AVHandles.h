@@ -1,5 +1,6 @@
 #pragma once
 // Owning handles for the media libraries' objects: every object has one owner that frees it.
+#include <cstdio>
 #include <memory>
 
 #include "engine/LibAVApi.h"
@@ -14,9 +15,9 @@ struct AVPacketDeleter {
 };
 using PacketPtr = std::unique_ptr<AVPacket, AVPacketDeleter>;
 
-// Closing a codec takes the process-wide codec lock.
+// Freeing a codec context needs no lock of ours (see CodecLock.h).
 struct CodecContextDeleter {
-    void operator()(AVCodecContext* c) const;
+    void operator()(AVCodecContext* c) const { avcodec().avcodec_free_context(&c); }
 };
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 
@@ -24,6 +25,27 @@ struct InputContextDeleter {
     void operator()(AVFormatContext* c) const { avformat().avformat_close_input(&c); }
 };
 using InputContextPtr = std::unique_ptr<AVFormatContext, InputContextDeleter>;
+
+// A format context that was never opened for reading (templates, outputs before their file).
+struct FormatContextDeleter {
+    void operator()(AVFormatContext* c) const { avformat().avformat_free_context(c); }
+};
+using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextDeleter>;
+
+// An output context: its file (when the format writes one and it was opened) is closed
+// before the context is freed.
+struct OutputContextDeleter {
+    void operator()(AVFormatContext* c) const {
+        if (c->pb && c->oformat && !(c->oformat->flags & AVFMT_NOFILE)) avformat().avio_closep(&c->pb);
+        avformat().avformat_free_context(c);
+    }
+};
+using OutputContextPtr = std::unique_ptr<AVFormatContext, OutputContextDeleter>;
+
+struct FilterInOutDeleter {
+    void operator()(AVFilterInOut* p) const { avfilter().avfilter_inout_free(&p); }
+};
+using FilterInOutPtr = std::unique_ptr<AVFilterInOut, FilterInOutDeleter>;
 
 struct FilterGraphDeleter {
     void operator()(AVFilterGraph* g) const { avfilter().avfilter_graph_free(&g); }
@@ -45,6 +67,21 @@ struct AudioFifoDeleter {
 };
 using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;
 
+// Sample planes made by av_samples_alloc into a pointer array of AV_NUM_DATA_POINTERS:
+// the first plane holds the one buffer, the array is freed after it.
+struct SamplePlanesDeleter {
+    void operator()(uint8_t** planes) const {
+        avutil().av_freep(&planes[0]);
+        avutil().av_free(planes);
+    }
+};
+using SamplePlanesPtr = std::unique_ptr<uint8_t*, SamplePlanesDeleter>;
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
 struct BsfDeleter {
     void operator()(AVBSFContext* c) const { avcodec().av_bsf_free(&c); }
 };
@@ -53,6 +90,7 @@ using BsfPtr = std::unique_ptr<AVBSFContext, BsfDeleter>;
 struct DictDeleter {
     void operator()(AVDictionary* d) const { avutil().av_dict_free(&d); }
 };
+using DictPtr = std::unique_ptr<AVDictionary, DictDeleter>;
 
 // An AVDictionary owned by a scope; Get() hands the address the library calls want.
 class Dictionary {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "engine/EngineSettings.h"
 #include "engine/EngineText.h"
 #include "engine/FFUtils.h"
 #include "engine/FFmpegException.h"
@@ -21,7 +22,66 @@ void ScaleFloats(T* p, size_t n, int volume) {
     const T f = T(volume) / T(256);
     for (size_t i = 0; i < n; ++i) p[i] = std::clamp(p[i] * f, T(-1), T(1));
 }
+bool LayoutListed(const AVChannelLayout* list, const AVChannelLayout& l) {
+    for (; list && list->nb_channels; ++list)
+        if (avutil().av_channel_layout_compare(list, &l) == 0) return true;
+    return false;
+}
 }  // namespace
+
+void TAudioOutput::ConfigureStage(const TStreamSetup& setup, TRunServices& run) {
+    const TEngineSettings& s = setup.Settings;
+    AVCodecContext* enc = MakeEncoder(setup, s.AudioCodecName, AV_OPT_FLAG_AUDIO_PARAM);
+    const AVCodec* codec = EncCodec;
+    if (s.AudioQScale > -99999.0f) {
+        enc->flags |= AV_CODEC_FLAG_QSCALE;
+        enc->global_quality = int(FF_QP2LAMBDA * s.AudioQScale);
+    }
+    const int channels = s.AudioChannels > 0 ? s.AudioChannels : 2;
+    avutil().av_channel_layout_uninit(&enc->ch_layout);
+    if (setup.InputLayout.nb_channels == channels && setup.InputLayout.order != AV_CHANNEL_ORDER_UNSPEC)
+        avutil().av_channel_layout_copy(&enc->ch_layout, &setup.InputLayout);
+    else
+        avutil().av_channel_layout_default(&enc->ch_layout, channels);
+    if (codec->ch_layouts && !LayoutListed(codec->ch_layouts, enc->ch_layout)) {
+        // The encoder's own layout with the same number of channels, else the closest count.
+        const AVChannelLayout* best = nullptr;
+        for (const AVChannelLayout* l = codec->ch_layouts; l->nb_channels; ++l) {
+            if (!best || std::abs(l->nb_channels - channels) < std::abs(best->nb_channels - channels)) best = l;
+        }
+        if (best) {
+            avutil().av_channel_layout_uninit(&enc->ch_layout);
+            avutil().av_channel_layout_copy(&enc->ch_layout, best);
+        }
+    }
+    AVSampleFormat fmt = s.AudioSampleFmt >= 0 ? AVSampleFormat(s.AudioSampleFmt) : AV_SAMPLE_FMT_S16;
+    if (codec->sample_fmts) {
+        bool listed = false;
+        for (const AVSampleFormat* p = codec->sample_fmts; *p != AV_SAMPLE_FMT_NONE; ++p) listed |= *p == fmt;
+        if (!listed) fmt = codec->sample_fmts[0];
+    }
+    enc->sample_fmt = fmt;
+    int rate = s.AudioSampleRate > 0 ? s.AudioSampleRate : 44100;
+    if (codec->supported_samplerates) {
+        int best = 0;
+        bool listed = false;
+        for (const int* p = codec->supported_samplerates; *p; ++p) {
+            if (*p == rate) listed = true;
+            if (!best || std::abs(*p - rate) < std::abs(best - rate)) best = *p;
+        }
+        if (!listed && best) {
+            run.Log(llWarning, Format("Requested sampling rate unsupported using closest supported (%d)", best));
+            rate = best;
+        }
+    }
+    enc->sample_rate = rate;
+    enc->time_base = AVRational{1, rate};
+    enc->thread_count = s.ThreadCount;
+    if (setup.Output->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    PrivateOptions = Dictionary(setup.Generic.CodecPrivateOptions(AVMEDIA_TYPE_AUDIO));
+    Cfg.SyncMethod = s.AudioSyncMethod;
+    Cfg.DriftThreshold = s.AudioDriftThreshold;
+}
 
 void ApplyVolume(AVFrame& frame, int volume) {
     const AVSampleFormat fmt = AVSampleFormat(frame.format);
@@ -52,16 +112,11 @@ void ApplyVolume(AVFrame& frame, int volume) {
 }
 
 TAudioOutput::~TAudioOutput() {
-    if (PrivateOptions) avutil().av_dict_free(&PrivateOptions);
-    if (FConv) {
-        avutil().av_freep(&FConv[0]);
-        avutil().av_freep(&FConv);
-    }
     if (avutil().av_channel_layout_uninit) avutil().av_channel_layout_uninit(&FInLayout);
 }
 
 void TAudioOutput::Open(TInputStream& source, TRunServices& run) {
-    OpenEncoder(&PrivateOptions, run);
+    OpenEncoder(PrivateOptions.Address(), run);
     int size = std::max(Enc->frame_size, 1024);
     FFifo.reset(avutil().av_audio_fifo_alloc(Enc->sample_fmt, Enc->ch_layout.nb_channels, size));
     if (!FFifo) throw FFmpegException("av_fifo_alloc fail");
@@ -102,19 +157,20 @@ void TAudioOutput::Convert(const uint8_t* const* in, int count, TRunServices& ru
     int needed = swresample().swr_get_out_samples(FSwr.get(), count);
     if (needed <= 0) return;
     if (needed > FConvCapacity) {
-        if (FConv) {
-            avutil().av_freep(&FConv[0]);
-            avutil().av_freep(&FConv);
-        }
+        FConv.reset();
         FConvCapacity = 0;
-        FConv = static_cast<uint8_t**>(avutil().av_mallocz(sizeof(uint8_t*) * AV_NUM_DATA_POINTERS));
-        if (!FConv || avutil().av_samples_alloc(FConv, nullptr, Enc->ch_layout.nb_channels, needed, Enc->sample_fmt, 0) < 0)
+        auto* planes = static_cast<uint8_t**>(avutil().av_mallocz(sizeof(uint8_t*) * AV_NUM_DATA_POINTERS));
+        if (!planes) throw FFmpegException("Out of memory in do_audio_out");
+        if (avutil().av_samples_alloc(planes, nullptr, Enc->ch_layout.nb_channels, needed, Enc->sample_fmt, 0) < 0) {
+            avutil().av_free(planes);
             throw FFmpegException("Out of memory in do_audio_out");
+        }
+        FConv.reset(planes);
         FConvCapacity = needed;
     }
-    int got = swresample().swr_convert(FSwr.get(), FConv, FConvCapacity, const_cast<const uint8_t**>(in), count);
+    int got = swresample().swr_convert(FSwr.get(), FConv.get(), FConvCapacity, const_cast<const uint8_t**>(in), count);
     if (got < 0) throw FFmpegException("av_audio_convert() failed");
-    if (got > 0 && avutil().av_audio_fifo_write(FFifo.get(), reinterpret_cast<void**>(FConv), got) < got)
+    if (got > 0 && avutil().av_audio_fifo_write(FFifo.get(), reinterpret_cast<void**>(FConv.get()), got) < got)
         throw FFmpegException("av_fifo_realloc2() failed");
 }
 
@@ -131,8 +187,8 @@ void TAudioOutput::Write(AVFrame* frame, int64_t ptsUs, TRunServices& run) {
     int count = frame->nb_samples;
     if (ptsUs == AV_NOPTS_VALUE) ptsUs = 0;
     // Cut what lies past the recording time.
-    if (Cfg.RecordingTimeUs != INT64_MAX) {
-        int64_t allowed = avutil().av_rescale(Cfg.RecordingTimeUs - ptsUs, inRate, AV_TIME_BASE);
+    if (RecordingTimeUs != INT64_MAX) {
+        int64_t allowed = avutil().av_rescale(RecordingTimeUs - ptsUs, inRate, AV_TIME_BASE);
         if (allowed <= 0) return;
         if (allowed < count) count = int(allowed);
     }

@@ -6,19 +6,20 @@
 struct TAudioOutputSettings {
     int SyncMethod = 0;            // "async"
     float DriftThreshold = 0.1f;   // seconds
-    int64_t RecordingTimeUs = INT64_MAX;
 };
 
 class TAudioOutput : public TOutputStream {
 public:
     TAudioOutput() : TOutputStream(AVMEDIA_TYPE_AUDIO) {}
     TAudioOutputSettings Cfg;
-    AVDictionary* PrivateOptions = nullptr;  // owned
 
-    ~TAudioOutput() override;
     void Open(TInputStream& source, TRunServices& run) override;
     void Write(AVFrame* frame, int64_t ptsUs, TRunServices& run) override;
     void Flush(TRunServices& run) override;
+    ~TAudioOutput() override;
+
+protected:
+    void ConfigureStage(const TStreamSetup& setup, TRunServices& run) override;
 
 private:
     void Configure(const AVFrame& frame, TRunServices& run);
@@ -30,7 +31,7 @@ private:
     AudioFifoPtr FFifo;
     int FInFormat = -1, FInRate = 0;
     AVChannelLayout FInLayout{};
-    uint8_t** FConv = nullptr;  // converted samples, grown on demand
+    SamplePlanesPtr FConv;  // converted samples, grown on demand
     int FConvCapacity = 0;
     bool FStarted = false;
     bool FFlushed = false;

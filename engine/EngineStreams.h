@@ -24,6 +24,8 @@ struct TInputFile {
 };
 
 class TOutputStream;
+struct TEngineSettings;
+class TGenericOptions;
 
 struct TInputStream {
     int FileIndex = 0;
@@ -44,7 +46,7 @@ struct TInputStream {
 };
 
 struct TOutputFile {
-    AVFormatContext* Ctx = nullptr;  // owned; freed by CloseAll
+    OutputContextPtr Ctx;  // closes the file when freed (CloseAll)
     std::string FileName;
     bool FileOpened = false;
     bool HeaderWritten = false;
@@ -74,6 +76,16 @@ public:
     int64_t ExtraBytes = 0;
 };
 
+// What a stage reads when it configures itself: the options given so far, the output it
+// was added to, and what the last opened input told of its picture and sound.
+struct TStreamSetup {
+    const TEngineSettings& Settings;
+    const TGenericOptions& Generic;
+    AVFormatContext* Output;
+    const AVChannelLayout& InputLayout;
+    double InputAspect = 0.0;
+};
+
 class TOutputStream {
 public:
     virtual ~TOutputStream();
@@ -81,10 +93,16 @@ public:
     TOutputStream& operator=(const TOutputStream&) = delete;
 
     AVMediaType Type() const { return FType; }
-    // Completes the encoder from its source and opens it (not for stream copies).
+    // Sets the stage up from the options, once, right after its stream was added to the
+    // output: the encoder and its parameters, then the tag and the language.
+    void Configure(const TStreamSetup& setup, TRunServices& run);
+    // Completes the stage from its source: an encoder is opened, a copy takes the source's
+    // parameters.
     virtual void Open(TInputStream& source, TRunServices& run) {}
     // One decoded frame of the source; times in microseconds of the output's clock.
     virtual void Write(AVFrame* frame, int64_t ptsUs, TRunServices& run) {}
+    // One decoded subtitle; only a subtitle encoder takes it.
+    virtual void WriteSubtitle(const AVSubtitle& sub, int64_t ptsUs, TRunServices& run) {}
     // Drains whatever the stage holds.
     virtual void Flush(TRunServices& run) {}
 
@@ -102,17 +120,25 @@ public:
     const AVCodec* EncCodec = nullptr;
     std::vector<BsfPtr> Bsfs;
     std::string BsfText;          // the chain as the options gave it, for messages
-    FILE* PassLog = nullptr;
+    Dictionary PrivateOptions;    // the encoder's own options, handed to it when it opens
+    FilePtr PassLog;              // first-pass statistics written by our side
     std::string PassStats;        // second-pass statistics handed to the encoder
     int64_t LastDts = AV_NOPTS_VALUE;  // last written dts, stream time base
     int64_t EndTimeUs = 0;        // end of the last written packet, microseconds
     int64_t MaxFrames = INT64_MAX;
+    int64_t RecordingTimeUs = INT64_MAX;  // nothing at or past it is encoded
     double LastQuality = -1.0;    // quantizer of the last coded frame
     int LastFrameBytes = 0;
     uint64_t LastErrors[4] = {};  // per-plane squared error of the last coded frame (PSNR)
 
 protected:
     explicit TOutputStream(AVMediaType type) : FType(type) {}
+    // The stage's own part of Configure.
+    virtual void ConfigureStage(const TStreamSetup& setup, TRunServices& run) = 0;
+    // Finds the encoder (the one named, else the output format's choice for the type),
+    // makes its context and copies the generic options of the type onto it.
+    AVCodecContext* MakeEncoder(const TStreamSetup& setup, const std::string& name, int typeFlag);
+    const AVOutputFormat* OutFormat() const { return FOutFormat; }
     // Opens the encoder with the private options (left-over ones are logged), fills the
     // stream's parameters from it.
     void OpenEncoder(AVDictionary** privateOptions, TRunServices& run);
@@ -121,17 +147,29 @@ protected:
 
 private:
     AVMediaType FType;
+    const AVOutputFormat* FOutFormat = nullptr;
 };
+
+// The stage for a stream of the type: a copy or the type's encoder.
+std::unique_ptr<TOutputStream> MakeOutputStage(AVMediaType type, bool copy);
 
 // Stream copy and the stages that have no encoder of their own.
 class TCopyOutput : public TOutputStream {
 public:
     explicit TCopyOutput(AVMediaType type) : TOutputStream(type) { StreamCopy = true; }
+    // Takes the source's codec parameters, keeping a tag or aspect the options gave.
+    void Open(TInputStream& source, TRunServices& run) override;
+
+protected:
+    void ConfigureStage(const TStreamSetup& setup, TRunServices& run) override;
 };
 
 class TSubtitleOutput : public TOutputStream {
 public:
     TSubtitleOutput() : TOutputStream(AVMEDIA_TYPE_SUBTITLE) {}
     void Open(TInputStream& source, TRunServices& run) override;
-    void WriteSubtitle(const AVSubtitle& sub, int64_t ptsUs, TRunServices& run);
+    void WriteSubtitle(const AVSubtitle& sub, int64_t ptsUs, TRunServices& run) override;
+
+protected:
+    void ConfigureStage(const TStreamSetup& setup, TRunServices& run) override;
 };

@@ -23,50 +23,6 @@ const char* MediaName(AVMediaType t) {
     return n ? n : "unknown";
 }
 
-uint32_t FourCC(const std::string& tag) {
-    if (tag.size() != 4) return 0;
-    return MKTAG(tag[0], tag[1], tag[2], tag[3]);
-}
-
-// "start,end,q/start,end,q...": q >= 1 is a quantizer, q < 1 a quality factor of -q/100.
-void ParseRcOverride(AVCodecContext* enc, const std::string& text) {
-    if (text.empty()) return;
-    std::vector<RcOverride> list;
-    std::stringstream all(text);
-    std::string entry;
-    while (std::getline(all, entry, '/')) {
-        int start = 0, end = 0, q = 0;
-        if (std::sscanf(entry.c_str(), "%d,%d,%d", &start, &end, &q) != 3) throw FFmpegException("error parsing rc_override");
-        RcOverride o{};
-        o.start_frame = start;
-        o.end_frame = end;
-        if (q > 0) {
-            o.qscale = q;
-            o.quality_factor = 1.0f;
-        } else {
-            o.qscale = 0;
-            o.quality_factor = -q / 100.0f;
-        }
-        list.push_back(o);
-    }
-    auto* mem = static_cast<RcOverride*>(avutil().av_mallocz(sizeof(RcOverride) * list.size()));
-    if (!mem) throw FFmpegException("error parsing rc_override");
-    std::memcpy(mem, list.data(), sizeof(RcOverride) * list.size());
-    enc->rc_override = mem;
-    enc->rc_override_count = int(list.size());
-}
-
-uint16_t* CopyMatrix(const std::array<uint16_t, 64>& m) {
-    auto* p = static_cast<uint16_t*>(avutil().av_malloc(sizeof(uint16_t) * 64));
-    if (p) std::memcpy(p, m.data(), sizeof(uint16_t) * 64);
-    return p;
-}
-
-bool LayoutListed(const AVChannelLayout* list, const AVChannelLayout& l) {
-    for (; list && list->nb_channels; ++list)
-        if (avutil().av_channel_layout_compare(list, &l) == 0) return true;
-    return false;
-}
 }  // namespace
 
 TCustomFFmpeg::TCustomFFmpeg() { Reset(); }
@@ -87,7 +43,7 @@ void TCustomFFmpeg::Reset() {
     FParser = std::make_unique<TOptionParser>(FSettings, FGeneric, *this);
     FTotalDuration = -1;
     FJoin = false;
-    FStop = false;
+    FControl.ClearStop();
 }
 
 void TCustomFFmpeg::ParseOption(const std::string& name, const std::string& value) {
@@ -99,7 +55,7 @@ int TCustomFFmpeg::OutputCount() const { return int(FOutputs.size()); }
 
 void TCustomFFmpeg::NewStream(AVMediaType type) {
     if (FOutputs.empty()) throw FFmpegException("At least one output file must be specified");
-    AVFormatContext* oc = FOutputs.back()->Ctx;
+    AVFormatContext* oc = FOutputs.back()->Ctx.get();
     if (type == AVMEDIA_TYPE_VIDEO)
         NewVideoStream(oc);
     else if (type == AVMEDIA_TYPE_AUDIO)
@@ -297,7 +253,7 @@ bool TCustomFFmpeg::OpenInput(const std::string& fileName) {
 
 int TCustomFFmpeg::OutputFileIndex(AVFormatContext* oc) const {
     for (size_t i = 0; i < FOutputs.size(); ++i)
-        if (FOutputs[i]->Ctx == oc) return int(i);
+        if (FOutputs[i]->Ctx.get() == oc) return int(i);
     throw FFmpegException("At least one output file must be specified");
 }
 
@@ -325,7 +281,7 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
         int r = avformat().avformat_alloc_output_context2(&oc, ofmt, nullptr, fileName.c_str());
         if (r < 0 || !oc) throw FFmpegException("avformat_alloc_context failed");
         auto file = std::make_unique<TOutputFile>();
-        file->Ctx = oc;
+        file->Ctx.reset(oc);
         file->FileName = fileName;
         FOutputs.push_back(std::move(file));
 
@@ -415,7 +371,6 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
                 std::error_code ec;
                 if (std::filesystem::file_size(f->FileName, ec) == 0 && !ec) std::filesystem::remove(f->FileName, ec);
             }
-            avformat().avformat_free_context(f->Ctx);
             FOutputs.pop_back();
         }
         return -1;
@@ -448,241 +403,41 @@ void TCustomFFmpeg::SetupBitstreamFilters(TOutputStream& ost, AVMediaType type) 
     list.clear();
 }
 
-void TCustomFFmpeg::NewVideoStream(AVFormatContext* oc) {
-    auto& s = FSettings;
-    const AVOutputFormat* ofmt = oc->oformat;
-    TOutputStream* ost;
-    if (s.VideoStreamCopy) {
-        ost = AddStream(oc, std::make_unique<TCopyOutput>(AVMEDIA_TYPE_VIDEO));
-        if (s.FrameAspectRatio > 0) {
-            double sar = s.FrameWidth > 0 && s.FrameHeight > 0 ? s.FrameAspectRatio * s.FrameHeight / s.FrameWidth
-                                                               : s.FrameAspectRatio * 3 / 4;
-            ost->St->sample_aspect_ratio = avutil().av_d2q(sar, 255);
-        }
-    } else {
-        auto owned = std::make_unique<TVideoOutput>();
-        TVideoOutput* vo = owned.get();
-        ost = AddStream(oc, std::move(owned));
-        const AVCodec* codec = nullptr;
-        if (!s.VideoCodecName.empty()) {
-            codec = FindCodec(s.VideoCodecName, AVMEDIA_TYPE_VIDEO, true);
-        } else {
-            AVCodecID id = avformat().av_guess_codec(ofmt, nullptr, oc->url, nullptr, AVMEDIA_TYPE_VIDEO);
-            codec = avcodec().avcodec_find_encoder(id);
-            if (!codec)
-                throw FFmpegException(Format("Encoder (codec id %d) not found for output stream #%d.%d (%s)", int(id),
-                                             vo->FileIndex, vo->Index, EngineCodecName(id).c_str()));
-        }
-        vo->EncCodec = codec;
-        vo->Enc.reset(avcodec().avcodec_alloc_context3(codec));
-        if (!vo->Enc) throw FFmpegException("avcodec_alloc_context failed");
-        AVCodecContext* enc = vo->Enc.get();
-        FGeneric.ApplyToCodecContext(AVMEDIA_TYPE_VIDEO, enc, AV_OPT_FLAG_ENCODING_PARAM | AV_OPT_FLAG_VIDEO_PARAM);
-        AVRational rate = (s.FrameRate.num > 0 && s.FrameRate.den > 0) ? s.FrameRate : AVRational{25, 1};
-        if (codec->supported_framerates && !s.ForceFps)
-            rate = codec->supported_framerates[avutil().av_find_nearest_q_idx(rate, codec->supported_framerates)];
-        // Some encoders cannot store large time-base terms; keep the rate close instead.
-        if (rate.num > 65535 || rate.den > 65535) avutil().av_reduce(&rate.num, &rate.den, rate.num, rate.den, 65535);
-        enc->time_base = av_inv_q(rate);
-        enc->framerate = rate;
-        enc->width = s.FrameWidth;
-        enc->height = s.FrameHeight;
-        const double aspect = s.FrameAspectRatio > 0 ? s.FrameAspectRatio : FInputAspect;
-        if (aspect > 0 && enc->width > 0 && enc->height > 0)
-            enc->sample_aspect_ratio = avutil().av_d2q(aspect * enc->height / enc->width, 255);
-        AVPixelFormat pix = s.FramePixFmt >= 0 ? AVPixelFormat(s.FramePixFmt) : AV_PIX_FMT_YUV420P;
-        if (codec->pix_fmts) {
-            bool listed = false;
-            for (const AVPixelFormat* p = codec->pix_fmts; *p != AV_PIX_FMT_NONE; ++p) listed |= *p == pix;
-            const bool mjpegKeeps = codec->id == AV_CODEC_ID_MJPEG && enc->strict_std_compliance < 0 &&
-                                    (pix == AV_PIX_FMT_YUV420P || pix == AV_PIX_FMT_YUV422P);
-            if (!listed && !mjpegKeeps) pix = codec->pix_fmts[0];
-        }
-        // MJPEG stores full-range pictures; the limited-range formats it also lists need a
-        // relaxed strictness, so a caller that did not relax it gets the full-range twin.
-        if (codec->id == AV_CODEC_ID_MJPEG && enc->strict_std_compliance >= 0) {
-            if (pix == AV_PIX_FMT_YUV420P) pix = AV_PIX_FMT_YUVJ420P;
-            if (pix == AV_PIX_FMT_YUV422P) pix = AV_PIX_FMT_YUVJ422P;
-            if (pix == AV_PIX_FMT_YUV444P) pix = AV_PIX_FMT_YUVJ444P;
-        }
-        enc->pix_fmt = pix;
-        if (s.IntraOnly) enc->gop_size = 0;
-        if (s.VideoQScale > 0 || s.SameQuality) {
-            enc->flags |= AV_CODEC_FLAG_QSCALE;
-            enc->global_quality = int(FF_QP2LAMBDA * (s.VideoQScale > 0 ? s.VideoQScale : 1.0f));
-        }
-        if (s.IntraMatrix) enc->intra_matrix = CopyMatrix(*s.IntraMatrix);
-        if (s.InterMatrix) enc->inter_matrix = CopyMatrix(*s.InterMatrix);
-        ParseRcOverride(enc, s.VideoRcOverride);
-        enc->intra_dc_precision = s.IntraDCPrecision - 8;
-        if (s.DoPSNR) enc->flags |= AV_CODEC_FLAG_PSNR;
-        if (s.DoPass == 1) enc->flags |= AV_CODEC_FLAG_PASS1;
-        if (s.DoPass == 2) enc->flags |= AV_CODEC_FLAG_PASS2;
-        enc->thread_count = s.ThreadCount;
-        vo->PrivateOptions = FGeneric.CodecPrivateOptions(AVMEDIA_TYPE_VIDEO);
-        vo->Cfg.TopBand = s.FrameTopBand;
-        vo->Cfg.BottomBand = s.FrameBottomBand;
-        vo->Cfg.LeftBand = s.FrameLeftBand;
-        vo->Cfg.RightBand = s.FrameRightBand;
-        vo->Cfg.Filters = s.VFilters;
-        if (s.DoDeinterlace) vo->Cfg.Filters = s.VFilters.empty() ? "yadif" : "yadif," + s.VFilters;
-        vo->Cfg.SyncMethod = s.VideoSyncMethod;
-        vo->Cfg.VariableFps = (ofmt->flags & AVFMT_VARIABLE_FPS) != 0;
-        vo->Cfg.ScalerFlags = FGeneric.ScalerFlags();
-        vo->Cfg.TopFieldFirst = s.TopFieldFirst;
-        if (!s.FrameSizeGiven && s.FrameAspectRatio > 0 && !vo->Cfg.Filters.empty())
-            vo->Cfg.AspectOfFinalSize = s.FrameAspectRatio;
-    }
-    SetupBitstreamFilters(*ost, AVMEDIA_TYPE_VIDEO);
-    if (uint32_t tag = FourCC(s.VideoCodecTag)) {
-        ost->St->codecpar->codec_tag = tag;
-        if (ost->Enc) ost->Enc->codec_tag = tag;
-    }
-    if (ost->Enc) {
-        if ((s.VideoGlobalHeader & 1) || (s.VideoGlobalHeader == 0 && (ofmt->flags & AVFMT_GLOBALHEADER)))
-            ost->Enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        if (s.VideoGlobalHeader & 2) ost->Enc->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
-    }
-    if (!s.VideoLanguage.empty()) avutil().av_dict_set(&ost->St->metadata, "language", s.VideoLanguage.c_str(), 0);
-    s.VideoCodecName.clear();
-    s.VideoStreamCopy = false;
-    s.VideoDisable = false;
-    s.FramePixFmt = -1;
-}
+void TCustomFFmpeg::NewVideoStream(AVFormatContext* oc) { NewOutputStream(oc, AVMEDIA_TYPE_VIDEO); }
+void TCustomFFmpeg::NewAudioStream(AVFormatContext* oc) { NewOutputStream(oc, AVMEDIA_TYPE_AUDIO); }
+void TCustomFFmpeg::NewSubtitleStream(AVFormatContext* oc) { NewOutputStream(oc, AVMEDIA_TYPE_SUBTITLE); }
 
-void TCustomFFmpeg::NewAudioStream(AVFormatContext* oc) {
+void TCustomFFmpeg::NewOutputStream(AVFormatContext* oc, AVMediaType type) {
     auto& s = FSettings;
-    const AVOutputFormat* ofmt = oc->oformat;
-    TOutputStream* ost;
-    if (s.AudioStreamCopy) {
-        ost = AddStream(oc, std::make_unique<TCopyOutput>(AVMEDIA_TYPE_AUDIO));
+    const bool copy = type == AVMEDIA_TYPE_VIDEO   ? s.VideoStreamCopy
+                      : type == AVMEDIA_TYPE_AUDIO ? s.AudioStreamCopy
+                                                   : s.SubtitleStreamCopy;
+    TOutputStream* ost = AddStream(oc, MakeOutputStage(type, copy));
+    ost->Configure(TStreamSetup{s, FGeneric, oc, FInputLayout, FInputAspect}, *this);
+    SetupBitstreamFilters(*ost, type);
+    // The stream options apply to one stream: the next starts from the defaults.
+    if (type == AVMEDIA_TYPE_VIDEO) {
+        s.VideoCodecName.clear();
+        s.VideoStreamCopy = false;
+        s.VideoDisable = false;
+        s.FramePixFmt = -1;
+    } else if (type == AVMEDIA_TYPE_AUDIO) {
+        s.AudioDisable = false;
+        s.AudioCodecName.clear();
+        s.AudioStreamCopy = false;
     } else {
-        auto owned = std::make_unique<TAudioOutput>();
-        TAudioOutput* ao = owned.get();
-        ost = AddStream(oc, std::move(owned));
-        const AVCodec* codec = nullptr;
-        if (!s.AudioCodecName.empty()) {
-            codec = FindCodec(s.AudioCodecName, AVMEDIA_TYPE_AUDIO, true);
-        } else {
-            AVCodecID id = avformat().av_guess_codec(ofmt, nullptr, oc->url, nullptr, AVMEDIA_TYPE_AUDIO);
-            codec = avcodec().avcodec_find_encoder(id);
-            if (!codec)
-                throw FFmpegException(Format("Encoder (codec id %d) not found for output stream #%d.%d (%s)", int(id),
-                                             ao->FileIndex, ao->Index, EngineCodecName(id).c_str()));
-        }
-        ao->EncCodec = codec;
-        ao->Enc.reset(avcodec().avcodec_alloc_context3(codec));
-        if (!ao->Enc) throw FFmpegException("avcodec_alloc_context failed");
-        AVCodecContext* enc = ao->Enc.get();
-        FGeneric.ApplyToCodecContext(AVMEDIA_TYPE_AUDIO, enc, AV_OPT_FLAG_ENCODING_PARAM | AV_OPT_FLAG_AUDIO_PARAM);
-        if (s.AudioQScale > -99999.0f) {
-            enc->flags |= AV_CODEC_FLAG_QSCALE;
-            enc->global_quality = int(FF_QP2LAMBDA * s.AudioQScale);
-        }
-        const int channels = s.AudioChannels > 0 ? s.AudioChannels : 2;
-        avutil().av_channel_layout_uninit(&enc->ch_layout);
-        if (FInputLayout.nb_channels == channels && FInputLayout.order != AV_CHANNEL_ORDER_UNSPEC)
-            avutil().av_channel_layout_copy(&enc->ch_layout, &FInputLayout);
-        else
-            avutil().av_channel_layout_default(&enc->ch_layout, channels);
-        if (codec->ch_layouts && !LayoutListed(codec->ch_layouts, enc->ch_layout)) {
-            // The encoder's own layout with the same number of channels, else the closest count.
-            const AVChannelLayout* best = nullptr;
-            for (const AVChannelLayout* l = codec->ch_layouts; l->nb_channels; ++l) {
-                if (!best || std::abs(l->nb_channels - channels) < std::abs(best->nb_channels - channels)) best = l;
-            }
-            if (best) {
-                avutil().av_channel_layout_uninit(&enc->ch_layout);
-                avutil().av_channel_layout_copy(&enc->ch_layout, best);
-            }
-        }
-        AVSampleFormat fmt = s.AudioSampleFmt >= 0 ? AVSampleFormat(s.AudioSampleFmt) : AV_SAMPLE_FMT_S16;
-        if (codec->sample_fmts) {
-            bool listed = false;
-            for (const AVSampleFormat* p = codec->sample_fmts; *p != AV_SAMPLE_FMT_NONE; ++p) listed |= *p == fmt;
-            if (!listed) fmt = codec->sample_fmts[0];
-        }
-        enc->sample_fmt = fmt;
-        int rate = s.AudioSampleRate > 0 ? s.AudioSampleRate : 44100;
-        if (codec->supported_samplerates) {
-            int best = 0;
-            bool listed = false;
-            for (const int* p = codec->supported_samplerates; *p; ++p) {
-                if (*p == rate) listed = true;
-                if (!best || std::abs(*p - rate) < std::abs(best - rate)) best = *p;
-            }
-            if (!listed && best) {
-                Log(llWarning, Format("Requested sampling rate unsupported using closest supported (%d)", best));
-                rate = best;
-            }
-        }
-        enc->sample_rate = rate;
-        enc->time_base = AVRational{1, rate};
-        enc->thread_count = s.ThreadCount;
-        if (ofmt->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        ao->PrivateOptions = FGeneric.CodecPrivateOptions(AVMEDIA_TYPE_AUDIO);
-        ao->Cfg.SyncMethod = s.AudioSyncMethod;
-        ao->Cfg.DriftThreshold = s.AudioDriftThreshold;
+        s.SubtitleDisable = false;
+        s.SubtitleCodecName.clear();
+        s.SubtitleStreamCopy = false;
     }
-    SetupBitstreamFilters(*ost, AVMEDIA_TYPE_AUDIO);
-    if (uint32_t tag = FourCC(s.AudioCodecTag)) {
-        ost->St->codecpar->codec_tag = tag;
-        if (ost->Enc) ost->Enc->codec_tag = tag;
-    }
-    if (!s.AudioLanguage.empty()) avutil().av_dict_set(&ost->St->metadata, "language", s.AudioLanguage.c_str(), 0);
-    s.AudioDisable = false;
-    s.AudioCodecName.clear();
-    s.AudioStreamCopy = false;
-}
-
-void TCustomFFmpeg::NewSubtitleStream(AVFormatContext* oc) {
-    auto& s = FSettings;
-    TOutputStream* ost;
-    if (s.SubtitleStreamCopy) {
-        ost = AddStream(oc, std::make_unique<TCopyOutput>(AVMEDIA_TYPE_SUBTITLE));
-    } else {
-        auto owned = std::make_unique<TSubtitleOutput>();
-        TSubtitleOutput* so = owned.get();
-        ost = AddStream(oc, std::move(owned));
-        const AVCodec* codec = nullptr;
-        if (!s.SubtitleCodecName.empty()) {
-            codec = FindCodec(s.SubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, true);
-        } else {
-            AVCodecID id = avformat().av_guess_codec(oc->oformat, nullptr, oc->url, nullptr, AVMEDIA_TYPE_SUBTITLE);
-            codec = avcodec().avcodec_find_encoder(id);
-            if (!codec)
-                throw FFmpegException(Format("Encoder (codec id %d) not found for output stream #%d.%d (%s)", int(id),
-                                             so->FileIndex, so->Index, EngineCodecName(id).c_str()));
-        }
-        so->EncCodec = codec;
-        so->Enc.reset(avcodec().avcodec_alloc_context3(codec));
-        if (!so->Enc) throw FFmpegException("avcodec_alloc_context failed");
-        FGeneric.ApplyToCodecContext(AVMEDIA_TYPE_SUBTITLE, so->Enc.get(),
-                                     AV_OPT_FLAG_ENCODING_PARAM | AV_OPT_FLAG_SUBTITLE_PARAM);
-        so->Enc->time_base = AV_TIME_BASE_Q;
-    }
-    SetupBitstreamFilters(*ost, AVMEDIA_TYPE_SUBTITLE);
-    if (uint32_t tag = FourCC(s.SubtitleCodecTag)) {
-        ost->St->codecpar->codec_tag = tag;
-        if (ost->Enc) ost->Enc->codec_tag = tag;
-    }
-    if (!s.SubtitleLanguage.empty())
-        avutil().av_dict_set(&ost->St->metadata, "language", s.SubtitleLanguage.c_str(), 0);
-    s.SubtitleDisable = false;
-    s.SubtitleCodecName.clear();
-    s.SubtitleStreamCopy = false;
 }
 
 // ---------------------------------------------------------------- cleanup
 
 void TCustomFFmpeg::ReleaseRun() {
-    if (FVStats) {
-        std::fclose(FVStats);
-        FVStats = nullptr;
-    }
-    FToRGB.reset();
-    FFromRGB.reset();
-    FPreviewRGB.reset();
+    FVStats.Close();
+    FHook.Release();
+    FPreview.Release();
     FDecoded.reset();
 }
 
@@ -691,9 +446,7 @@ void TCustomFFmpeg::CloseAll() {
     ReleaseRun();
     FOutputStreams.clear();
     for (auto& f : FOutputs) {
-        if (f->FileOpened && f->Ctx->pb) avformat().avio_closep(&f->Ctx->pb);
-        avformat().avformat_free_context(f->Ctx);
-        f->Ctx = nullptr;
+        f->Ctx.reset();  // closes the file first
         if (f->FileOpened) {
             std::error_code ec;
             if (std::filesystem::file_size(f->FileName, ec) == 0 && !ec) std::filesystem::remove(f->FileName, ec);

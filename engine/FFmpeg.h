@@ -15,6 +15,7 @@
 #include "engine/EngineStreams.h"
 #include "engine/FFmpegOptions.h"
 #include "engine/FrameBitmap.h"
+#include "engine/RunState.h"
 
 // The values of one progress report (the task index is the component's).
 struct TEngineProgress {
@@ -28,11 +29,6 @@ struct TEngineProgress {
     int64_t TotalDuration = -1;
 };
 
-// The frame hook: Bitmap holds the decoded frame; leave Update true to have the bitmap
-// put back into the frame; set StopHook to stop the calls for the rest of the run.
-using TEngineHook = std::function<void(TFrameBitmap& Bitmap, bool& Update, bool& StopHook, int64_t PTS,
-                                       int FrameNumber)>;
-using TEnginePreview = std::function<void(const TFrameBitmap& Bitmap, int64_t PTS, int FrameNumber)>;
 using TEngineProgressEvent = std::function<void(const TEngineProgress& Info, const std::string& Line)>;
 
 class TCustomFFmpeg : public TOptionHost, private TRunServices {
@@ -65,10 +61,10 @@ public:
     void CloseAll();
 
     // A stop request is seen once per packet and once per output frame.
-    void RequestStop();
-    void Pause();
-    void Resume();
-    bool StopRequestedFlag() const { return FStop; }
+    void RequestStop() { FControl.RequestStop(); }
+    void Pause() { FControl.Pause(); }
+    void Resume() { FControl.Resume(); }
+    bool StopRequestedFlag() const { return FControl.Stopping(); }
 
     const std::string& ErrorText() const { return FErrorText; }
     int InputCount() const override { return int(FInputs.size()); }
@@ -81,7 +77,7 @@ public:
     int64_t DupCount() const { return TRunServices::DupCount; }
     int64_t DropCount() const { return TRunServices::DropCount; }
     int FrameNumber() const { return FFrameNumber; }
-    const std::string& LastReportLine() const { return FLastLine; }
+    const std::string& LastReportLine() const { return FReport.LastLine; }
     // Frame rates of the opened inputs' video streams, in order.
     std::vector<AVRational> InputVideoFrameRates() const override;
 
@@ -104,10 +100,10 @@ private:
     TOutputStream* AddStream(AVFormatContext* oc, std::unique_ptr<TOutputStream> ost);
     int OutputFileIndex(AVFormatContext* oc) const;
     void SetupBitstreamFilters(TOutputStream& ost, AVMediaType type);
+    void NewOutputStream(AVFormatContext* oc, AVMediaType type);
 
     void PrepareRun();
     void BindStreams();
-    void SetupCopy(TOutputStream& ost, TInputStream& ist);
     void OpenDecoder(TInputStream& ist);
     void SetupPassLog(TOutputStream& ost);
     void Loop();
@@ -115,7 +111,6 @@ private:
     void DecodeVideo(TInputStream& ist, AVFrame* frame);
     void DecodeAudio(TInputStream& ist, AVFrame* frame);
     void CopyPacket(TInputStream& ist, TOutputStream& ost, const AVPacket& pkt);
-    void RunHook(AVFrame* frame, int64_t ptsUs);
     void FlushInput(int fileIndex);
     void FinishJoinedInput(int fileIndex);
     void Report(bool last, int fileIndex);
@@ -137,24 +132,16 @@ private:
     AVChannelLayout FInputLayout{};  // channel layout of the last opened input's audio
     double FInputAspect = 0.0;       // display aspect of the last opened input's video
 
-    std::atomic<bool> FStop{false};
-    std::mutex FPauseLock;
-    std::condition_variable FPauseChanged;
-    std::atomic<bool> FPaused{false};
+    TRunControl FControl;
 
     // run state
     int FFrameNumber = 0;
     int64_t FOutputStart = 0;  // "ss" given for the output: what comes before it is dropped
-    int64_t FStartTime = 0;
-    int64_t FLastReport = 0;
-    int64_t FLastPreview = 0;
-    std::string FLastLine;
-    FILE* FVStats = nullptr;
+    TRunReport FReport;
+    TVStatsFile FVStats;
     FramePtr FDecoded;
-    TFrameBitmap FHookBitmap;
-    TFrameBitmap FPreviewBitmap;
-    SwsPtr FToRGB, FFromRGB, FPreviewRGB;
-    bool FHookOn = false;
+    TFrameHookStage FHook;
+    TPreviewStage FPreview;
     int FLastFileIndex = 0;
     bool FMultipleFramesWarned = false;
 };

@@ -3,14 +3,108 @@
 #include <mutex>
 
 #include "engine/AVHandles.h"
-#include "engine/CodecLock.h"
+#include "engine/AudioOutput.h"
+#include "engine/EngineSettings.h"
 #include "engine/EngineStreams.h"
 #include "engine/EngineText.h"
 #include "engine/FFUtils.h"
 #include "engine/FFmpegException.h"
+#include "engine/FFmpegOptions.h"
+#include "engine/VideoOutput.h"
+
+namespace {
+uint32_t FourCC(const std::string& tag) {
+    if (tag.size() != 4) return 0;
+    return MKTAG(tag[0], tag[1], tag[2], tag[3]);
+}
+
+// The options of one media type that every stage reads the same way.
+struct TTypeOptions {
+    const std::string& Tag;
+    const std::string& Language;
+};
+
+TTypeOptions OptionsOf(const TEngineSettings& s, AVMediaType type) {
+    if (type == AVMEDIA_TYPE_VIDEO) return {s.VideoCodecTag, s.VideoLanguage};
+    if (type == AVMEDIA_TYPE_AUDIO) return {s.AudioCodecTag, s.AudioLanguage};
+    return {s.SubtitleCodecTag, s.SubtitleLanguage};
+}
+}  // namespace
+
+std::unique_ptr<TOutputStream> MakeOutputStage(AVMediaType type, bool copy) {
+    if (copy) return std::make_unique<TCopyOutput>(type);
+    if (type == AVMEDIA_TYPE_VIDEO) return std::make_unique<TVideoOutput>();
+    if (type == AVMEDIA_TYPE_AUDIO) return std::make_unique<TAudioOutput>();
+    return std::make_unique<TSubtitleOutput>();
+}
+
+void TOutputStream::Configure(const TStreamSetup& setup, TRunServices& run) {
+    FOutFormat = setup.Output->oformat;
+    ConfigureStage(setup, run);
+    const TTypeOptions options = OptionsOf(setup.Settings, FType);
+    if (uint32_t tag = FourCC(options.Tag)) {
+        St->codecpar->codec_tag = tag;
+        if (Enc) Enc->codec_tag = tag;
+    }
+    if (!options.Language.empty()) avutil().av_dict_set(&St->metadata, "language", options.Language.c_str(), 0);
+}
+
+AVCodecContext* TOutputStream::MakeEncoder(const TStreamSetup& setup, const std::string& name, int typeFlag) {
+    const AVCodec* codec = nullptr;
+    if (!name.empty()) {
+        const AVCodecContext* tmpl = setup.Generic.Template(FType);
+        codec = FindCodecOrThrow(name, FType, true, tmpl ? tmpl->strict_std_compliance : 0);
+    } else {
+        AVFormatContext* oc = setup.Output;
+        AVCodecID id = avformat().av_guess_codec(oc->oformat, nullptr, oc->url, nullptr, FType);
+        codec = avcodec().avcodec_find_encoder(id);
+        if (!codec)
+            throw FFmpegException(Format("Encoder (codec id %d) not found for output stream #%d.%d (%s)", int(id),
+                                         FileIndex, Index, EngineCodecName(id).c_str()));
+    }
+    EncCodec = codec;
+    Enc.reset(avcodec().avcodec_alloc_context3(codec));
+    if (!Enc) throw FFmpegException("avcodec_alloc_context failed");
+    setup.Generic.ApplyToCodecContext(FType, Enc.get(), AV_OPT_FLAG_ENCODING_PARAM | typeFlag);
+    return Enc.get();
+}
+
+void TCopyOutput::ConfigureStage(const TStreamSetup& setup, TRunServices&) {
+    const TEngineSettings& s = setup.Settings;
+    if (Type() == AVMEDIA_TYPE_VIDEO && s.FrameAspectRatio > 0) {
+        double sar = s.FrameWidth > 0 && s.FrameHeight > 0 ? s.FrameAspectRatio * s.FrameHeight / s.FrameWidth
+                                                           : s.FrameAspectRatio * 3 / 4;
+        St->sample_aspect_ratio = avutil().av_d2q(sar, 255);
+    }
+}
+
+void TCopyOutput::Open(TInputStream& source, TRunServices&) {
+    AVCodecParameters* par = St->codecpar;
+    const uint32_t tag = par->codec_tag;
+    const AVRational sar = St->sample_aspect_ratio;
+    if (avcodec().avcodec_parameters_copy(par, source.St->codecpar) < 0)
+        throw FFmpegException("icodec.extradata_size is invalid (too large)");
+    if (tag) {
+        par->codec_tag = tag;
+    } else if (OutFormat()->codec_tag) {
+        unsigned int found = 0;
+        if (!avformat().av_codec_get_tag2(OutFormat()->codec_tag, par->codec_id, &found) || found != par->codec_tag)
+            par->codec_tag = 0;
+    }
+    St->time_base = source.St->time_base;
+    St->avg_frame_rate = source.St->avg_frame_rate;
+    St->r_frame_rate = source.St->r_frame_rate;
+    St->sample_aspect_ratio = sar.num ? sar : source.St->sample_aspect_ratio;
+    if (sar.num) par->sample_aspect_ratio = sar;
+    St->disposition = source.St->disposition;
+    if (source.St->duration > 0) St->duration = source.St->duration;
+}
+
+void TSubtitleOutput::ConfigureStage(const TStreamSetup& setup, TRunServices&) {
+    MakeEncoder(setup, setup.Settings.SubtitleCodecName, AV_OPT_FLAG_SUBTITLE_PARAM)->time_base = AV_TIME_BASE_Q;
+}
 
 TOutputStream::~TOutputStream() {
-    if (PassLog) std::fclose(PassLog);
     if (Enc) Enc->stats_in = nullptr;  // points into PassStats
 }
 
@@ -49,10 +143,7 @@ void TOutputStream::OpenEncoder(AVDictionary** privateOptions, TRunServices& run
         throw FFmpegException(Format("Encoder (codec id %d) not found for output stream #%d.%d (%s)",
                                      int(Enc->codec_id), FileIndex, Index, EngineCodecName(Enc->codec_id).c_str()));
     int r;
-    {
-        std::lock_guard lock(CodecLock());
-        r = avcodec().avcodec_open2(Enc.get(), EncCodec, privateOptions);
-    }
+    r = avcodec().avcodec_open2(Enc.get(), EncCodec, privateOptions);
     if (r < 0)
         throw FFmpegException(Format("Error while opening encoder for output stream #%d.%d (%s) - maybe incorrect "
                                      "parameters such as bit_rate, rate, width or height. Please check error log "

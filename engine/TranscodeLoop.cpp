@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "engine/AudioOutput.h"
-#include "engine/CodecLock.h"
 #include "engine/EngineText.h"
 #include "engine/FFUtils.h"
 #include "engine/FFmpeg.h"
@@ -36,35 +35,11 @@ int64_t SourceScore(AVFormatContext* ic, AVStream* st) {
 
 // ---------------------------------------------------------------- services
 
-bool TCustomFFmpeg::StopRequested() {
-    if (FPaused) {
-        std::unique_lock lock(FPauseLock);
-        FPauseChanged.wait(lock, [&] { return !FPaused || FStop; });
-    }
-    return FStop;
-}
-
-void TCustomFFmpeg::RequestStop() {
-    FStop = true;
-    Resume();
-}
-
-void TCustomFFmpeg::Pause() {
-    std::lock_guard lock(FPauseLock);
-    FPaused = true;
-}
-
-void TCustomFFmpeg::Resume() {
-    {
-        std::lock_guard lock(FPauseLock);
-        FPaused = false;
-    }
-    FPauseChanged.notify_all();
-}
+bool TCustomFFmpeg::StopRequested() { return FControl.StopRequested(); }
 
 void TCustomFFmpeg::WritePacket(TOutputStream& ost, AVPacket* pkt, AVRational tb) {
     TOutputFile& file = *FOutputs[ost.FileIndex];
-    AVFormatContext* oc = file.Ctx;
+    AVFormatContext* oc = file.Ctx.get();
     avcodec().av_packet_rescale_ts(pkt, tb, ost.St->time_base);
     pkt->stream_index = ost.St->index;
 
@@ -113,42 +88,13 @@ void TCustomFFmpeg::WritePacket(TOutputStream& ost, AVPacket* pkt, AVRational tb
 }
 
 void TCustomFFmpeg::VideoFrameEncoded(TOutputStream& ost, const AVPacket& pkt) {
-    if (ost.PassLog && ost.Enc->stats_out) std::fputs(ost.Enc->stats_out, ost.PassLog);
-    if (FSettings.VStatsFilename.empty()) return;
-    if (!FVStats) {
-        FVStats = std::fopen(FSettings.VStatsFilename.c_str(), "w");
-        if (!FVStats) throw FFmpegException("fopen fail: " + FSettings.VStatsFilename);
-    }
-    const double q = ost.LastQuality < 0 ? 0 : ost.LastQuality;
-    std::fprintf(FVStats, "frame= %5d q= %2.1f ", int(ost.FrameCount + 1), q);
-    const double tb = av_q2d(ost.Enc->time_base);
-    const double ti = std::max(double(ost.SyncOpts) * tb, 0.01);
-    const double bitrate = double(pkt.size) * 8 / tb / 1000.0;
-    const double avg = double(TRunServices::VideoBytes) * 8 / ti / 1000.0;
-    std::fprintf(FVStats, "f_size= %6d ", pkt.size);
-    std::fprintf(FVStats, "s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
-                 double(TRunServices::VideoBytes) / 1024, ti, bitrate, avg);
-    size_t sideSize = 0;
-    const uint8_t* side = avcodec().av_packet_get_side_data(&pkt, AV_PKT_DATA_QUALITY_STATS, &sideSize);
-    AVPictureType type = side && sideSize >= 5 ? AVPictureType(side[4]) : AV_PICTURE_TYPE_NONE;
-    std::fprintf(FVStats, "type= %c\n", avutil().av_get_picture_type_char(type));
+    if (ost.PassLog && ost.Enc->stats_out) std::fputs(ost.Enc->stats_out, ost.PassLog.get());
+    if (!FSettings.VStatsFilename.empty()) FVStats.Write(FSettings.VStatsFilename, ost, pkt, TRunServices::VideoBytes);
 }
 
 void TCustomFFmpeg::VideoFrameToEncode(const AVFrame& frame, int64_t ptsUs) {
     if (!(PreviewFlags & 3) || !OnPreviewBitmap) return;
-    const int64_t now = avutil().av_gettime_relative();
-    if (FLastPreview && now - FLastPreview < 100000) return;
-    FLastPreview = now;
-    FPreviewBitmap.Resize(frame.width, frame.height);
-    SwsContext* c = swscale().sws_getCachedContext(FPreviewRGB.release(), frame.width, frame.height,
-                                                   AVPixelFormat(frame.format), frame.width, frame.height,
-                                                   AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
-    FPreviewRGB.reset(c);
-    if (!c) return;
-    uint8_t* dst[4] = {FPreviewBitmap.Bits(), nullptr, nullptr, nullptr};
-    int stride[4] = {FPreviewBitmap.Stride(), 0, 0, 0};
-    swscale().sws_scale(c, frame.data, frame.linesize, 0, frame.height, dst, stride);
-    OnPreviewBitmap(FPreviewBitmap, ptsUs, FFrameNumber);
+    FPreview.Offer(frame, ptsUs, FFrameNumber, OnPreviewBitmap);
 }
 
 // ---------------------------------------------------------------- preparation
@@ -177,36 +123,10 @@ void TCustomFFmpeg::OpenDecoder(TInputStream& ist) {
     dec->pkt_timebase = ist.St->time_base;
     dec->thread_count = FSettings.ThreadCount;
     int r;
-    {
-        std::lock_guard lock(CodecLock());
-        r = avcodec().avcodec_open2(dec, codec, nullptr);
-    }
+    r = avcodec().avcodec_open2(dec, codec, nullptr);
     if (r < 0)
         throw FFmpegException(Format("Error while opening decoder for input stream #%d.%d (%s)", ist.FileIndex,
                                      ist.StreamIndex, codec->name));
-}
-
-void TCustomFFmpeg::SetupCopy(TOutputStream& ost, TInputStream& ist) {
-    AVFormatContext* oc = FOutputs[ost.FileIndex]->Ctx;
-    AVCodecParameters* par = ost.St->codecpar;
-    const uint32_t tag = par->codec_tag;
-    const AVRational sar = ost.St->sample_aspect_ratio;
-    if (avcodec().avcodec_parameters_copy(par, ist.St->codecpar) < 0)
-        throw FFmpegException("icodec.extradata_size is invalid (too large)");
-    if (tag) {
-        par->codec_tag = tag;
-    } else if (oc->oformat->codec_tag) {
-        unsigned int found = 0;
-        if (!avformat().av_codec_get_tag2(oc->oformat->codec_tag, par->codec_id, &found) || found != par->codec_tag)
-            par->codec_tag = 0;
-    }
-    ost.St->time_base = ist.St->time_base;
-    ost.St->avg_frame_rate = ist.St->avg_frame_rate;
-    ost.St->r_frame_rate = ist.St->r_frame_rate;
-    ost.St->sample_aspect_ratio = sar.num ? sar : ist.St->sample_aspect_ratio;
-    if (sar.num) par->sample_aspect_ratio = sar;
-    ost.St->disposition = ist.St->disposition;
-    if (ist.St->duration > 0) ost.St->duration = ist.St->duration;
 }
 
 void TCustomFFmpeg::SetupPassLog(TOutputStream& ost) {
@@ -215,12 +135,11 @@ void TCustomFFmpeg::SetupPassLog(TOutputStream& ost) {
     const std::string name = Format("%s-%d.log", prefix.c_str(), ost.Index);
     // x264 keeps its statistics in a file of its own; it is told the name.
     if (ost.EncCodec && std::strcmp(ost.EncCodec->name, "libx264") == 0) {
-        if (auto* vo = dynamic_cast<TVideoOutput*>(&ost))
-            avutil().av_dict_set(&vo->PrivateOptions, "stats", name.c_str(), AV_DICT_DONT_OVERWRITE);
+        avutil().av_dict_set(ost.PrivateOptions.Address(), "stats", name.c_str(), AV_DICT_DONT_OVERWRITE);
         return;
     }
     if (ost.Enc->flags & AV_CODEC_FLAG_PASS1) {
-        ost.PassLog = std::fopen(name.c_str(), "wb");
+        ost.PassLog.reset(std::fopen(name.c_str(), "wb"));
         if (!ost.PassLog) throw FFmpegException(Format("Cannot write log file %s for pass-1 encoding", name.c_str()));
     } else {
         std::ifstream in(name, std::ios::binary);
@@ -297,7 +216,7 @@ void TCustomFFmpeg::BindStreams() {
                         source = ist.get();
             }
             if (!source) {
-                avformat().av_dump_format(FOutputs[ost.FileIndex]->Ctx, ost.FileIndex, FOutputs[ost.FileIndex]->FileName.c_str(), 1);
+                avformat().av_dump_format(FOutputs[ost.FileIndex]->Ctx.get(), ost.FileIndex, FOutputs[ost.FileIndex]->FileName.c_str(), 1);
                 throw FFmpegException(Format("Could not find input stream matching output stream #%d.%d (%s)",
                                              ost.FileIndex, ost.Index, MediaName(ost.Type())));
             }
@@ -331,30 +250,23 @@ void TCustomFFmpeg::PrepareRun() {
     // read from their start and the output's clock begins there.
     FOutputStart = std::max<int64_t>(s.StartTime, 0);
     if (FOutputStart > 0 && FTotalDuration > 0) FTotalDuration = std::max<int64_t>(FTotalDuration - FOutputStart, 0);
-    FHookOn = bool(OnCustomHook);
+    FHook.Start(bool(OnCustomHook));
     for (auto& ostPtr : FOutputStreams) {
         TOutputStream& ost = *ostPtr;
         TInputStream& ist = *FInputStreams[ost.SourceIndex];
         if (ost.StreamCopy) {
             if (ost.Type() == AVMEDIA_TYPE_VIDEO) {
-                if (FHookOn) throw FFmpegException("-vcodec copy and CustomHook are incompatible (frames are not decoded)");
+                if (FHook.On()) throw FFmpegException("-vcodec copy and CustomHook are incompatible (frames are not decoded)");
                 if (!s.VideoHooks.empty())
                     throw FFmpegException("-vcodec copy and -vhook are incompatible (frames are not decoded)");
             }
             if (ost.Type() == AVMEDIA_TYPE_AUDIO && s.AudioVolume != 256)
                 throw FFmpegException("-acodec copy and -vol are incompatible (frames are not decoded)");
-            SetupCopy(ost, ist);
+            ost.Open(ist, *this);
         } else {
-            switch (ost.Type()) {
-                case AVMEDIA_TYPE_VIDEO:
-                    static_cast<TVideoOutput&>(ost).Cfg.RecordingTimeUs = s.RecordingTime;
-                    break;
-                case AVMEDIA_TYPE_AUDIO:
-                    static_cast<TAudioOutput&>(ost).Cfg.RecordingTimeUs = s.RecordingTime;
-                    break;
-                case AVMEDIA_TYPE_SUBTITLE: break;
-                default: throw FFmpegException("invalid codec_type of output stream");
-            }
+            if (ost.Type() != AVMEDIA_TYPE_VIDEO && ost.Type() != AVMEDIA_TYPE_AUDIO && ost.Type() != AVMEDIA_TYPE_SUBTITLE)
+                throw FFmpegException("invalid codec_type of output stream");
+            ost.RecordingTimeUs = s.RecordingTime;
             ist.DecodingNeeded = true;
         }
         if (!ost.BsfText.empty()) {
@@ -385,11 +297,11 @@ void TCustomFFmpeg::PrepareRun() {
         TOutputFile& file = *FOutputs[o];
         // The muxer's own options (the disc targets' mux rate) go with the header; what the
         // muxer did not take is logged, as for the encoders.
-        AVDictionary* muxerOptions = FGeneric.FormatPrivateOptions();
-        int r = avformat().avformat_write_header(file.Ctx, &muxerOptions);
-        for (const AVDictionaryEntry* e = nullptr; (e = avutil().av_dict_get(muxerOptions, "", e, AV_DICT_IGNORE_SUFFIX));)
+        Dictionary muxerOptions(FGeneric.FormatPrivateOptions());
+        int r = avformat().avformat_write_header(file.Ctx.get(), muxerOptions.Address());
+        for (const AVDictionaryEntry* e = nullptr;
+             (e = avutil().av_dict_get(muxerOptions.Get(), "", e, AV_DICT_IGNORE_SUFFIX));)
             Log(llVerbose, Format("Option %s not used by muxer %s", e->key, file.Ctx->oformat->name));
-        avutil().av_dict_free(&muxerOptions);
         if (r < 0) {
             std::string msg = Format("Could not write header for output file #%d (incorrect codec parameters ?)", int(o));
             Log(llError, msg);
@@ -416,26 +328,24 @@ void TCustomFFmpeg::PrepareRun() {
 // ---------------------------------------------------------------- the loop
 
 bool TCustomFFmpeg::Transcode() {
-    FStop = FStop.load();
     TRunServices::DupCount = TRunServices::DropCount = 0;
     TRunServices::VideoBytes = TRunServices::AudioBytes = TRunServices::ExtraBytes = 0;
     FFrameNumber = 0;
     PrepareRun();
     FDecoded.reset(avutil().av_frame_alloc());
-    FStartTime = avutil().av_gettime_relative();
-    FLastReport = FStartTime;
+    FReport.Start(avutil().av_gettime_relative());
     Loop();
     for (auto& ist : FInputStreams)
         if (ist->Dec && !ist->Flushed) ProcessPacket(*ist, nullptr);
     for (auto& ost : FOutputStreams) ost->Flush(*this);
     for (auto& file : FOutputs)
         if (file->HeaderWritten) {
-            avformat().av_write_trailer(file->Ctx);
+            avformat().av_write_trailer(file->Ctx.get());
             file->HeaderWritten = false;
         }
     Report(true, -1);
     ReleaseRun();
-    return !FStop;
+    return !FControl.Stopping();
 }
 
 void TCustomFFmpeg::Loop() {
@@ -554,13 +464,13 @@ void TCustomFFmpeg::Loop() {
         }
         if (s.RateEmu && pkt->dts != AV_NOPTS_VALUE) {
             const int64_t pktUs = avutil().av_rescale_q(pkt->dts, tb, AV_TIME_BASE_Q);
-            const int64_t elapsed = avutil().av_gettime_relative() - FStartTime;
+            const int64_t elapsed = avutil().av_gettime_relative() - FReport.StartTime;
             if (pktUs - elapsed > 1000) std::this_thread::sleep_for(std::chrono::milliseconds((pktUs - elapsed) / 1000));
         }
         FLastFileIndex = fileIndex;
         ProcessPacket(ist, pkt.get());
         avcodec().av_packet_unref(pkt.get());
-        if (avutil().av_gettime_relative() - FLastReport > ProgressInterval) Report(false, fileIndex);
+        if (FReport.Due(avutil().av_gettime_relative(), ProgressInterval)) Report(false, fileIndex);
     }
 }
 
@@ -599,7 +509,7 @@ bool TCustomFFmpeg::ProcessPacket(TInputStream& ist, AVPacket* pkt) {
             if (ptsUs != AV_NOPTS_VALUE) ptsUs -= FOutputStart;
             try {
                 for (TOutputStream* ost : ist.Outputs)
-                    if (!ost->StreamCopy) static_cast<TSubtitleOutput*>(ost)->WriteSubtitle(sub, ptsUs, *this);
+                    if (!ost->StreamCopy) ost->WriteSubtitle(sub, ptsUs, *this);
             } catch (...) {
                 avcodec().avsubtitle_free(&sub);
                 throw;
@@ -659,7 +569,8 @@ void TCustomFFmpeg::DecodeVideo(TInputStream& ist, AVFrame* frame) {
     ptsUs -= FOutputStart;
     if ((FInputs[ist.FileIndex]->SeekPos > 0 || FOutputStart > 0) && ptsUs < 0) return;
     ++FFrameNumber;
-    if (FHookOn && OnCustomHook) RunHook(frame, ptsUs);
+    if (FHook.On() && OnCustomHook)
+        FHook.Run(frame, ptsUs, FFrameNumber, OnCustomHook, [this](const std::string& e) { Log(llError, e); });
     if (!FSettings.VideoHooks.empty() && avutil().av_frame_make_writable(frame) >= 0) {
         TVideoHookPicture pict{};
         for (int i = 0; i < 4; ++i) {
@@ -728,59 +639,6 @@ void TCustomFFmpeg::CopyPacket(TInputStream& ist, TOutputStream& ost, const AVPa
     WritePacket(ost, copy.get(), ist.St->time_base);
 }
 
-void TCustomFFmpeg::RunHook(AVFrame* frame, int64_t ptsUs) {
-    const int w = frame->width, h = frame->height;
-    FHookBitmap.Resize(w, h);
-    const bool direct = frame->format == AV_PIX_FMT_BGR24 && !(w & 1) && !(h & 1) &&
-                        frame->linesize[0] == FHookBitmap.Stride();
-    if (direct) {
-        for (int y = 0; y < h; ++y) std::memcpy(FHookBitmap.Row(y), frame->data[0] + y * frame->linesize[0], size_t(w) * 3);
-    } else {
-        SwsContext* c = swscale().sws_getCachedContext(FToRGB.release(), w, h, AVPixelFormat(frame->format), w, h,
-                                                       AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
-        FToRGB.reset(c);
-        if (!c) {
-            Log(llError, "Cannot initialize the toRGB conversion context");
-            FHookOn = false;
-            return;
-        }
-        uint8_t* dst[4] = {FHookBitmap.Bits(), nullptr, nullptr, nullptr};
-        int stride[4] = {FHookBitmap.Stride(), 0, 0, 0};
-        swscale().sws_scale(c, frame->data, frame->linesize, 0, h, dst, stride);
-    }
-    bool update = true, stop = false;
-    try {
-        OnCustomHook(FHookBitmap, update, stop, ptsUs, FFrameNumber);
-    } catch (const std::exception& e) {
-        Log(llError, std::string("Error occurs OnCustomHook: ") + e.what());
-        update = false;
-    }
-    if (update) {
-        if (avutil().av_frame_make_writable(frame) < 0) {
-            FHookOn = false;
-            return;
-        }
-        if (direct) {
-            for (int y = 0; y < h; ++y)
-                std::memcpy(frame->data[0] + y * frame->linesize[0], FHookBitmap.Row(y), size_t(w) * 3);
-        } else {
-            SwsContext* c = swscale().sws_getCachedContext(FFromRGB.release(), w, h, AV_PIX_FMT_BGR24, w, h,
-                                                           AVPixelFormat(frame->format), SWS_BICUBIC, nullptr, nullptr,
-                                                           nullptr);
-            FFromRGB.reset(c);
-            if (!c) {
-                Log(llError, "Cannot initialize the fromRGB conversion context");
-                FHookOn = false;
-                return;
-            }
-            const uint8_t* src[4] = {FHookBitmap.Bits(), nullptr, nullptr, nullptr};
-            int stride[4] = {FHookBitmap.Stride(), 0, 0, 0};
-            swscale().sws_scale(c, src, stride, 0, h, frame->data, frame->linesize);
-        }
-    }
-    if (stop) FHookOn = false;
-}
-
 void TCustomFFmpeg::FinishJoinedInput(int fileIndex) {
     TInputFile& file = *FInputs[fileIndex];
     for (int i = 0; i < file.NbStreams; ++i) {
@@ -825,7 +683,7 @@ void TCustomFFmpeg::FinishJoinedInput(int fileIndex) {
 void TCustomFFmpeg::Report(bool last, int fileIndex) {
     auto& s = FSettings;
     const int64_t now = avutil().av_gettime_relative();
-    FLastReport = now;
+    FReport.LastReport = now;
     TEngineProgress info;
     info.FileIndex = last ? -1 : fileIndex;
     int64_t size = 0;
@@ -837,7 +695,7 @@ void TCustomFFmpeg::Report(bool last, int fileIndex) {
     }
     std::string line;
     bool firstVideo = true;
-    const double elapsed = double(now - FStartTime) / AV_TIME_BASE;
+    const double elapsed = double(now - FReport.StartTime) / AV_TIME_BASE;
     for (auto& ost : FOutputStreams) {
         if (ost->Type() != AVMEDIA_TYPE_VIDEO) continue;
         const double q = ost->LastQuality;
@@ -881,7 +739,7 @@ void TCustomFFmpeg::Report(bool last, int fileIndex) {
     info.CurrentSize = size;
     info.CurrentDuration = std::max<int64_t>(ti, 10000);
     info.TotalDuration = FJoin ? FTotalDuration : (s.RecordingTime != INT64_MAX ? s.RecordingTime : FTotalDuration);
-    FLastLine = line;
+    FReport.LastLine = line;
     if (OnProgress) {
         if (TRunServices::DupDropChanged && s.Verbose >= 0) Log(llVerbose, line);
         OnProgress(info, line);

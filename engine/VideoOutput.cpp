@@ -1,24 +1,115 @@
 #include "engine/VideoOutput.h"
 
 #include <cmath>
+#include <cstring>
+#include <sstream>
+#include <vector>
 #include <mutex>
 
-#include "engine/CodecLock.h"
+#include "engine/EngineSettings.h"
 #include "engine/EngineText.h"
 #include "engine/FFUtils.h"
 #include "engine/FFmpegException.h"
 
 namespace {
-struct InOutFree {
-    void operator()(AVFilterInOut* p) const { avfilter().avfilter_inout_free(&p); }
-};
-using InOutPtr = std::unique_ptr<AVFilterInOut, InOutFree>;
-
 int Even(int v) { return v & ~1; }
+
+// "start,end,q/start,end,q...": q >= 1 is a quantizer, q < 1 a quality factor of -q/100.
+void ParseRcOverride(AVCodecContext* enc, const std::string& text) {
+    if (text.empty()) return;
+    std::vector<RcOverride> list;
+    std::stringstream all(text);
+    std::string entry;
+    while (std::getline(all, entry, '/')) {
+        int start = 0, end = 0, q = 0;
+        if (std::sscanf(entry.c_str(), "%d,%d,%d", &start, &end, &q) != 3) throw FFmpegException("error parsing rc_override");
+        RcOverride o{};
+        o.start_frame = start;
+        o.end_frame = end;
+        if (q > 0) {
+            o.qscale = q;
+            o.quality_factor = 1.0f;
+        } else {
+            o.qscale = 0;
+            o.quality_factor = -q / 100.0f;
+        }
+        list.push_back(o);
+    }
+    auto* mem = static_cast<RcOverride*>(avutil().av_mallocz(sizeof(RcOverride) * list.size()));
+    if (!mem) throw FFmpegException("error parsing rc_override");
+    std::memcpy(mem, list.data(), sizeof(RcOverride) * list.size());
+    enc->rc_override = mem;
+    enc->rc_override_count = int(list.size());
+}
+
+uint16_t* CopyMatrix(const std::array<uint16_t, 64>& m) {
+    auto* p = static_cast<uint16_t*>(avutil().av_malloc(sizeof(uint16_t) * 64));
+    if (p) std::memcpy(p, m.data(), sizeof(uint16_t) * 64);
+    return p;
+}
 }  // namespace
 
-TVideoOutput::~TVideoOutput() {
-    if (PrivateOptions) avutil().av_dict_free(&PrivateOptions);
+void TVideoOutput::ConfigureStage(const TStreamSetup& setup, TRunServices&) {
+    const TEngineSettings& s = setup.Settings;
+    AVCodecContext* enc = MakeEncoder(setup, s.VideoCodecName, AV_OPT_FLAG_VIDEO_PARAM);
+    const AVCodec* codec = EncCodec;
+    AVRational rate = (s.FrameRate.num > 0 && s.FrameRate.den > 0) ? s.FrameRate : AVRational{25, 1};
+    if (codec->supported_framerates && !s.ForceFps)
+        rate = codec->supported_framerates[avutil().av_find_nearest_q_idx(rate, codec->supported_framerates)];
+    // Some encoders cannot store large time-base terms; keep the rate close instead.
+    if (rate.num > 65535 || rate.den > 65535) avutil().av_reduce(&rate.num, &rate.den, rate.num, rate.den, 65535);
+    enc->time_base = av_inv_q(rate);
+    enc->framerate = rate;
+    enc->width = s.FrameWidth;
+    enc->height = s.FrameHeight;
+    const double aspect = s.FrameAspectRatio > 0 ? s.FrameAspectRatio : setup.InputAspect;
+    if (aspect > 0 && enc->width > 0 && enc->height > 0)
+        enc->sample_aspect_ratio = avutil().av_d2q(aspect * enc->height / enc->width, 255);
+    AVPixelFormat pix = s.FramePixFmt >= 0 ? AVPixelFormat(s.FramePixFmt) : AV_PIX_FMT_YUV420P;
+    if (codec->pix_fmts) {
+        bool listed = false;
+        for (const AVPixelFormat* p = codec->pix_fmts; *p != AV_PIX_FMT_NONE; ++p) listed |= *p == pix;
+        const bool mjpegKeeps = codec->id == AV_CODEC_ID_MJPEG && enc->strict_std_compliance < 0 &&
+                                (pix == AV_PIX_FMT_YUV420P || pix == AV_PIX_FMT_YUV422P);
+        if (!listed && !mjpegKeeps) pix = codec->pix_fmts[0];
+    }
+    // MJPEG stores full-range pictures; the limited-range formats it also lists need a
+    // relaxed strictness, so a caller that did not relax it gets the full-range twin.
+    if (codec->id == AV_CODEC_ID_MJPEG && enc->strict_std_compliance >= 0) {
+        if (pix == AV_PIX_FMT_YUV420P) pix = AV_PIX_FMT_YUVJ420P;
+        if (pix == AV_PIX_FMT_YUV422P) pix = AV_PIX_FMT_YUVJ422P;
+        if (pix == AV_PIX_FMT_YUV444P) pix = AV_PIX_FMT_YUVJ444P;
+    }
+    enc->pix_fmt = pix;
+    if (s.IntraOnly) enc->gop_size = 0;
+    if (s.VideoQScale > 0 || s.SameQuality) {
+        enc->flags |= AV_CODEC_FLAG_QSCALE;
+        enc->global_quality = int(FF_QP2LAMBDA * (s.VideoQScale > 0 ? s.VideoQScale : 1.0f));
+    }
+    if (s.IntraMatrix) enc->intra_matrix = CopyMatrix(*s.IntraMatrix);
+    if (s.InterMatrix) enc->inter_matrix = CopyMatrix(*s.InterMatrix);
+    ParseRcOverride(enc, s.VideoRcOverride);
+    enc->intra_dc_precision = s.IntraDCPrecision - 8;
+    if (s.DoPSNR) enc->flags |= AV_CODEC_FLAG_PSNR;
+    if (s.DoPass == 1) enc->flags |= AV_CODEC_FLAG_PASS1;
+    if (s.DoPass == 2) enc->flags |= AV_CODEC_FLAG_PASS2;
+    enc->thread_count = s.ThreadCount;
+    PrivateOptions = Dictionary(setup.Generic.CodecPrivateOptions(AVMEDIA_TYPE_VIDEO));
+    Cfg.TopBand = s.FrameTopBand;
+    Cfg.BottomBand = s.FrameBottomBand;
+    Cfg.LeftBand = s.FrameLeftBand;
+    Cfg.RightBand = s.FrameRightBand;
+    Cfg.Filters = s.VFilters;
+    if (s.DoDeinterlace) Cfg.Filters = s.VFilters.empty() ? "yadif" : "yadif," + s.VFilters;
+    Cfg.SyncMethod = s.VideoSyncMethod;
+    Cfg.VariableFps = (setup.Output->oformat->flags & AVFMT_VARIABLE_FPS) != 0;
+    Cfg.ScalerFlags = setup.Generic.ScalerFlags();
+    Cfg.TopFieldFirst = s.TopFieldFirst;
+    if (!s.FrameSizeGiven && s.FrameAspectRatio > 0 && !Cfg.Filters.empty())
+        Cfg.AspectOfFinalSize = s.FrameAspectRatio;
+    if ((s.VideoGlobalHeader & 1) || (s.VideoGlobalHeader == 0 && (setup.Output->oformat->flags & AVFMT_GLOBALHEADER)))
+        enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (s.VideoGlobalHeader & 2) enc->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
 }
 
 void TVideoOutput::BuildGraph(int width, int height, int format, AVRational sar) {
@@ -57,8 +148,8 @@ void TVideoOutput::BuildGraph(int width, int height, int format, AVRational sar)
     const char* fmtName = avutil().av_get_pix_fmt_name(Enc->pix_fmt);
     add(Format("format=pix_fmts=%s", fmtName ? fmtName : "yuv420p"));
 
-    InOutPtr outputs(avfilter().avfilter_inout_alloc());
-    InOutPtr inputs(avfilter().avfilter_inout_alloc());
+    FilterInOutPtr outputs(avfilter().avfilter_inout_alloc());
+    FilterInOutPtr inputs(avfilter().avfilter_inout_alloc());
     if (!outputs || !inputs) throw FFmpegException("Error opening filters!");
     outputs->name = avutil().av_strdup("in");
     outputs->filter_ctx = FSource;
@@ -117,7 +208,7 @@ void TVideoOutput::Open(TInputStream& source, TRunServices& run) {
     if (Cfg.TopFieldFirst >= 0) Enc->field_order = Cfg.TopFieldFirst ? AV_FIELD_TT : AV_FIELD_BB;
     FFiltered.reset(avutil().av_frame_alloc());
     if (Enc->framerate.num <= 0) Enc->framerate = av_inv_q(Enc->time_base);
-    OpenEncoder(&PrivateOptions, run);
+    OpenEncoder(PrivateOptions.Address(), run);
 }
 
 void TVideoOutput::Write(AVFrame* frame, int64_t ptsUs, TRunServices& run) {
@@ -159,7 +250,7 @@ void TVideoOutput::Drain(TRunServices& run) {
 }
 
 void TVideoOutput::Output(AVFrame* frame, int64_t ptsUs, TRunServices& run) {
-    if (ptsUs != AV_NOPTS_VALUE && ptsUs >= Cfg.RecordingTimeUs) return;
+    if (ptsUs != AV_NOPTS_VALUE && ptsUs >= RecordingTimeUs) return;
     const double syncIpts =
         ptsUs == AV_NOPTS_VALUE ? double(SyncOpts) : double(ptsUs) / AV_TIME_BASE / av_q2d(Enc->time_base);
     int64_t count = 1;

@@ -12,7 +12,6 @@ struct TVideoOutputSettings {
     bool VariableFps = false;    // the output format accepts variable frame rates
     int64_t ScalerFlags = SWS_BICUBIC;
     int TopFieldFirst = -1;
-    int64_t RecordingTimeUs = INT64_MAX;
     // With no frame size given, the filters decide the size; a display aspect that was
     // asked for then applies to what they make.
     double AspectOfFinalSize = 0.0;
@@ -22,12 +21,13 @@ class TVideoOutput : public TOutputStream {
 public:
     TVideoOutput() : TOutputStream(AVMEDIA_TYPE_VIDEO) {}
     TVideoOutputSettings Cfg;
-    AVDictionary* PrivateOptions = nullptr;  // owned; handed to the encoder when it opens
 
-    ~TVideoOutput() override;
     void Open(TInputStream& source, TRunServices& run) override;
     void Write(AVFrame* frame, int64_t ptsUs, TRunServices& run) override;
     void Flush(TRunServices& run) override;
+
+protected:
+    void ConfigureStage(const TStreamSetup& setup, TRunServices& run) override;
 
 private:
     void BuildGraph(int width, int height, int format, AVRational sar);

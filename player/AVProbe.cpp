@@ -8,7 +8,6 @@
 #include <mutex>
 #include <vector>
 
-#include "engine/CodecLock.h"
 #include "engine/FFUtils.h"
 #include "engine/FFmpegException.h"
 #include "engine/FFmpegLoader.h"
@@ -62,7 +61,6 @@ AVRational CodecTimeBase(const AVStream& st) {
     int ticksPerFrame = 1;
     const AVCodec* decoder = avcodec().avcodec_find_decoder(st.codecpar->codec_id);
     if (decoder) {
-        std::lock_guard lock(CodecLock());
         CodecContextPtr ctx(avcodec().avcodec_alloc_context3(decoder));
         if (ctx && avcodec().avcodec_parameters_to_context(ctx.get(), st.codecpar) >= 0) {
             ctx->thread_count = 1;
@@ -114,7 +112,6 @@ TCustomAVProbe::TCustomAVProbe() = default;
 TCustomAVProbe::~TCustomAVProbe() {
     // Closing here rather than through CloseFile: a derived part is already gone.
     if (FContext && FOwnsContext) {
-        std::lock_guard lock(CodecLock());
         avformat().avformat_close_input(&FContext);
     }
 }
@@ -172,10 +169,7 @@ bool TCustomAVProbe::LoadFile(const std::string& fileName, const std::string& fo
     FAddedFilePrefix = needsPrefix;
 
     int found;
-    {
-        std::lock_guard lock(CodecLock());
-        found = avformat().avformat_find_stream_info(FContext, nullptr);
-    }
+    found = avformat().avformat_find_stream_info(FContext, nullptr);
     if (found < 0) {
         Fail(llError, Format("%s: could not find codec parameters", fileName.c_str()));
         CloseFile();
@@ -199,7 +193,6 @@ void TCustomAVProbe::AttachContext(AVFormatContext* context) {
 void TCustomAVProbe::CloseFile() {
     FForcedFormatName.clear();
     if (FContext && FOwnsContext) {
-        std::lock_guard lock(CodecLock());
         avformat().avformat_close_input(&FContext);
     }
     FContext = nullptr;

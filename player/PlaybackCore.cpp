@@ -5,7 +5,6 @@
 #include <cstring>
 #include <limits>
 
-#include "engine/CodecLock.h"
 #include "engine/FFUtils.h"
 
 namespace {
@@ -134,10 +133,7 @@ bool TPlayback::OpenInput() {
         return false;
     }
     FInput.reset(ic);
-    {
-        std::lock_guard lock(CodecLock());
-        err = avformat().avformat_find_stream_info(ic, nullptr);
-    }
+    err = avformat().avformat_find_stream_info(ic, nullptr);
     if (err < 0) {
         Fail(Format("%s: could not find codec parameters", FOptions.FileName.c_str()));
         return false;
@@ -346,10 +342,7 @@ bool TPlayback::OpenStream(int index) {
     ctx->error_concealment = 3;
     ctx->thread_count = 1;
     int err;
-    {
-        std::lock_guard lock(CodecLock());
-        err = avcodec().avcodec_open2(ctx.get(), codec, nullptr);
-    }
+    err = avcodec().avcodec_open2(ctx.get(), codec, nullptr);
     if (err < 0) {
         Log(llError, "avcodec_open() failed.");
         return false;
