@@ -106,6 +106,8 @@ private:
     bool SetPrivateOption(AVMediaType type, const std::string& name, const std::string& value);
     bool SetTranslated(const std::string& name, const std::string& value, bool& handled);
     std::string TargetEncoderName(AVMediaType type) const;
+    enum class TTvNorm { Pal, Ntsc, Film, Unknown };
+    TTvNorm TargetNorm(const std::string& normText, const std::string& defaultNorm) const;
 
     TEngineSettings& FSettings;
     TGenericOptions& FGeneric;
