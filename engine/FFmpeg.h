@@ -35,6 +35,8 @@ using TEngineHook = std::function<void(TFrameBitmap& Bitmap, bool& Update, bool&
 using TEnginePreview = std::function<void(const TFrameBitmap& Bitmap, int64_t PTS, int FrameNumber)>;
 using TEngineProgressEvent = std::function<void(const TEngineProgress& Info, const std::string& Line)>;
 
+class TPipeline;
+
 class TCustomFFmpeg : public TOptionHost, private TRunServices {
 public:
     TCustomFFmpeg();
@@ -87,6 +89,9 @@ public:
 
     int Verbose() const override { return FSettings.Verbose; }
     int64_t ProgressInterval = 500000;  // microseconds
+    // Processor cores this task may keep busy (tasks running side by side share the
+    // machine); 0: all of them. Decides the codecs' threads and whether stages overlap.
+    int CoreShare = 0;
     int PreviewFlags = 0;               // bit 0: preview window, bit 1: preview bitmap; either feeds OnPreviewBitmap
     TEngineHook OnCustomHook;
     TEnginePreview OnPreviewBitmap;
@@ -120,6 +125,11 @@ private:
     void FinishJoinedInput(int fileIndex);
     void Report(bool last, int fileIndex);
     void ReleaseRun();
+    // Hands one decoded frame to an encoded output: to its stage's queue when the run's
+    // stages overlap, else straight to its Write.
+    void WriteFrame(TOutputStream& ost, AVFrame* frame, int64_t ptsUs);
+    bool PipelineFits() const;
+    int CodecThreads() const;  // thread_count for a codec this task opens
 
     TEngineSettings FSettings;
     TGenericOptions FGeneric;
@@ -143,7 +153,10 @@ private:
     std::atomic<bool> FPaused{false};
 
     // run state
-    int FFrameNumber = 0;
+    std::unique_ptr<TPipeline> FPipeline;  // the stages' threads, during the run
+    std::mutex FMuxLock;                   // the output files: one writer at a time
+    std::mutex FStatsLock;                 // statistics file, pass logs, preview state
+    std::atomic<int> FFrameNumber{0};
     int64_t FOutputStart = 0;  // "ss" given for the output: what comes before it is dropped
     int64_t FStartTime = 0;
     int64_t FLastReport = 0;
