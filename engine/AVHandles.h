@@ -25,6 +25,12 @@ struct InputContextDeleter {
 };
 using InputContextPtr = std::unique_ptr<AVFormatContext, InputContextDeleter>;
 
+// A format context that was never opened for reading (templates, outputs before their file).
+struct FormatContextDeleter {
+    void operator()(AVFormatContext* c) const { avformat().avformat_free_context(c); }
+};
+using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextDeleter>;
+
 struct FilterGraphDeleter {
     void operator()(AVFilterGraph* g) const { avfilter().avfilter_graph_free(&g); }
 };
@@ -53,6 +59,7 @@ using BsfPtr = std::unique_ptr<AVBSFContext, BsfDeleter>;
 struct DictDeleter {
     void operator()(AVDictionary* d) const { avutil().av_dict_free(&d); }
 };
+using DictPtr = std::unique_ptr<AVDictionary, DictDeleter>;
 
 // An AVDictionary owned by a scope; Get() hands the address the library calls want.
 class Dictionary {

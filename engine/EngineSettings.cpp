@@ -2,11 +2,6 @@
 
 #include <algorithm>
 
-void TCodecContextFree::operator()(AVCodecContext* c) const { avcodec().avcodec_free_context(&c); }
-void TFormatContextFree::operator()(AVFormatContext* c) const { avformat().avformat_free_context(c); }
-void TSwsContextFree::operator()(SwsContext* c) const { swscale().sws_freeContext(c); }
-void TDictionaryFree::operator()(AVDictionary* d) const { avutil().av_dict_free(&d); }
-
 namespace {
 bool ValidType(AVMediaType type) { return type >= AVMEDIA_TYPE_VIDEO && type < GENERIC_CODEC_TYPES; }
 

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/AVHandles.h"
 #include "engine/LibAVApi.h"
 
 // Table sizes of a task.
@@ -195,24 +196,6 @@ struct TEngineSettings {
     bool Pipeline = true;
 };
 
-// ---- owners of library objects (free through the bound tables)
-struct TCodecContextFree {
-    void operator()(AVCodecContext* c) const;
-};
-struct TFormatContextFree {
-    void operator()(AVFormatContext* c) const;
-};
-struct TSwsContextFree {
-    void operator()(SwsContext* c) const;
-};
-struct TDictionaryFree {
-    void operator()(AVDictionary* d) const;
-};
-using TCodecContextPtr = std::unique_ptr<AVCodecContext, TCodecContextFree>;
-using TFormatContextPtr = std::unique_ptr<AVFormatContext, TFormatContextFree>;
-using TSwsContextPtr = std::unique_ptr<SwsContext, TSwsContextFree>;
-using TDictionaryPtr = std::unique_ptr<AVDictionary, TDictionaryFree>;
-
 // The generic option store: options set by name land on template contexts (one codec
 // context per media type, a format context and a scaler) and are copied from there onto
 // the real contexts. Encoder-private options (those of a particular encoder, such as
@@ -276,15 +259,15 @@ public:
     AVDictionary* FormatPrivateOptions() const;
 
 private:
-    std::array<TCodecContextPtr, GENERIC_CODEC_TYPES> FCodec;
-    TFormatContextPtr FFormat;
-    TSwsContextPtr FScaler;
+    std::array<CodecContextPtr, GENERIC_CODEC_TYPES> FCodec;
+    FormatContextPtr FFormat;
+    SwsPtr FScaler;
     std::vector<std::string> FNames;
     std::array<std::vector<std::string>, GENERIC_CODEC_TYPES> FCodecSet;
     std::vector<std::string> FFormatSet;
     std::vector<std::string> FScalerSet;
-    std::array<TDictionaryPtr, GENERIC_CODEC_TYPES> FPrivate;
-    TDictionaryPtr FFormatPrivate;
+    std::array<DictPtr, GENERIC_CODEC_TYPES> FPrivate;
+    DictPtr FFormatPrivate;
 };
 
 // Copies one option by name from source to target (both AVOption-enabled objects), keeping

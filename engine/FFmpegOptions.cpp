@@ -82,7 +82,7 @@ bool HasPrivateOption(const AVCodec* codec, const std::string& name) {
 
 // Whether the encoder accepts the value for its private option (checked on a scratch context).
 bool PrivateValueAccepted(const AVCodec* codec, const std::string& name, const std::string& value) {
-    TCodecContextPtr ctx(avcodec().avcodec_alloc_context3(codec));
+    CodecContextPtr ctx(avcodec().avcodec_alloc_context3(codec));
     if (!ctx || !ctx->priv_data) return false;
     return avutil().av_opt_set(ctx->priv_data, name.c_str(), value.c_str(), 0) >= 0;
 }

@@ -134,7 +134,7 @@ TEST_F(TargetPresets, VcdSvcdAndDvSettings) {
 TEST_F(TargetPresets, SvcdEncoderOpensWithTheTargetSettings) {
     Parser.ParseOption("target", "pal-svcd");
     const AVCodec* codec = FindCodecOrThrow(Settings.VideoCodecName, AVMEDIA_TYPE_VIDEO, true, 0);
-    TCodecContextPtr ctx(avcodec().avcodec_alloc_context3(codec));
+    CodecContextPtr ctx(avcodec().avcodec_alloc_context3(codec));
     ctx->width = Settings.FrameWidth;
     ctx->height = Settings.FrameHeight;
     ctx->pix_fmt = AV_PIX_FMT_YUV420P;

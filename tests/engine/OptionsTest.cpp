@@ -304,7 +304,7 @@ TEST_F(GenericStore, SetValuesAreCopiedOntoRealContexts) {
     Parser.SetGenericOption("maxrate", "900000");
     const AVCodec* mpeg4 = avcodec().avcodec_find_encoder_by_name("mpeg4");
     ASSERT_NE(mpeg4, nullptr);
-    TCodecContextPtr ctx(avcodec().avcodec_alloc_context3(mpeg4));
+    CodecContextPtr ctx(avcodec().avcodec_alloc_context3(mpeg4));
     const int64_t defaultBitrate = ctx->bit_rate;
     Generic.ApplyToCodecContext(AVMEDIA_TYPE_VIDEO, ctx.get(), AV_OPT_FLAG_ENCODING_PARAM | AV_OPT_FLAG_VIDEO_PARAM);
     EXPECT_EQ(ctx->gop_size, 25);
@@ -313,7 +313,7 @@ TEST_F(GenericStore, SetValuesAreCopiedOntoRealContexts) {
     EXPECT_EQ(ctx->rc_max_rate, 900000);
     EXPECT_EQ(ctx->bit_rate, defaultBitrate);  // never set, so left alone
 
-    TSwsContextPtr sws(swscale().sws_alloc_context());
+    SwsPtr sws(swscale().sws_alloc_context());
     Parser.SetGenericOption("sws_flags", "neighbor");
     Generic.ApplyToScaler(sws.get());
     int64_t flags = 0;

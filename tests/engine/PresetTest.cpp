@@ -18,7 +18,7 @@ struct TX264Open {
 TX264Open OpenX264(TGenericOptions& generic) {
     TX264Open r;
     const AVCodec* codec = avcodec().avcodec_find_encoder_by_name("libx264");
-    TCodecContextPtr ctx(avcodec().avcodec_alloc_context3(codec));
+    CodecContextPtr ctx(avcodec().avcodec_alloc_context3(codec));
     ctx->width = 320;
     ctx->height = 240;
     ctx->pix_fmt = AV_PIX_FMT_YUV420P;
@@ -193,7 +193,7 @@ TEST_F(LegacyNames, MpegFamilyFlagsAccumulateForTheirEncoders) {
     EXPECT_TRUE(VideoInt("flags") & AV_CODEC_FLAG_4MV);
 
     const AVCodec* codec = avcodec().avcodec_find_encoder_by_name("mpeg4");
-    TCodecContextPtr ctx(avcodec().avcodec_alloc_context3(codec));
+    CodecContextPtr ctx(avcodec().avcodec_alloc_context3(codec));
     ctx->width = 320;
     ctx->height = 240;
     ctx->pix_fmt = AV_PIX_FMT_YUV420P;
