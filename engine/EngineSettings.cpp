@@ -2,6 +2,28 @@
 
 #include <algorithm>
 
+void TEngineSettings::ConsumeInput() {
+    ForcedFormat.clear();
+    if (ProgramId >= 0) ProgramId = -1;
+    StartTime = 0;
+    VideoChannel = 0;
+    VideoStandard.clear();
+    ForgetCodecNames();
+}
+
+void TEngineSettings::ForgetCodecNames() {
+    VideoCodecName.clear();
+    AudioCodecName.clear();
+    SubtitleCodecName.clear();
+}
+
+void TEngineSettings::ConsumeStreamChoice() { VideoDisable = AudioDisable = SubtitleDisable = false; }
+
+void TEngineSettings::ConsumeOutput() {
+    StreamIdMap.fill(0);
+    StreamIdMapSize = 0;
+}
+
 namespace {
 bool ValidType(AVMediaType type) { return type >= AVMEDIA_TYPE_VIDEO && type < GENERIC_CODEC_TYPES; }
 

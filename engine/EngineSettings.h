@@ -1,6 +1,7 @@
 #pragma once
 // The settings of one engine task: everything the options write and the input, output
-// and loop stages read. TEngineSettings holds the plain values; TGenericOptions holds the
+// and loop stages read. TEngineSettings holds the plain values, in three records by what
+// they apply to (the next input, the next output streams, the whole run); TGenericOptions holds the
 // library-side templates (codec, format and scaler contexts) that generic options are set
 // on, to be copied onto the real contexts when they are made.
 #include <array>
@@ -80,32 +81,34 @@ public:
     void* const Context;
 };
 
-struct TEngineSettings {
-    // ---- input/output choice
+// What applies to the next input file. OpenInput reads it; ConsumeInput (below) resets
+// what an input uses up. The time offset, time scales, loop and discard choice stay for
+// the inputs that follow, as they always have.
+struct TInputSettings {
     std::string ForcedFormat;            // "f": format of the next input or output
     bool PgmYuvCompatibility = false;    // "f=pgmyuv" was given (read as image2 with the PGMYUV decoder)
     bool LoopInput = false;              // "loop_input"
-    int LoopOutput = -1;                 // "loop_output": -1 = the format's default (no loop)
     int ProgramId = -1;                  // "programid": -1 = none requested
-    std::vector<TStreamMap> StreamMaps;  // at most MAX_STREAM_MAPS
-    std::vector<TMetaDataMap> MetaDataMaps;  // at most MAX_META_DATA_MAPS
-    // "streamid": output stream index -> stream id; 0 = not given for that index.
-    std::array<int, MAX_STREAM_IDS> StreamIdMap{};
-    int StreamIdMapSize = 0;             // highest index given + 1
-    std::vector<std::pair<std::string, std::string>> MetaData;  // "metadata" key=value
-    int64_t RecordingTimestamp = 0;      // "timestamp": seconds since 1970, 0 = none
-
-    // ---- times, microseconds
-    int64_t StartTime = 0;               // "ss"
-    int64_t RecordingTime = INT64_MAX;   // "t": INT64_MAX = no limit
-    int64_t InputTsOffset = 0;           // "itsoffset"
+    int64_t StartTime = 0;               // "ss", microseconds
+    int64_t InputTsOffset = 0;           // "itsoffset", microseconds
     // "itsscale": per input (by the index it will get) and stream; 1.0 = unchanged.
     std::array<std::array<double, MAX_STREAMS>, MAX_FILES> InputTsScale = []() {
         std::array<std::array<double, MAX_STREAMS>, MAX_FILES> a{};
         for (auto& row : a) row.fill(1.0);
         return a;
     }();
-    int64_t LimitFileSize = 0;           // "fs": bytes, 0 = none
+    int VideoDiscard = 0;                // "vdt": AVDiscard for the input's video streams
+    int VideoChannel = 0;                // "vc": capture channel of a device input
+    std::string VideoStandard;           // "tvstd": TV standard of a device input
+};
+
+// What applies to the next output stream(s). The stream stages read it; opening an input
+// overwrites the geometry and sound layout with the source's, and each new stream resets
+// its own codec choice. The codec names double as forced decoders for the next input.
+struct TOutputStreamSettings {
+    // "streamid": output stream index -> stream id; 0 = not given for that index.
+    std::array<int, MAX_STREAM_IDS> StreamIdMap{};
+    int StreamIdMapSize = 0;             // highest index given + 1
 
     // ---- video
     int FrameWidth = 0;                  // "s"
@@ -121,7 +124,6 @@ struct TEngineSettings {
     float VideoQScale = 0.0f;            // "qscale": 0 = not set
     bool IntraOnly = false;              // "intra"
     bool VideoDisable = false;           // "vn"
-    int VideoDiscard = 0;                // "vdt": AVDiscard
     std::string VideoCodecName;          // "vcodec" (empty = guessed from the format)
     bool VideoStreamCopy = false;        // "vcodec=copy"
     std::string VideoCodecTag;           // "vtag": four characters or empty
@@ -138,10 +140,7 @@ struct TEngineSettings {
     std::string VStatsFilename;          // "vstats", "vstats_file"
     int TopFieldFirst = -1;              // "top": -1 = from the source
     int IntraDCPrecision = 8;            // "dc"
-    int VideoChannel = 0;                // "vc"
-    std::string VideoStandard;           // "tvstd"
     std::string VFilters;                // "vfilters", "vf"
-    int VideoSyncMethod = -1;            // "vsync": -1 = auto
     std::string VideoRcOverride;         // "rc_override"
     int MeThreshold = 0;                 // "me_threshold"
     std::vector<std::shared_ptr<TVideoHook>> VideoHooks;  // "vhook", run in order
@@ -157,8 +156,6 @@ struct TEngineSettings {
     std::string AudioCodecTag;           // "atag"
     std::string AudioLanguage;           // "alang"
     bool AudioDisable = false;           // "an"
-    float AudioDriftThreshold = 0.1f;    // "adrift_threshold": seconds
-    int AudioSyncMethod = 0;             // "async": samples per second, 0 = off
 
     // ---- subtitle
     std::string SubtitleCodecName;       // "scodec"
@@ -166,6 +163,18 @@ struct TEngineSettings {
     std::string SubtitleCodecTag;        // "stag"
     std::string SubtitleLanguage;        // "slang"
     bool SubtitleDisable = false;        // "sn"
+};
+
+// What applies to the whole run: stream maps, metadata, limits, muxing and the loop. Never
+// reset between files.
+struct TRunSettings {
+    int LoopOutput = -1;                 // "loop_output": -1 = the format's default (no loop)
+    std::vector<TStreamMap> StreamMaps;  // at most MAX_STREAM_MAPS
+    std::vector<TMetaDataMap> MetaDataMaps;  // at most MAX_META_DATA_MAPS
+    std::vector<std::pair<std::string, std::string>> MetaData;  // "metadata" key=value
+    int64_t RecordingTimestamp = 0;      // "timestamp": seconds since 1970, 0 = none
+    int64_t RecordingTime = INT64_MAX;   // "t", microseconds: INT64_MAX = no limit
+    int64_t LimitFileSize = 0;           // "fs": bytes, 0 = none
 
     // ---- muxing and the loop
     float MuxMaxDelay = 0.7f;            // "muxdelay": seconds
@@ -176,6 +185,9 @@ struct TEngineSettings {
     bool InputSync = false;              // "isync"
     bool CopyInitialNonKeyframes = false;  // "copyinkf"
     int VideoGlobalHeader = 0;           // "vglobal": bit 0 global, bit 1 local headers
+    int VideoSyncMethod = -1;            // "vsync": -1 = auto
+    float AudioDriftThreshold = 0.1f;    // "adrift_threshold": seconds
+    int AudioSyncMethod = 0;             // "async": samples per second, 0 = off
     // "vframes", "aframes", "dframes": indexed by AVMediaType (video, audio, data, subtitle).
     std::array<int, 4> MaxFrames{INT_MAX, INT_MAX, INT_MAX, INT_MAX};
     // "vbsf", "absf", "sbsf": indexed by AVMediaType.
@@ -194,6 +206,22 @@ struct TEngineSettings {
     // runs the whole task on its one thread, as the reference for speed and output.
     // REELSHIFT_PIPELINE=0 in the environment has the same effect.
     bool Pipeline = true;
+};
+
+// The settings of a task: the three records side by side, so every field keeps its one
+// name (s.FrameWidth, s.StartTime, s.Verbose).
+struct TEngineSettings : TInputSettings, TOutputStreamSettings, TRunSettings {
+    // An input was opened: forget what applied to it alone. The codec names were its forced
+    // decoders; an output that follows chooses its encoders anew. The forced format, the
+    // program id and the start time are taken already by the steps that use them, so an
+    // open that fails after those steps has used them up as well.
+    void ConsumeInput();
+    // Opening an input failed: the codec names are dropped all the same, the rest stays.
+    void ForgetCodecNames();
+    // An output's streams exist: the disable flags were for them.
+    void ConsumeStreamChoice();
+    // An output was opened: its stream ids are given.
+    void ConsumeOutput();
 };
 
 // The generic option store: options set by name land on template contexts (one codec

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <utility>
 
 #include "engine/AudioOutput.h"
 #include "engine/CodecLock.h"
@@ -130,168 +131,198 @@ const AVCodec* TCustomFFmpeg::FindCodec(const std::string& name, AVMediaType typ
 
 // ---------------------------------------------------------------- inputs
 
+namespace {
+// A raw input (its format forced) takes its layout from the settings.
+void SetRawInputParameters(const TEngineSettings& s, AVDictionary** params) {
+    if (s.AudioSampleRate > 0) avutil().av_dict_set_int(params, "sample_rate", s.AudioSampleRate, 0);
+    if (s.AudioChannels > 0) avutil().av_dict_set_int(params, "channels", s.AudioChannels, 0);
+    if (s.FrameRate.num > 0 && s.FrameRate.den > 0)
+        avutil().av_dict_set(params, "framerate", Format("%d/%d", s.FrameRate.num, s.FrameRate.den).c_str(), 0);
+    if (s.FrameWidth > 0 && s.FrameHeight > 0)
+        avutil().av_dict_set(params, "video_size", Format("%dx%d", s.FrameWidth, s.FrameHeight).c_str(), 0);
+    if (s.FramePixFmt >= 0)
+        avutil().av_dict_set(params, "pixel_format", avutil().av_get_pix_fmt_name(AVPixelFormat(s.FramePixFmt)), 0);
+    if (!s.VideoStandard.empty()) avutil().av_dict_set(params, "standard", s.VideoStandard.c_str(), 0);
+    if (s.VideoChannel > 0) avutil().av_dict_set_int(params, "channel", s.VideoChannel, 0);
+}
+}  // namespace
+
 bool TCustomFFmpeg::OpenInput(const std::string& fileName) {
     FErrorText.clear();
     auto& s = FSettings;
     try {
         if (FInputs.size() >= size_t(MAX_FILES)) throw FFmpegException(Format("max input files %d reached", MAX_FILES));
-        const AVInputFormat* ifmt = nullptr;
-        if (!s.ForcedFormat.empty()) {
-            std::string forced = s.ForcedFormat;
-            s.ForcedFormat.clear();
-            ifmt = avformat().av_find_input_format(forced.c_str());
-            if (!ifmt) throw FFmpegException(Format("Unknown input format: \"%s\"", forced.c_str()));
-        }
-        AVFormatContext* ic = avformat().avformat_alloc_context();
-        if (!ic) throw FFmpegException("avformat_alloc_context failed");
-        FGeneric.ApplyToFormatContext(ic, AV_OPT_FLAG_DECODING_PARAM);
-        Dictionary params;
-        if (ifmt) {
-            // Raw inputs take their layout from the settings.
-            if (s.AudioSampleRate > 0) avutil().av_dict_set_int(params.Address(), "sample_rate", s.AudioSampleRate, 0);
-            if (s.AudioChannels > 0) avutil().av_dict_set_int(params.Address(), "channels", s.AudioChannels, 0);
-            if (s.FrameRate.num > 0 && s.FrameRate.den > 0)
-                avutil().av_dict_set(params.Address(), "framerate",
-                                     Format("%d/%d", s.FrameRate.num, s.FrameRate.den).c_str(), 0);
-            if (s.FrameWidth > 0 && s.FrameHeight > 0)
-                avutil().av_dict_set(params.Address(), "video_size",
-                                     Format("%dx%d", s.FrameWidth, s.FrameHeight).c_str(), 0);
-            if (s.FramePixFmt >= 0)
-                avutil().av_dict_set(params.Address(), "pixel_format",
-                                     avutil().av_get_pix_fmt_name(AVPixelFormat(s.FramePixFmt)), 0);
-            if (!s.VideoStandard.empty())
-                avutil().av_dict_set(params.Address(), "standard", s.VideoStandard.c_str(), 0);
-            if (s.VideoChannel > 0) avutil().av_dict_set_int(params.Address(), "channel", s.VideoChannel, 0);
-        }
-        try {
-            if (!s.VideoCodecName.empty() && !s.VideoStreamCopy) {
-                ic->video_codec = FindCodec(s.VideoCodecName, AVMEDIA_TYPE_VIDEO, false);
-                ic->video_codec_id = ic->video_codec->id;
-            }
-            if (!s.AudioCodecName.empty() && !s.AudioStreamCopy) {
-                ic->audio_codec = FindCodec(s.AudioCodecName, AVMEDIA_TYPE_AUDIO, false);
-                ic->audio_codec_id = ic->audio_codec->id;
-            }
-            if (!s.SubtitleCodecName.empty() && !s.SubtitleStreamCopy) {
-                ic->subtitle_codec = FindCodec(s.SubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, false);
-                ic->subtitle_codec_id = ic->subtitle_codec->id;
-            }
-        } catch (...) {
-            avformat().avformat_free_context(ic);
-            throw;
-        }
-        ic->flags |= AVFMT_FLAG_NONBLOCK;
-        int r = avformat().avformat_open_input(&ic, fileName.c_str(), ifmt, params.Address());
-        if (r < 0) throw FFmpegException(EngineErrorText(fileName, r));  // the library freed ic
-        auto file = std::make_unique<TInputFile>();
-        file->Ctx.reset(ic);
-        file->FileName = fileName;
-
-        if (s.ProgramId >= 0) {
-            bool found = false;
-            for (unsigned i = 0; i < ic->nb_streams; ++i) ic->streams[i]->discard = AVDISCARD_ALL;
-            for (unsigned p = 0; p < ic->nb_programs; ++p) {
-                AVProgram* prog = ic->programs[p];
-                if (prog->id == s.ProgramId) {
-                    found = true;
-                    prog->discard = AVDISCARD_DEFAULT;
-                    for (unsigned k = 0; k < prog->nb_stream_indexes; ++k)
-                        ic->streams[prog->stream_index[k]]->discard = AVDISCARD_DEFAULT;
-                } else {
-                    prog->discard = AVDISCARD_ALL;
-                }
-            }
-            if (!found) throw FFmpegException("Specified program id not found");
-            s.ProgramId = -1;
-        }
-        {
-            std::lock_guard lock(CodecLock());
-            r = avformat().avformat_find_stream_info(ic, nullptr);
-        }
-        if (r < 0 && s.Verbose >= 0) {
-            std::string msg = Format("%s: could not find codec parameters", fileName.c_str());
-            Log(llVerbose, msg);
-            throw FFmpegException(msg);
-        }
-        int64_t timestamp = s.StartTime;
-        if (ic->start_time != AV_NOPTS_VALUE) timestamp += ic->start_time;
-        if (s.StartTime != 0) {
-            r = avformat().avformat_seek_file(ic, -1, INT64_MIN, timestamp, timestamp, 0);
-            if (r < 0 && s.Verbose > 0)
-                Log(llWarning, Format("%s: could not seek to position %0.3f", fileName.c_str(),
-                                      double(timestamp) / AV_TIME_BASE));
-        }
-        file->SeekPos = s.StartTime;
-        s.StartTime = 0;
+        std::unique_ptr<TInputFile> file = OpenInputFile(fileName, TakeInputFormat());
+        AVFormatContext* ic = file->Ctx.get();
+        SelectInputProgram(ic);
+        ProbeInput(*file);
+        const int64_t timestamp = SeekInput(*file);
 
         const int fileIndex = int(FInputs.size());
         for (int i = 0; i < 20; ++i) file->TsScale[i] = s.InputTsScale[fileIndex][i];
-        for (unsigned i = 0; i < ic->nb_streams; ++i) {
-            AVStream* st = ic->streams[i];
-            AVCodecParameters* par = st->codecpar;
-            switch (par->codec_type) {
-                case AVMEDIA_TYPE_VIDEO: {
-                    s.FrameWidth = std::max(par->width, 0);
-                    s.FrameHeight = std::max(par->height, 0);
-                    s.FrameSizeGiven = false;
-                    // The source's sampling and depth are the decoder's business: an output
-                    // that asks for none gets the engine's default (8-bit 4:2:0), which every
-                    // device decodes, not a 10-bit or 4:4:4 picture carried over.
-                    s.FramePixFmt = -1;
-                    AVRational sar = st->sample_aspect_ratio.num ? st->sample_aspect_ratio : par->sample_aspect_ratio;
-                    FInputAspect = (sar.num > 0 && sar.den > 0 && par->height > 0)
-                                       ? av_q2d(sar) * par->width / par->height
-                                       : 0.0;
-                    if (FInputAspect <= 0.0) FInputAspect = par->height > 0 ? double(par->width) / par->height : 4.0 / 3;
-                    AVRational rate = st->r_frame_rate.num > 0 ? st->r_frame_rate : st->avg_frame_rate;
-                    if (st->avg_frame_rate.num > 0 && av_cmp_q(st->avg_frame_rate, rate) != 0 && s.Verbose >= 0 &&
-                        st->avg_frame_rate.den > 0 && rate.den > 0)
-                        Log(llInfo, Format("Seems stream %d codec frame rate differs from container frame rate: %2.2f "
-                                           "(%d/%d) -> %2.2f (%d/%d)",
-                                           int(i), av_q2d(st->avg_frame_rate), st->avg_frame_rate.num,
-                                           st->avg_frame_rate.den, av_q2d(rate), rate.num, rate.den));
-                    if (rate.num > 0 && rate.den > 0) s.FrameRate = rate;
-                    if (s.VideoDisable)
-                        st->discard = AVDISCARD_ALL;
-                    else if (s.VideoDiscard)
-                        st->discard = AVDiscard(s.VideoDiscard);
-                    break;
-                }
-                case AVMEDIA_TYPE_AUDIO:
-                    avutil().av_channel_layout_uninit(&FInputLayout);
-                    avutil().av_channel_layout_copy(&FInputLayout, &par->ch_layout);
-                    if (par->ch_layout.nb_channels > 0) s.AudioChannels = par->ch_layout.nb_channels;
-                    if (par->sample_rate > 0) s.AudioSampleRate = par->sample_rate;
-                    s.AudioSampleFmt = par->format;
-                    if (s.AudioDisable) st->discard = AVDISCARD_ALL;
-                    break;
-                case AVMEDIA_TYPE_SUBTITLE:
-                    if (s.SubtitleDisable) st->discard = AVDISCARD_ALL;
-                    break;
-                case AVMEDIA_TYPE_DATA:
-                case AVMEDIA_TYPE_ATTACHMENT:
-                case AVMEDIA_TYPE_UNKNOWN: break;
-                default: throw FFmpegException("invalid codec_type");
-            }
-        }
+        TakeInputStreams(ic);
         file->Duration = ic->duration;
         if (ic->duration != AV_NOPTS_VALUE && ic->duration > FTotalDuration) FTotalDuration = ic->duration;
         file->TsOffset = s.CopyTs ? s.InputTsOffset : s.InputTsOffset - timestamp;
         if (s.Verbose >= 0) avformat().av_dump_format(ic, fileIndex, fileName.c_str(), 0);
-        s.VideoCodecName.clear();
-        s.AudioCodecName.clear();
-        s.SubtitleCodecName.clear();
-        s.VideoChannel = 0;
-        s.VideoStandard.clear();
+        s.ConsumeInput();
         FInputs.push_back(std::move(file));
         return true;
     } catch (const FFmpegException& e) {
         FErrorText = e.what();
-        s.VideoCodecName.clear();
-        s.AudioCodecName.clear();
-        s.SubtitleCodecName.clear();
+        s.ForgetCodecNames();
         return false;
     }
+}
+
+// The forced format is used up even when it turns out unknown.
+const AVInputFormat* TCustomFFmpeg::TakeInputFormat() {
+    if (FSettings.ForcedFormat.empty()) return nullptr;
+    const std::string forced = std::exchange(FSettings.ForcedFormat, std::string());
+    const AVInputFormat* ifmt = avformat().av_find_input_format(forced.c_str());
+    if (!ifmt) throw FFmpegException(Format("Unknown input format: \"%s\"", forced.c_str()));
+    return ifmt;
+}
+
+// Allocates the context with the generic and forced-decoder settings and opens the file.
+std::unique_ptr<TInputFile> TCustomFFmpeg::OpenInputFile(const std::string& fileName, const AVInputFormat* ifmt) {
+    const auto& s = FSettings;
+    AVFormatContext* ic = avformat().avformat_alloc_context();
+    if (!ic) throw FFmpegException("avformat_alloc_context failed");
+    FGeneric.ApplyToFormatContext(ic, AV_OPT_FLAG_DECODING_PARAM);
+    Dictionary params;
+    if (ifmt) SetRawInputParameters(s, params.Address());
+    try {
+        if (!s.VideoCodecName.empty() && !s.VideoStreamCopy) {
+            ic->video_codec = FindCodec(s.VideoCodecName, AVMEDIA_TYPE_VIDEO, false);
+            ic->video_codec_id = ic->video_codec->id;
+        }
+        if (!s.AudioCodecName.empty() && !s.AudioStreamCopy) {
+            ic->audio_codec = FindCodec(s.AudioCodecName, AVMEDIA_TYPE_AUDIO, false);
+            ic->audio_codec_id = ic->audio_codec->id;
+        }
+        if (!s.SubtitleCodecName.empty() && !s.SubtitleStreamCopy) {
+            ic->subtitle_codec = FindCodec(s.SubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, false);
+            ic->subtitle_codec_id = ic->subtitle_codec->id;
+        }
+    } catch (...) {
+        avformat().avformat_free_context(ic);
+        throw;
+    }
+    ic->flags |= AVFMT_FLAG_NONBLOCK;
+    int r = avformat().avformat_open_input(&ic, fileName.c_str(), ifmt, params.Address());
+    if (r < 0) throw FFmpegException(EngineErrorText(fileName, r));  // the library freed ic
+    auto file = std::make_unique<TInputFile>();
+    file->Ctx.reset(ic);
+    file->FileName = fileName;
+    return file;
+}
+
+// "programid": only the streams of that program are read. The id is used up once found.
+void TCustomFFmpeg::SelectInputProgram(AVFormatContext* ic) {
+    auto& s = FSettings;
+    if (s.ProgramId < 0) return;
+    bool found = false;
+    for (unsigned i = 0; i < ic->nb_streams; ++i) ic->streams[i]->discard = AVDISCARD_ALL;
+    for (unsigned p = 0; p < ic->nb_programs; ++p) {
+        AVProgram* prog = ic->programs[p];
+        if (prog->id == s.ProgramId) {
+            found = true;
+            prog->discard = AVDISCARD_DEFAULT;
+            for (unsigned k = 0; k < prog->nb_stream_indexes; ++k)
+                ic->streams[prog->stream_index[k]]->discard = AVDISCARD_DEFAULT;
+        } else {
+            prog->discard = AVDISCARD_ALL;
+        }
+    }
+    if (!found) throw FFmpegException("Specified program id not found");
+    s.ProgramId = -1;
+}
+
+void TCustomFFmpeg::ProbeInput(TInputFile& file) {
+    int r = 0;
+    {
+        std::lock_guard lock(CodecLock());
+        r = avformat().avformat_find_stream_info(file.Ctx.get(), nullptr);
+    }
+    if (r < 0 && FSettings.Verbose >= 0) {
+        std::string msg = Format("%s: could not find codec parameters", file.FileName.c_str());
+        Log(llVerbose, msg);
+        throw FFmpegException(msg);
+    }
+}
+
+// "ss": seeks to the start time (used up here); returns the position sought, counted from
+// the file's own start, in microseconds.
+int64_t TCustomFFmpeg::SeekInput(TInputFile& file) {
+    auto& s = FSettings;
+    AVFormatContext* ic = file.Ctx.get();
+    int64_t timestamp = s.StartTime;
+    if (ic->start_time != AV_NOPTS_VALUE) timestamp += ic->start_time;
+    if (s.StartTime != 0) {
+        int r = avformat().avformat_seek_file(ic, -1, INT64_MIN, timestamp, timestamp, 0);
+        if (r < 0 && s.Verbose > 0)
+            Log(llWarning, Format("%s: could not seek to position %0.3f", file.FileName.c_str(),
+                                  double(timestamp) / AV_TIME_BASE));
+    }
+    file.SeekPos = s.StartTime;
+    s.StartTime = 0;
+    return timestamp;
+}
+
+// The source's geometry, rate and sound layout become the defaults of the next output
+// streams; disabled kinds are not read at all.
+void TCustomFFmpeg::TakeInputStreams(AVFormatContext* ic) {
+    auto& s = FSettings;
+    for (unsigned i = 0; i < ic->nb_streams; ++i) {
+        AVStream* st = ic->streams[i];
+        AVCodecParameters* par = st->codecpar;
+        switch (par->codec_type) {
+            case AVMEDIA_TYPE_VIDEO: TakeInputVideoStream(int(i), st); break;
+            case AVMEDIA_TYPE_AUDIO:
+                avutil().av_channel_layout_uninit(&FInputLayout);
+                avutil().av_channel_layout_copy(&FInputLayout, &par->ch_layout);
+                if (par->ch_layout.nb_channels > 0) s.AudioChannels = par->ch_layout.nb_channels;
+                if (par->sample_rate > 0) s.AudioSampleRate = par->sample_rate;
+                s.AudioSampleFmt = par->format;
+                if (s.AudioDisable) st->discard = AVDISCARD_ALL;
+                break;
+            case AVMEDIA_TYPE_SUBTITLE:
+                if (s.SubtitleDisable) st->discard = AVDISCARD_ALL;
+                break;
+            case AVMEDIA_TYPE_DATA:
+            case AVMEDIA_TYPE_ATTACHMENT:
+            case AVMEDIA_TYPE_UNKNOWN: break;
+            default: throw FFmpegException("invalid codec_type");
+        }
+    }
+}
+
+void TCustomFFmpeg::TakeInputVideoStream(int index, AVStream* st) {
+    auto& s = FSettings;
+    AVCodecParameters* par = st->codecpar;
+    s.FrameWidth = std::max(par->width, 0);
+    s.FrameHeight = std::max(par->height, 0);
+    s.FrameSizeGiven = false;
+    // The source's sampling and depth are the decoder's business: an output that asks for
+    // none gets the engine's default (8-bit 4:2:0), which every device decodes, not a
+    // 10-bit or 4:4:4 picture carried over.
+    s.FramePixFmt = -1;
+    AVRational sar = st->sample_aspect_ratio.num ? st->sample_aspect_ratio : par->sample_aspect_ratio;
+    FInputAspect = (sar.num > 0 && sar.den > 0 && par->height > 0) ? av_q2d(sar) * par->width / par->height : 0.0;
+    if (FInputAspect <= 0.0) FInputAspect = par->height > 0 ? double(par->width) / par->height : 4.0 / 3;
+    AVRational rate = st->r_frame_rate.num > 0 ? st->r_frame_rate : st->avg_frame_rate;
+    if (st->avg_frame_rate.num > 0 && av_cmp_q(st->avg_frame_rate, rate) != 0 && s.Verbose >= 0 &&
+        st->avg_frame_rate.den > 0 && rate.den > 0)
+        Log(llInfo, Format("Seems stream %d codec frame rate differs from container frame rate: %2.2f "
+                           "(%d/%d) -> %2.2f (%d/%d)",
+                           index, av_q2d(st->avg_frame_rate), st->avg_frame_rate.num, st->avg_frame_rate.den,
+                           av_q2d(rate), rate.num, rate.den));
+    if (rate.num > 0 && rate.den > 0) s.FrameRate = rate;
+    if (s.VideoDisable)
+        st->discard = AVDISCARD_ALL;
+    else if (s.VideoDiscard)
+        st->discard = AVDiscard(s.VideoDiscard);
 }
 
 // ---------------------------------------------------------------- outputs
@@ -311,17 +342,8 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
         if (FJoin) throw FFmpegException("Cannot join more than one output file.");
         if (FOutputs.size() >= size_t(MAX_FILES))
             throw FFmpegException(Format("max output files %d reached", MAX_FILES));
-        const AVOutputFormat* ofmt = nullptr;
-        if (!s.ForcedFormat.empty()) {
-            ofmt = avformat().av_guess_format(s.ForcedFormat.c_str(), nullptr, nullptr);
-            if (!ofmt)
-                throw FFmpegException(Format("Requested output format '%s' is not a suitable output format",
-                                             s.ForcedFormat.c_str()));
-        } else {
-            ofmt = avformat().av_guess_format(nullptr, fileName.c_str(), nullptr);
-            if (!ofmt)
-                throw FFmpegException(Format("Unable to find a suitable output format for '%s'", fileName.c_str()));
-        }
+        // The forced format stays: it names the format of the outputs that follow too.
+        const AVOutputFormat* ofmt = GuessOutputFormat(fileName);
         AVFormatContext* oc = nullptr;
         int r = avformat().avformat_alloc_output_context2(&oc, ofmt, nullptr, fileName.c_str());
         if (r < 0 || !oc) throw FFmpegException("avformat_alloc_context failed");
@@ -330,73 +352,11 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
         file->FileName = fileName;
         FOutputs.push_back(std::move(file));
 
-        // Audio formats that carry a picture only as cover art get no video stream.
-        const bool coverArtOnly = !std::strcmp(ofmt->name, "mp3") || !std::strcmp(ofmt->name, "flac");
-        bool useVideo = (ofmt->video_codec != AV_CODEC_ID_NONE && !coverArtOnly) || !s.VideoCodecName.empty() || s.VideoStreamCopy;
-        bool useAudio = ofmt->audio_codec != AV_CODEC_ID_NONE || !s.AudioCodecName.empty() || s.AudioStreamCopy;
-        bool useSubtitle =
-            ofmt->subtitle_codec != AV_CODEC_ID_NONE || !s.SubtitleCodecName.empty() || s.SubtitleStreamCopy;
-        if (!FInputs.empty()) {
-            bool hasVideo = false, hasAudio = false, hasSubtitle = false;
-            const size_t examined = join ? 1 : FInputs.size();
-            for (size_t f = 0; f < examined; ++f) {
-                AVFormatContext* ic = FInputs[f]->Ctx.get();
-                for (unsigned i = 0; i < ic->nb_streams; ++i) {
-                    switch (ic->streams[i]->codecpar->codec_type) {
-                        case AVMEDIA_TYPE_VIDEO: hasVideo = true; break;
-                        case AVMEDIA_TYPE_AUDIO: hasAudio = true; break;
-                        case AVMEDIA_TYPE_SUBTITLE: hasSubtitle = true; break;
-                        default: break;
-                    }
-                }
-            }
-            FOutputs.back()->MissingAudio = useAudio && !hasAudio && !s.AudioDisable;
-            useVideo = useVideo && hasVideo;
-            useAudio = useAudio && hasAudio;
-            useSubtitle = useSubtitle && hasSubtitle;
-        }
-        if (s.VideoDisable) useVideo = false;
-        if (s.AudioDisable) useAudio = false;
-        if (s.SubtitleDisable) useSubtitle = false;
-        auto step = [](const char* what, auto&& fn) {
-            try {
-                fn();
-            } catch (const FFmpegException& e) {
-                throw FFmpegException(Format("%s fail: %s", what, e.what()));
-            }
-        };
-        if (useVideo) step("new_video_stream", [&] { NewVideoStream(oc); });
-        if (useAudio) step("new_audio_stream", [&] { NewAudioStream(oc); });
-        if (useSubtitle) step("new_subtitle_stream", [&] { NewSubtitleStream(oc); });
-        s.VideoDisable = s.AudioDisable = s.SubtitleDisable = false;
-
-        if (s.RecordingTimestamp > 0) {
-            time_t t = time_t(s.RecordingTimestamp);
-            struct tm tmv;
-            gmtime_r(&t, &tmv);
-            char buf[64];
-            std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S.000000Z", &tmv);
-            avutil().av_dict_set(&oc->metadata, "creation_time", buf, 0);
-        }
-        for (auto it = s.MetaData.rbegin(); it != s.MetaData.rend(); ++it)
-            avutil().av_dict_set(&oc->metadata, it->first.c_str(), it->second.c_str(), 0);
-
-        if ((ofmt->flags & AVFMT_NEEDNUMBER) && !avformat().av_filename_number_test(fileName.c_str()))
-            throw FFmpegException(EngineErrorText(fileName, -33));
-        if (!(ofmt->flags & AVFMT_NOFILE)) {
-            r = avformat().avio_open(&oc->pb, fileName.c_str(), AVIO_FLAG_WRITE);
-            if (r < 0) throw FFmpegException(EngineErrorText(fileName, r));
-            FOutputs.back()->FileOpened = true;
-        }
-        oc->max_delay = int(std::lround(s.MuxMaxDelay * AV_TIME_BASE));
-        if (oc->priv_data) {
-            avutil().av_opt_set_int(oc->priv_data, "preload", std::llround(double(s.MuxPreload) * AV_TIME_BASE), 0);
-            if (s.LoopOutput >= 0) avutil().av_opt_set_int(oc->priv_data, "loop", s.LoopOutput, 0);
-        }
-        oc->flags |= AVFMT_FLAG_NONBLOCK;
-        FGeneric.ApplyToFormatContext(oc, AV_OPT_FLAG_ENCODING_PARAM);
-        s.StreamIdMap.fill(0);
-        s.StreamIdMapSize = 0;
+        AddOutputStreams(oc, join);
+        s.ConsumeStreamChoice();
+        SetOutputMetadata(oc);
+        OpenOutputFile(oc, fileName);
+        s.ConsumeOutput();
 
         if (join && FInputs.size() > 1) {
             FJoin = true;
@@ -408,18 +368,116 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
         return OutputCount();
     } catch (const FFmpegException& e) {
         FErrorText = e.what();
-        FOutputStreams.resize(streamsBefore);
-        while (FOutputs.size() > filesBefore) {
-            auto& f = FOutputs.back();
-            if (f->FileOpened) {
-                avformat().avio_closep(&f->Ctx->pb);
-                std::error_code ec;
-                if (std::filesystem::file_size(f->FileName, ec) == 0 && !ec) std::filesystem::remove(f->FileName, ec);
-            }
-            avformat().avformat_free_context(f->Ctx);
-            FOutputs.pop_back();
-        }
+        DropOutputsFrom(streamsBefore, filesBefore);
         return -1;
+    }
+}
+
+const AVOutputFormat* TCustomFFmpeg::GuessOutputFormat(const std::string& fileName) const {
+    const std::string& forced = FSettings.ForcedFormat;
+    if (!forced.empty()) {
+        const AVOutputFormat* ofmt = avformat().av_guess_format(forced.c_str(), nullptr, nullptr);
+        if (!ofmt)
+            throw FFmpegException(
+                Format("Requested output format '%s' is not a suitable output format", forced.c_str()));
+        return ofmt;
+    }
+    const AVOutputFormat* ofmt = avformat().av_guess_format(nullptr, fileName.c_str(), nullptr);
+    if (!ofmt) throw FFmpegException(Format("Unable to find a suitable output format for '%s'", fileName.c_str()));
+    return ofmt;
+}
+
+// One stream of each kind the format carries or the settings ask for, when the inputs
+// have one (join: the first input decides) and the kind is not disabled.
+void TCustomFFmpeg::AddOutputStreams(AVFormatContext* oc, bool join) {
+    const auto& s = FSettings;
+    const AVOutputFormat* ofmt = oc->oformat;
+    // Audio formats that carry a picture only as cover art get no video stream.
+    const bool coverArtOnly = !std::strcmp(ofmt->name, "mp3") || !std::strcmp(ofmt->name, "flac");
+    bool useVideo = (ofmt->video_codec != AV_CODEC_ID_NONE && !coverArtOnly) || !s.VideoCodecName.empty() || s.VideoStreamCopy;
+    bool useAudio = ofmt->audio_codec != AV_CODEC_ID_NONE || !s.AudioCodecName.empty() || s.AudioStreamCopy;
+    bool useSubtitle =
+        ofmt->subtitle_codec != AV_CODEC_ID_NONE || !s.SubtitleCodecName.empty() || s.SubtitleStreamCopy;
+    if (!FInputs.empty()) {
+        bool hasVideo = false, hasAudio = false, hasSubtitle = false;
+        const size_t examined = join ? 1 : FInputs.size();
+        for (size_t f = 0; f < examined; ++f) {
+            AVFormatContext* ic = FInputs[f]->Ctx.get();
+            for (unsigned i = 0; i < ic->nb_streams; ++i) {
+                switch (ic->streams[i]->codecpar->codec_type) {
+                    case AVMEDIA_TYPE_VIDEO: hasVideo = true; break;
+                    case AVMEDIA_TYPE_AUDIO: hasAudio = true; break;
+                    case AVMEDIA_TYPE_SUBTITLE: hasSubtitle = true; break;
+                    default: break;
+                }
+            }
+        }
+        FOutputs.back()->MissingAudio = useAudio && !hasAudio && !s.AudioDisable;
+        useVideo = useVideo && hasVideo;
+        useAudio = useAudio && hasAudio;
+        useSubtitle = useSubtitle && hasSubtitle;
+    }
+    if (s.VideoDisable) useVideo = false;
+    if (s.AudioDisable) useAudio = false;
+    if (s.SubtitleDisable) useSubtitle = false;
+    auto step = [](const char* what, auto&& fn) {
+        try {
+            fn();
+        } catch (const FFmpegException& e) {
+            throw FFmpegException(Format("%s fail: %s", what, e.what()));
+        }
+    };
+    if (useVideo) step("new_video_stream", [&] { NewVideoStream(oc); });
+    if (useAudio) step("new_audio_stream", [&] { NewAudioStream(oc); });
+    if (useSubtitle) step("new_subtitle_stream", [&] { NewSubtitleStream(oc); });
+}
+
+void TCustomFFmpeg::SetOutputMetadata(AVFormatContext* oc) const {
+    const auto& s = FSettings;
+    if (s.RecordingTimestamp > 0) {
+        time_t t = time_t(s.RecordingTimestamp);
+        struct tm tmv;
+        gmtime_r(&t, &tmv);
+        char buf[64];
+        std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S.000000Z", &tmv);
+        avutil().av_dict_set(&oc->metadata, "creation_time", buf, 0);
+    }
+    for (auto it = s.MetaData.rbegin(); it != s.MetaData.rend(); ++it)
+        avutil().av_dict_set(&oc->metadata, it->first.c_str(), it->second.c_str(), 0);
+}
+
+// Opens the file (unless the format writes none) and sets the muxing options.
+void TCustomFFmpeg::OpenOutputFile(AVFormatContext* oc, const std::string& fileName) {
+    const auto& s = FSettings;
+    const AVOutputFormat* ofmt = oc->oformat;
+    if ((ofmt->flags & AVFMT_NEEDNUMBER) && !avformat().av_filename_number_test(fileName.c_str()))
+        throw FFmpegException(EngineErrorText(fileName, -33));
+    if (!(ofmt->flags & AVFMT_NOFILE)) {
+        int r = avformat().avio_open(&oc->pb, fileName.c_str(), AVIO_FLAG_WRITE);
+        if (r < 0) throw FFmpegException(EngineErrorText(fileName, r));
+        FOutputs.back()->FileOpened = true;
+    }
+    oc->max_delay = int(std::lround(s.MuxMaxDelay * AV_TIME_BASE));
+    if (oc->priv_data) {
+        avutil().av_opt_set_int(oc->priv_data, "preload", std::llround(double(s.MuxPreload) * AV_TIME_BASE), 0);
+        if (s.LoopOutput >= 0) avutil().av_opt_set_int(oc->priv_data, "loop", s.LoopOutput, 0);
+    }
+    oc->flags |= AVFMT_FLAG_NONBLOCK;
+    FGeneric.ApplyToFormatContext(oc, AV_OPT_FLAG_ENCODING_PARAM);
+}
+
+// A failed OpenOutput leaves nothing behind: its streams, its files, an empty file on disk.
+void TCustomFFmpeg::DropOutputsFrom(size_t streams, size_t files) {
+    FOutputStreams.resize(streams);
+    while (FOutputs.size() > files) {
+        auto& f = FOutputs.back();
+        if (f->FileOpened) {
+            avformat().avio_closep(&f->Ctx->pb);
+            std::error_code ec;
+            if (std::filesystem::file_size(f->FileName, ec) == 0 && !ec) std::filesystem::remove(f->FileName, ec);
+        }
+        avformat().avformat_free_context(f->Ctx);
+        FOutputs.pop_back();
     }
 }
 

@@ -106,6 +106,20 @@ private:
     void VideoFrameToEncode(const AVFrame& frame, int64_t ptsUs) override;
 
     const AVCodec* FindCodec(const std::string& name, AVMediaType type, bool encoder);
+    // OpenInput's steps, in order.
+    const AVInputFormat* TakeInputFormat();
+    std::unique_ptr<TInputFile> OpenInputFile(const std::string& fileName, const AVInputFormat* ifmt);
+    void SelectInputProgram(AVFormatContext* ic);
+    void ProbeInput(TInputFile& file);
+    int64_t SeekInput(TInputFile& file);
+    void TakeInputStreams(AVFormatContext* ic);
+    void TakeInputVideoStream(int index, AVStream* st);
+    // OpenOutput's steps, in order.
+    const AVOutputFormat* GuessOutputFormat(const std::string& fileName) const;
+    void AddOutputStreams(AVFormatContext* oc, bool join);
+    void SetOutputMetadata(AVFormatContext* oc) const;
+    void OpenOutputFile(AVFormatContext* oc, const std::string& fileName);
+    void DropOutputsFrom(size_t streams, size_t files);
     TOutputStream* AddStream(AVFormatContext* oc, std::unique_ptr<TOutputStream> ost);
     int OutputFileIndex(AVFormatContext* oc) const;
     void SetupBitstreamFilters(TOutputStream& ost, AVMediaType type);

@@ -149,192 +149,152 @@ void TOptionParser::DoNothing(const std::string& name) const { LogInfo("Do nothi
 // ---------------------------------------------------------------- option table
 
 void TOptionParser::ParseOption(const std::string& name, const std::string& value) {
-    auto& s = FSettings;
-    const std::string& n = name;
-    auto is = [&](std::initializer_list<const char*> names) {
-        for (const char* x : names)
-            if (n == x) return true;
-        return false;
-    };
+    const TOptionEntry* e = FindEntry(name);
+    if (!e) {
+        SetGenericOption(name, value);  // unknown names are ignored
+        return;
+    }
+    TEngineSettings& s = FSettings;
+    switch (e->Kind) {
+        case TOptionKind::Int: s.*std::get<int TEngineSettings::*>(e->Target) = ToInt(name, value); break;
+        case TOptionKind::Int64: s.*std::get<int64_t TEngineSettings::*>(e->Target) = ToInt64(name, value); break;
+        case TOptionKind::Real: s.*std::get<float TEngineSettings::*>(e->Target) = float(ToDouble(name, value)); break;
+        case TOptionKind::Bool: s.*std::get<bool TEngineSettings::*>(e->Target) = ToBool(value); break;
+        case TOptionKind::NonZero: s.*std::get<bool TEngineSettings::*>(e->Target) = ToInt(name, value) != 0; break;
+        case TOptionKind::Flag: s.*std::get<bool TEngineSettings::*>(e->Target) = true; break;
+        case TOptionKind::Duration:
+            s.*std::get<int64_t TEngineSettings::*>(e->Target) = ToDuration(name, value);
+            break;
+        case TOptionKind::Text: s.*std::get<std::string TEngineSettings::*>(e->Target) = value; break;
+        case TOptionKind::Handler: (this->*std::get<TOptionHandler>(e->Target))(name, value); break;
+        case TOptionKind::Nothing: DoNothing(name); break;
+        case TOptionKind::Warning: Log(llWarning, e->Message); break;
+        case TOptionKind::Rejected: throw FFmpegException(e->Message);
+    }
+}
 
-    if (is({"L", "h", "version", "formats", "codecs", "bsfs", "protocols", "filters"})) return DoNothing(n);
-    if (n == "loglevel") return FFLogger().SetLogLevelText(value);
-    if (n == "f") {
-        if (value == "pgmyuv") {
-            LogInfo("pgmyuv format is deprecated, use image2");
-            s.ForcedFormat = "image2";
-            s.PgmYuvCompatibility = true;
-        } else {
-            s.ForcedFormat = value;
-        }
-        return;
+// ---------------------------------------------------------------- handlers of the table
+
+void TOptionParser::LogLevelOption(const std::string&, const std::string& value) {
+    FFLogger().SetLogLevelText(value);
+}
+
+void TOptionParser::FormatOption(const std::string&, const std::string& value) {
+    if (value == "pgmyuv") {
+        LogInfo("pgmyuv format is deprecated, use image2");
+        FSettings.ForcedFormat = "image2";
+        FSettings.PgmYuvCompatibility = true;
+    } else {
+        FSettings.ForcedFormat = value;
     }
-    if (is({"i", "y"})) return DoNothing(n);
-    if (n == "map") return MapOption(value);
-    if (n == "map_meta_data") return MapMetaDataOption(value);
-    if (n == "t") return SetRecordingTime(ToDuration(n, value));
-    if (n == "fs") {
-        s.LimitFileSize = ToInt64(n, value);
-        return;
+}
+
+void TOptionParser::RecordingTimeOption(const std::string& name, const std::string& value) {
+    SetRecordingTime(ToDuration(name, value));
+}
+
+// "stream:scale" for the input that is opened next.
+void TOptionParser::TsScaleOption(const std::string&, const std::string& value) {
+    const char* p = value.c_str();
+    char* end = nullptr;
+    long stream = std::strtol(p, &end, 10);
+    if (*end) ++end;
+    double scale = std::strtod(end, nullptr);
+    if (stream < 0 || stream >= MAX_STREAMS)
+        throw FFmpegException(Format("stream index over MAX_STREAMS(%d)", MAX_STREAMS));
+    int input = FHost.InputCount();
+    if (input >= 0 && input < MAX_FILES) FSettings.InputTsScale[input][stream] = scale;
+}
+
+void TOptionParser::TimestampOption(const std::string& name, const std::string& value) {
+    int64_t us = 0;
+    if (avutil().av_parse_time(&us, value.c_str(), 0) < 0)
+        throw FFmpegException(Format("Invalid date specification for %s: %s", name.c_str(), value.c_str()));
+    FSettings.RecordingTimestamp = int64_t(std::llround(double(us) / 1000000.0));
+}
+
+void TOptionParser::MetaDataOption(const std::string&, const std::string& value) {
+    size_t eq = value.find('=');
+    if (eq == std::string::npos) throw FFmpegException("Missing =");
+    FSettings.MetaData.emplace_back(value.substr(0, eq), value.substr(eq + 1));
+}
+
+// "vframes", "aframes", "dframes".
+void TOptionParser::MaxFramesOption(const std::string& name, const std::string& value) {
+    AVMediaType type = name[0] == 'v' ? AVMEDIA_TYPE_VIDEO : name[0] == 'a' ? AVMEDIA_TYPE_AUDIO : AVMEDIA_TYPE_DATA;
+    FSettings.MaxFrames[type] = ToInt(name, value);
+}
+
+void TOptionParser::FrameRateOption(const std::string&, const std::string& value) {
+    AVRational rate{0, 0};
+    if (avutil().av_parse_video_rate(&rate, value.c_str()) < 0) throw FFmpegException("Incorrect frame rate");
+    FSettings.FrameRate = rate;
+}
+
+void TOptionParser::FrameSizeOption(const std::string&, const std::string& value) {
+    int w = 0, h = 0;
+    if (avutil().av_parse_video_size(&w, &h, value.c_str()) < 0) throw FFmpegException("Incorrect frame size");
+    FSettings.FrameWidth = w;
+    FSettings.FrameHeight = h;
+    FSettings.FrameSizeGiven = true;
+}
+
+void TOptionParser::AspectOption(const std::string&, const std::string& value) {
+    double ar = 0;
+    size_t colon = value.find(':');
+    if (colon != std::string::npos) {
+        double x = std::strtod(value.substr(0, colon).c_str(), nullptr);
+        double y = std::strtod(value.substr(colon + 1).c_str(), nullptr);
+        if (y > 0) ar = x / y;
+    } else {
+        ar = std::strtod(value.c_str(), nullptr);
     }
-    if (n == "ss") return SetStartTime(ToDuration(n, value));
-    if (n == "itsoffset") return SetInputTsOffset(ToDuration(n, value));
-    if (n == "itsscale") {
-        const char* p = value.c_str();
-        char* end = nullptr;
-        long stream = std::strtol(p, &end, 10);
-        if (*end) ++end;
-        double scale = std::strtod(end, nullptr);
-        if (stream < 0 || stream >= MAX_STREAMS)
-            throw FFmpegException(Format("stream index over MAX_STREAMS(%d)", MAX_STREAMS));
-        int input = FHost.InputCount();
-        if (input >= 0 && input < MAX_FILES) s.InputTsScale[input][stream] = scale;
-        return;
-    }
-    if (n == "timestamp") {
-        int64_t us = 0;
-        if (avutil().av_parse_time(&us, value.c_str(), 0) < 0)
-            throw FFmpegException(Format("Invalid date specification for %s: %s", n.c_str(), value.c_str()));
-        s.RecordingTimestamp = int64_t(std::llround(double(us) / 1000000.0));
-        return;
-    }
-    if (n == "metadata") {
-        size_t eq = value.find('=');
-        if (eq == std::string::npos) throw FFmpegException("Missing =");
-        s.MetaData.emplace_back(value.substr(0, eq), value.substr(eq + 1));
-        return;
-    }
-    if (n == "dframes") {
-        s.MaxFrames[AVMEDIA_TYPE_DATA] = ToInt(n, value);
-        return;
-    }
-    if (n == "benchmark") return DoNothing(n);
-    if (n == "timelimit") return Log(llWarning, "Warning: -timelimit not implemented on Windows");
-    if (n == "dump") { s.DoPktDump = ToBool(value); return; }
-    if (n == "hex") { s.DoHexDump = ToBool(value); return; }
-    if (n == "re") { s.RateEmu = ToBool(value); return; }
-    if (n == "loop_input") { s.LoopInput = ToBool(value); return; }
-    if (n == "loop_output") { s.LoopOutput = ToInt(n, value); return; }
-    if (n == "v") { s.Verbose = ToInt(n, value); return; }
-    if (n == "target") return TargetOption(value);
-    if (n == "threads") throw FFmpegException("TODO: option - " + n);
-    if (n == "vsync") return SetVideoSync(ToInt(n, value));
-    if (n == "async") return SetAudioSync(ToInt(n, value));
-    if (n == "adrift_threshold") { s.AudioDriftThreshold = float(ToDouble(n, value)); return; }
-    if (n == "vglobal") { s.VideoGlobalHeader = ToInt(n, value); return; }
-    if (n == "copyts") return SetCopyTimestamps(true);
-    if (n == "shortest") { s.OptShortest = ToBool(value); return; }
-    if (n == "dts_delta_threshold") { s.DtsDeltaThreshold = float(ToDouble(n, value)); return; }
-    if (n == "programid") return SetProgramId(ToInt(n, value));
-    if (n == "xerror") { s.ExitOnError = true; return; }
-    if (n == "copyinkf") { s.CopyInitialNonKeyframes = ToInt(n, value) != 0; return; }
-    if (is({"b", "vb"})) return BitrateOption(n, value);
-    if (n == "vframes") { s.MaxFrames[AVMEDIA_TYPE_VIDEO] = ToInt(n, value); return; }
-    if (n == "r") {
-        AVRational rate{0, 0};
-        if (avutil().av_parse_video_rate(&rate, value.c_str()) < 0) throw FFmpegException("Incorrect frame rate");
-        s.FrameRate = rate;
-        return;
-    }
-    if (n == "s") {
-        int w = 0, h = 0;
-        if (avutil().av_parse_video_size(&w, &h, value.c_str()) < 0) throw FFmpegException("Incorrect frame size");
-        s.FrameWidth = w;
-        s.FrameHeight = h;
-        s.FrameSizeGiven = true;
-        return;
-    }
-    if (n == "aspect") {
-        double ar = 0;
-        size_t colon = value.find(':');
-        if (colon != std::string::npos) {
-            double x = std::strtod(value.substr(0, colon).c_str(), nullptr);
-            double y = std::strtod(value.substr(colon + 1).c_str(), nullptr);
-            if (y > 0) ar = x / y;
-        } else {
-            ar = std::strtod(value.c_str(), nullptr);
-        }
-        // A negative or non-finite ratio would reach the encoder as a broken sample aspect.
-        if (!(ar > 0) || !std::isfinite(ar)) throw FFmpegException("Incorrect aspect ratio specification.");
-        s.FrameAspectRatio = ar;
-        return;
-    }
-    if (n == "pix_fmt") return PixelFormatOption(value);
-    if (is({"croptop", "cropbottom", "cropleft", "cropright"})) return CropOption(n, value);
-    if (is({"padtop", "padbottom", "padleft", "padright", "padcolor"}))
-        throw FFmpegException("Please use vfilters=pad");
-    if (n == "intra") { s.IntraOnly = ToBool(value); return; }
-    if (n == "vn") { s.VideoDisable = ToBool(value); return; }
-    if (n == "vdt") { s.VideoDiscard = ToInt(n, value); return; }
-    if (n == "qscale") {
-        double q = ToDouble(n, value);
-        if (q <= 0 || q > 255) throw FFmpegException("qscale must be > 0.0 and <= 255");
-        s.VideoQScale = float(q);
-        return;
-    }
-    if (n == "rc_override") { s.VideoRcOverride = value; return; }
-    if (n == "vcodec") return SetCodec(AVMEDIA_TYPE_VIDEO, value);
-    if (n == "me_threshold") { s.MeThreshold = ToInt(n, value); return; }
-    if (n == "sameq") { s.SameQuality = ToBool(value); return; }
-    if (n == "deinterlace") { s.DoDeinterlace = ToBool(value); return; }
-    if (n == "psnr") { s.DoPSNR = ToBool(value); return; }
-    if (n == "qphist") { s.QpHist = ToBool(value); return; }
-    if (n == "force_fps") { s.ForceFps = ToBool(value); return; }
-    if (n == "pass") {
-        int pass = ToInt(n, value);
-        if (pass != 1 && pass != 2) throw FFmpegException("pass number can be only 1 or 2");
-        s.DoPass = pass;
-        return;
-    }
-    if (n == "passlogfile") { s.PassLogFileName = value; return; }
-    if (n == "vstats") {
-        std::time_t now = std::time(nullptr);
-        std::tm local{};
-        localtime_r(&now, &local);
-        char hhnnss[16];
-        std::strftime(hhnnss, sizeof hhnnss, "%H%M%S", &local);
-        s.VStatsFilename = Format("%s/vstats_%s.log", ProgramFolder().c_str(), hhnnss);
-        return;
-    }
-    if (n == "vstats_file") { s.VStatsFilename = value; return; }
-    if (n == "vhook") return VideoHookOption(value);
-    if (is({"vfilters", "vf"})) { s.VFilters = value; return; }
-    if (is({"intra_matrix", "inter_matrix"})) return MatrixOption(n, value);
-    if (n == "top") { s.TopFieldFirst = ToInt(n, value); return; }
-    if (n == "dc") { s.IntraDCPrecision = ToInt(n, value); return; }
-    if (is({"vtag", "atag", "stag"})) return TagOption(n, value);
-    if (is({"newvideo", "newaudio", "newsubtitle"})) {
-        if (FHost.OutputCount() <= 0) throw FFmpegException("At least one output file must be specified");
-        FHost.NewStream(n == "newvideo" ? AVMEDIA_TYPE_VIDEO
-                        : n == "newaudio" ? AVMEDIA_TYPE_AUDIO
-                                          : AVMEDIA_TYPE_SUBTITLE);
-        return;
-    }
-    if (n == "vlang") { s.VideoLanguage = value; return; }
-    if (n == "alang") { s.AudioLanguage = value; return; }
-    if (n == "slang") { s.SubtitleLanguage = value; return; }
-    if (n == "streamid") return StreamIdOption(n, value);
-    if (n == "ab") return BitrateOption(n, value);
-    if (n == "aframes") { s.MaxFrames[AVMEDIA_TYPE_AUDIO] = ToInt(n, value); return; }
-    if (n == "aq") { s.AudioQScale = float(ToDouble(n, value)); return; }
-    if (n == "ar") return SetAudioSampleRate(ToInt(n, value));
-    if (n == "ac") return SetAudioChannels(ToInt(n, value));
-    if (n == "an") { s.AudioDisable = ToBool(value); return; }
-    if (n == "sn") { s.SubtitleDisable = ToBool(value); return; }
-    if (n == "acodec") return SetCodec(AVMEDIA_TYPE_AUDIO, value);
-    if (n == "scodec") return SetCodec(AVMEDIA_TYPE_SUBTITLE, value);
-    if (n == "vol") return SetAudioVolume(ToInt(n, value));
-    if (n == "sample_fmt") return SampleFormatOption(value);
-    if (n == "vc") { s.VideoChannel = ToInt(n, value); return; }
-    if (n == "tvstd") { s.VideoStandard = value; return; }
-    if (n == "isync") return SetInputSync(ToBool(value));
-    if (n == "muxdelay") return SetMuxDelay(ToDouble(n, value));
-    if (n == "muxpreload") return SetMuxPreload(ToDouble(n, value));
-    if (n == "absf") return BitstreamFilterOption(AVMEDIA_TYPE_AUDIO, value);
-    if (n == "vbsf") return BitstreamFilterOption(AVMEDIA_TYPE_VIDEO, value);
-    if (n == "sbsf") return BitstreamFilterOption(AVMEDIA_TYPE_SUBTITLE, value);
-    if (is({"apre", "vpre", "spre", "fpre"})) return ApplyPreset(n, value);
-    SetGenericOption(n, value);  // unknown names are ignored
+    // A negative or non-finite ratio would reach the encoder as a broken sample aspect.
+    if (!(ar > 0) || !std::isfinite(ar)) throw FFmpegException("Incorrect aspect ratio specification.");
+    FSettings.FrameAspectRatio = ar;
+}
+
+void TOptionParser::QScaleOption(const std::string& name, const std::string& value) {
+    double q = ToDouble(name, value);
+    if (q <= 0 || q > 255) throw FFmpegException("qscale must be > 0.0 and <= 255");
+    FSettings.VideoQScale = float(q);
+}
+
+// "vcodec", "acodec", "scodec".
+void TOptionParser::CodecOption(const std::string& name, const std::string& value) {
+    SetCodec(name[0] == 'v' ? AVMEDIA_TYPE_VIDEO : name[0] == 'a' ? AVMEDIA_TYPE_AUDIO : AVMEDIA_TYPE_SUBTITLE, value);
+}
+
+void TOptionParser::PassOption(const std::string& name, const std::string& value) {
+    int pass = ToInt(name, value);
+    if (pass != 1 && pass != 2) throw FFmpegException("pass number can be only 1 or 2");
+    FSettings.DoPass = pass;
+}
+
+// "vstats": a statistics file in the program folder, named by the time of day.
+void TOptionParser::VStatsOption(const std::string&, const std::string&) {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char hhnnss[16];
+    std::strftime(hhnnss, sizeof hhnnss, "%H%M%S", &local);
+    FSettings.VStatsFilename = Format("%s/vstats_%s.log", ProgramFolder().c_str(), hhnnss);
+}
+
+// "newvideo", "newaudio", "newsubtitle".
+void TOptionParser::NewStreamOption(const std::string& name, const std::string&) {
+    if (FHost.OutputCount() <= 0) throw FFmpegException("At least one output file must be specified");
+    FHost.NewStream(name == "newvideo"   ? AVMEDIA_TYPE_VIDEO
+                    : name == "newaudio" ? AVMEDIA_TYPE_AUDIO
+                                         : AVMEDIA_TYPE_SUBTITLE);
+}
+
+void TOptionParser::SampleRateOption(const std::string& name, const std::string& value) {
+    SetAudioSampleRate(ToInt(name, value));
+}
+
+void TOptionParser::ChannelsOption(const std::string& name, const std::string& value) {
+    SetAudioChannels(ToInt(name, value));
 }
 
 // ---------------------------------------------------------------- typed setters
@@ -450,7 +410,7 @@ bool ReadNumber(const char*& p, int& out) {
 }
 }  // namespace
 
-void TOptionParser::MapOption(const std::string& value) {
+void TOptionParser::MapOption(const std::string&, const std::string& value) {
     auto& maps = FSettings.StreamMaps;
     if (int(maps.size()) >= MAX_STREAM_MAPS)
         throw FFmpegException(Format("Too many stream maps (at most %d)", MAX_STREAM_MAPS));
@@ -468,7 +428,7 @@ void TOptionParser::MapOption(const std::string& value) {
     maps.push_back(m);
 }
 
-void TOptionParser::MapMetaDataOption(const std::string& value) {
+void TOptionParser::MapMetaDataOption(const std::string&, const std::string& value) {
     auto& maps = FSettings.MetaDataMaps;
     if (int(maps.size()) >= MAX_META_DATA_MAPS)
         throw FFmpegException(Format("Too many metadata maps (at most %d)", MAX_META_DATA_MAPS));
@@ -479,8 +439,10 @@ void TOptionParser::MapMetaDataOption(const std::string& value) {
     maps.push_back(m);
 }
 
-void TOptionParser::BitstreamFilterOption(AVMediaType type, const std::string& value) {
+// "absf", "vbsf", "sbsf".
+void TOptionParser::BitstreamFilterOption(const std::string& name, const std::string& value) {
     if (!value.empty() && value[0] == '=') return;
+    const AVMediaType type = name[0] == 'a' ? AVMEDIA_TYPE_AUDIO : name[0] == 'v' ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_SUBTITLE;
     size_t eq = value.find('=');
     TBitstreamFilterSpec filter{value.substr(0, eq), eq == std::string::npos ? std::string() : value.substr(eq + 1)};
     if (!avcodec().av_bsf_get_by_name(filter.Name.c_str()))
@@ -488,7 +450,7 @@ void TOptionParser::BitstreamFilterOption(AVMediaType type, const std::string& v
     FSettings.BitstreamFilters[type].push_back(filter);
 }
 
-void TOptionParser::VideoHookOption(const std::string& value) {
+void TOptionParser::VideoHookOption(const std::string&, const std::string& value) {
     std::vector<std::string> words;
     const char* separators = value.find('|') != std::string::npos ? "|" : " \t";
     size_t i = 0;
@@ -523,7 +485,7 @@ void TOptionParser::VideoHookOption(const std::string& value) {
         std::make_shared<TVideoHook>(words[0], module->Process, module->Release, context));
 }
 
-void TOptionParser::PixelFormatOption(const std::string& value) {
+void TOptionParser::PixelFormatOption(const std::string&, const std::string& value) {
     if (value == "list") {
         char line[256];
         for (int code = -1; code <= 66; ++code) {
@@ -537,7 +499,7 @@ void TOptionParser::PixelFormatOption(const std::string& value) {
     FSettings.FramePixFmt = fmt;
 }
 
-void TOptionParser::SampleFormatOption(const std::string& value) {
+void TOptionParser::SampleFormatOption(const std::string&, const std::string& value) {
     if (value == "list") {
         char line[128];
         for (int code = -1; code <= 4; ++code) {
@@ -549,7 +511,7 @@ void TOptionParser::SampleFormatOption(const std::string& value) {
     FSettings.AudioSampleFmt = avutil().av_get_sample_fmt(value.c_str());
 }
 
-void TOptionParser::TargetOption(const std::string& value) {
+void TOptionParser::TargetOption(const std::string&, const std::string& value) {
     std::string norm = "auto", type = value;
     for (const char* prefix : {"pal", "ntsc", "film"}) {
         std::string p = std::string(prefix) + "-";

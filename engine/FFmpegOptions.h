@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/EngineSettings.h"
+#include "engine/OptionTable.h"
 
 // What the option handler needs from the task it configures.
 class TOptionHost {
@@ -31,6 +32,10 @@ public:
 
     // One option of the table (name compared exactly); anything else goes to the store.
     void ParseOption(const std::string& name, const std::string& value);
+
+    // The option table (engine/OptionTable.cpp), and the entry of a name or null.
+    static const std::vector<TOptionEntry>& Entries();
+    static const TOptionEntry* FindEntry(const std::string& name);
 
     // The generic option store; false when the name is unknown or the value refused.
     bool SetGenericOption(const std::string& name, const std::string& value);
@@ -66,18 +71,36 @@ private:
     void LogInfo(const std::string& text) const;
     void Log(int level, const std::string& text) const;
     void DoNothing(const std::string& name) const;
+    // Handlers of the table: each takes the name it was called by and the value.
+    void LogLevelOption(const std::string& name, const std::string& value);
+    void FormatOption(const std::string& name, const std::string& value);
+    void RecordingTimeOption(const std::string& name, const std::string& value);
+    void TsScaleOption(const std::string& name, const std::string& value);
+    void TimestampOption(const std::string& name, const std::string& value);
+    void MetaDataOption(const std::string& name, const std::string& value);
+    void MaxFramesOption(const std::string& name, const std::string& value);
+    void FrameRateOption(const std::string& name, const std::string& value);
+    void FrameSizeOption(const std::string& name, const std::string& value);
+    void AspectOption(const std::string& name, const std::string& value);
+    void QScaleOption(const std::string& name, const std::string& value);
+    void CodecOption(const std::string& name, const std::string& value);
+    void PassOption(const std::string& name, const std::string& value);
+    void VStatsOption(const std::string& name, const std::string& value);
+    void NewStreamOption(const std::string& name, const std::string& value);
+    void SampleRateOption(const std::string& name, const std::string& value);
+    void ChannelsOption(const std::string& name, const std::string& value);
     void BitrateOption(const std::string& name, const std::string& value);
     void CropOption(const std::string& name, const std::string& value);
     void MatrixOption(const std::string& name, const std::string& value);
     void TagOption(const std::string& name, const std::string& value);
     void StreamIdOption(const std::string& name, const std::string& value);
-    void MapOption(const std::string& value);
-    void MapMetaDataOption(const std::string& value);
-    void BitstreamFilterOption(AVMediaType type, const std::string& value);
-    void VideoHookOption(const std::string& value);
-    void PixelFormatOption(const std::string& value);
-    void SampleFormatOption(const std::string& value);
-    void TargetOption(const std::string& value);
+    void MapOption(const std::string& name, const std::string& value);
+    void MapMetaDataOption(const std::string& name, const std::string& value);
+    void BitstreamFilterOption(const std::string& name, const std::string& value);
+    void VideoHookOption(const std::string& name, const std::string& value);
+    void PixelFormatOption(const std::string& name, const std::string& value);
+    void SampleFormatOption(const std::string& name, const std::string& value);
+    void TargetOption(const std::string& name, const std::string& value);
 
     bool SetOnTemplates(const std::string& name, const std::string& value, bool& found);
     bool SetPrivateOption(AVMediaType type, const std::string& name, const std::string& value);
