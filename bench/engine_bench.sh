@@ -36,8 +36,8 @@ measure() {
 
 # median FILE COLUMN: the median of a column (cpu use when COLUMN is "use").
 median() {
-    awk -v c="$2" '{ v[NR] = c == "use" ? $4 / $1 : $c } END {
-        n = asort(v); print n % 2 ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2 }' "$1"
+    awk -v c="$2" '{ print c == "use" ? $4 / $1 : $c }' "$1" | sort -g |
+        awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
 # summary LABEL: one line from the three result files of a job.
@@ -98,6 +98,6 @@ export CLI SRC WORK
 
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)  rounds: $ROUNDS  cores: $(nproc)"
 job x264_aac_mp4 mp4 -c:v libx264 -preset medium -b:v 2000000 -c:a aac -b:a 128000
-job mpeg4_mp3_avi avi -vf scale=640:360,pad=640:480:0:60 -r 29.97 -aspect 16:9 \
+job mpeg4_mp3_avi avi -vf scale=640:360,pad=640:480:0:60 -r 29.97 -fps_mode cfr -aspect 16:9 \
     -c:v mpeg4 -b:v 1200000 -c:a libmp3lame -b:a 128000 -ar 44100 -ac 2
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
