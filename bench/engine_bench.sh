@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# The same conversions by the engine (reelshift-cli --engine) and by the ffmpeg program,
-# alternating, in one run. Prints wall-time ratio, output-size difference and peak-memory
-# ratio (engine / ffmpeg) per job, and the CPU-time ratio, which other load on the machine
-# disturbs less than the wall time. Opt-in; not part of the test suite.
+# The same conversions by the engine (reelshift-cli) and by the ffmpeg program, alternating
+# in one run: the engine as it runs by default, ffmpeg, and the engine on one thread
+# (REELSHIFT_PIPELINE=0) as a third column. Prints per job the medians of wall time, CPU use
+# ((user+sys)/wall) and peak memory, and the ratios engine / ffmpeg. Opt-in; not part of the
+# test suite.
 #   bench/engine_bench.sh [BUILD_DIR] [ROUNDS]
 set -euo pipefail
 BUILD=${1:-build}
-ROUNDS=${2:-3}
+ROUNDS=${2:-5}
 CLI="$BUILD/bin/reelshift-cli"
 [ -x "$CLI" ] || { echo "no $CLI; build reelshift-cli first" >&2; exit 2; }
+CLI=$(cd "$(dirname "$CLI")" && pwd)/$(basename "$CLI")
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 
@@ -16,8 +18,9 @@ SRC="$WORK/source.mp4"
 ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=1280x720:rate=25 \
     -f lavfi -i sine=frequency=440:sample_rate=44100 -t 20 \
     -c:v libx264 -preset veryfast -crf 18 -c:a aac -ac 2 "$SRC"
+: > "$WORK/empty.ini"  # the format's own defaults, whatever the user has stored
 
-# measure NAME OUTPUT COMMAND...: appends "seconds kilobytes" to $WORK/NAME.
+# measure NAME OUTPUT COMMAND...: appends "seconds kilobytes bytes cpu-seconds" to $WORK/NAME.
 measure() {
     local name=$1 out=$2
     shift 2
@@ -31,32 +34,70 @@ measure() {
     echo "$wall $rss $(stat -c %s "$out") $cpu" >> "$WORK/$name"
 }
 
+# median FILE COLUMN: the median of a column (cpu use when COLUMN is "use").
+median() {
+    awk -v c="$2" '{ print c == "use" ? $4 / $1 : $c }' "$1" | sort -g |
+        awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+# summary LABEL: one line from the three result files of a job.
+summary() {
+    local l=$1 e="$WORK/engine_$1" f="$WORK/ffmpeg_$1" s="$WORK/single_$1"
+    local ew fw sw eu fu su em fm sm es fs
+    ew=$(median "$e" 1) fw=$(median "$f" 1) sw=$(median "$s" 1)
+    eu=$(median "$e" use) fu=$(median "$f" use) su=$(median "$s" use)
+    em=$(median "$e" 2) fm=$(median "$f" 2) sm=$(median "$s" 2)
+    es=$(tail -n 1 "$e" | cut -d' ' -f3) fs=$(tail -n 1 "$f" | cut -d' ' -f3)
+    awk -v l="$l" -v ew="$ew" -v fw="$fw" -v sw="$sw" -v eu="$eu" -v fu="$fu" -v su="$su" \
+        -v em="$em" -v fm="$fm" -v sm="$sm" -v es="$es" -v fs="$fs" 'BEGIN {
+        printf "%-14s wall engine %.2fs ffmpeg %.2fs single %.2fs | ratio %.3f (single %.3f)\n", l, ew, fw, sw, ew / fw, sw / fw
+        printf "%-14s cpu use engine %.2f ffmpeg %.2f single %.2f | peak RSS engine %d kB ffmpeg %d kB single %d kB, ratio %.2f | size engine %d ffmpeg %d (%+.1f%%)\n",
+            "", eu, fu, su, em, fm, sm, em / fm, es, fs, (es - fs) * 100.0 / fs }'
+}
+
+# check LABEL ENGINE_OUT FFMPEG_OUT: the two outputs have the same codecs, size and frame count.
+check() {
+    local a b
+    a=$(ffprobe -v error -count_frames -show_entries stream=codec_name,width,height,nb_read_frames,sample_rate,channels \
+        -of compact=p=0 "$2")
+    b=$(ffprobe -v error -count_frames -show_entries stream=codec_name,width,height,nb_read_frames,sample_rate,channels \
+        -of compact=p=0 "$3")
+    if [ "$a" = "$b" ]; then echo "$1: outputs match: $(echo $a)"; else echo "$1: OUTPUTS DIFFER: engine $(echo $a) / ffmpeg $(echo $b)"; fi
+}
+
+# The engine's command line of a job is given as a shell function: engine_LABEL OUTPUT.
 job() {
     local label=$1 ext=$2
     shift 2
-    local -a engine_opts ffmpeg_opts
-    local split=0
-    for a in "$@"; do
-        if [ "$a" = "--" ]; then split=1; continue; fi
-        if [ $split = 0 ]; then engine_opts+=("$a"); else ffmpeg_opts+=("$a"); fi
-    done
-    rm -f "$WORK/engine_$label" "$WORK/ffmpeg_$label"
+    rm -f "$WORK/engine_$label" "$WORK/ffmpeg_$label" "$WORK/single_$label"
     for ((i = 0; i < ROUNDS; i++)); do
-        measure "engine_$label" "$WORK/e.$ext" "$CLI" --engine "$SRC" -o "$WORK/e.$ext" "${engine_opts[@]}"
-        measure "ffmpeg_$label" "$WORK/f.$ext" ffmpeg -nostdin -v error -y -i "$SRC" "${ffmpeg_opts[@]}" "$WORK/f.$ext"
+        measure "engine_$label" "$WORK/e.$ext" bash -c "engine_$label \"\$1\"" _ "$WORK/e.$ext"
+        measure "ffmpeg_$label" "$WORK/f.$ext" ffmpeg -nostdin -v error -y -i "$SRC" "$@" "$WORK/f.$ext"
+        measure "single_$label" "$WORK/s.$ext" env REELSHIFT_PIPELINE=0 bash -c "engine_$label \"\$1\"" _ "$WORK/s.$ext"
     done
-    awk -v label="$label" '
-        FNR == NR { ew += $1; if ($2 > em) em = $2; es = $3; ec += $4; next }
-        { fw += $1; if ($2 > fm) fm = $2; fs = $3; fc += $4 }
-        END {
-            printf "%-16s wall engine %.2fs ffmpeg %.2fs ratio %.3f | cpu ratio %.3f | size engine %d ffmpeg %d diff %+.1f%% | peak RSS engine %d kB ffmpeg %d kB ratio %.2f\n",
-                label, ew, fw, ew / fw, ec / fc, es, fs, (es - fs) * 100.0 / fs, em, fm, em / fm
-        }' "$WORK/engine_$label" "$WORK/ffmpeg_$label"
+    summary "$label"
+    check "$label" "$WORK/e.$ext" "$WORK/f.$ext"
+    if cmp -s "$WORK/e.$ext" "$WORK/s.$ext"; then echo "$label: engine output byte-identical to the single-thread run"
+    else echo "$label: engine output differs from the single-thread run"; fi
 }
 
-echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)  rounds: $ROUNDS"
-job x264_aac_mp4 mp4 vcodec=libx264 vb=2000000 acodec=aac ab=128000 -- \
-    -c:v libx264 -preset medium -b:v 2000000 -c:a aac -b:a 128000
-job mpeg4_mp3_avi avi vcodec=mpeg4 acodec=libmp3lame -- \
-    -c:v mpeg4 -c:a libmp3lame
+engine_x264_aac_mp4() {
+    "$CLI" --engine "$SRC" -o "$1" vcodec=libx264 vb=2000000 acodec=aac ab=128000
+}
+# Format 0 of the MP4-to-AVI edition with its stored defaults: MPEG-4 at 1200 kbit/s,
+# 29.97 fps, 640x480 with the 16:9 picture scaled to 640x360 and letterboxed; MP3 128 kbit/s,
+# 44.1 kHz stereo. The terminal program names the output itself: it is moved into place.
+engine_mpeg4_mp3_avi() {
+    local dir="$WORK/format0"
+    rm -rf "$dir" && mkdir -p "$dir"
+    "$CLI" --format 0 --edition mp4avi --settings "$WORK/empty.ini" --output-dir "$dir" "$SRC" &&
+        mv "$dir"/*.avi "$1"
+}
+export -f engine_x264_aac_mp4 engine_mpeg4_mp3_avi
+export CLI SRC WORK
+
+echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)  rounds: $ROUNDS  cores: $(nproc)"
+job x264_aac_mp4 mp4 -c:v libx264 -preset medium -b:v 2000000 -c:a aac -b:a 128000
+job mpeg4_mp3_avi avi -vf scale=640:360,pad=640:480:0:60 -r 29.97 -fps_mode cfr -aspect 16:9 \
+    -c:v mpeg4 -b:v 1200000 -c:a libmp3lame -b:a 128000 -ar 44100 -ac 2
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"

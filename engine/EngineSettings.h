@@ -202,6 +202,10 @@ struct TRunSettings {
     // Codec threads for decoders and encoders. There is no option for it; 0 lets the
     // library choose from the processor count.
     int ThreadCount = 0;
+    // Decoding, each encoded output and the muxer overlap on threads of their own; false
+    // runs the whole task on its one thread, as the reference for speed and output.
+    // REELSHIFT_PIPELINE=0 in the environment has the same effect.
+    bool Pipeline = true;
 };
 
 // The settings of a task: the three records side by side, so every field keeps its one

@@ -1,6 +1,7 @@
 #pragma once
 // The records a run works on: input files and streams, output files and streams, and the
 // services the output stages take from the run (muxing, counters, stop requests).
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -68,12 +69,13 @@ public:
     virtual void VideoFrameEncoded(TOutputStream& ost, const AVPacket& pkt) = 0;
     // Before a video frame is encoded (preview).
     virtual void VideoFrameToEncode(const AVFrame& frame, int64_t ptsUs) = 0;
-    int64_t DupCount = 0;
-    int64_t DropCount = 0;
-    bool DupDropChanged = false;
-    int64_t VideoBytes = 0;
-    int64_t AudioBytes = 0;
-    int64_t ExtraBytes = 0;
+    // Counted on the stages' threads, read by the run's reports.
+    std::atomic<int64_t> DupCount{0};
+    std::atomic<int64_t> DropCount{0};
+    std::atomic<bool> DupDropChanged{false};
+    std::atomic<int64_t> VideoBytes{0};
+    std::atomic<int64_t> AudioBytes{0};
+    std::atomic<int64_t> ExtraBytes{0};
 };
 
 // What a stage reads when it configures itself: the options given so far, the output it
@@ -111,7 +113,8 @@ public:
     AVStream* St = nullptr;
     int SourceIndex = -1;     // input stream record
     int SyncIndex = -1;
-    int64_t FrameCount = 0;
+    // Written by the stream's stage, read by the run's loop and reports: atomic.
+    std::atomic<int64_t> FrameCount{0};
     int64_t SyncOpts = 0;     // next output timestamp, encoder time base
     bool StreamCopy = false;
     bool Opened = false;      // the encoder is open
@@ -123,13 +126,13 @@ public:
     Dictionary PrivateOptions;    // the encoder's own options, handed to it when it opens
     FilePtr PassLog;              // first-pass statistics written by our side
     std::string PassStats;        // second-pass statistics handed to the encoder
-    int64_t LastDts = AV_NOPTS_VALUE;  // last written dts, stream time base
-    int64_t EndTimeUs = 0;        // end of the last written packet, microseconds
+    std::atomic<int64_t> LastDts{AV_NOPTS_VALUE};  // last written dts, stream time base
+    std::atomic<int64_t> EndTimeUs{0};             // end of the last written packet, microseconds
     int64_t MaxFrames = INT64_MAX;
     int64_t RecordingTimeUs = INT64_MAX;  // nothing at or past it is encoded
-    double LastQuality = -1.0;    // quantizer of the last coded frame
-    int LastFrameBytes = 0;
-    uint64_t LastErrors[4] = {};  // per-plane squared error of the last coded frame (PSNR)
+    std::atomic<double> LastQuality{-1.0};  // quantizer of the last coded frame
+    std::atomic<int> LastFrameBytes{0};
+    std::atomic<uint64_t> LastErrors[4] = {};  // per-plane squared error of the last coded frame (PSNR)
 
 protected:
     explicit TOutputStream(AVMediaType type) : FType(type) {}

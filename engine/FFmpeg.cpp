@@ -16,6 +16,7 @@
 #include "engine/FFmpegException.h"
 #include "engine/FFmpegLoader.h"
 #include "engine/FFmpegOptions.h"
+#include "engine/Pipeline.h"
 #include "engine/VideoOutput.h"
 
 namespace {

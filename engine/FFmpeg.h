@@ -31,6 +31,8 @@ struct TEngineProgress {
 
 using TEngineProgressEvent = std::function<void(const TEngineProgress& Info, const std::string& Line)>;
 
+class TPipeline;
+
 class TCustomFFmpeg : public TOptionHost, private TRunServices {
 public:
     TCustomFFmpeg();
@@ -83,6 +85,9 @@ public:
 
     int Verbose() const override { return FSettings.Verbose; }
     int64_t ProgressInterval = 500000;  // microseconds
+    // Processor cores this task may keep busy (tasks running side by side share the
+    // machine); 0: all of them. Decides the codecs' threads and whether stages overlap.
+    int CoreShare = 0;
     int PreviewFlags = 0;               // bit 0: preview window, bit 1: preview bitmap; either feeds OnPreviewBitmap
     TEngineHook OnCustomHook;
     TEnginePreview OnPreviewBitmap;
@@ -129,6 +134,11 @@ private:
     void FinishJoinedInput(int fileIndex);
     void Report(bool last, int fileIndex);
     void ReleaseRun();
+    // Hands one decoded frame to an encoded output: to its stage's queue when the run's
+    // stages overlap, else straight to its Write.
+    void WriteFrame(TOutputStream& ost, AVFrame* frame, int64_t ptsUs);
+    bool PipelineFits() const;
+    int CodecThreads() const;  // thread_count for a codec this task opens
 
     TEngineSettings FSettings;
     TGenericOptions FGeneric;
@@ -149,7 +159,10 @@ private:
     TRunControl FControl;
 
     // run state
-    int FFrameNumber = 0;
+    std::unique_ptr<TPipeline> FPipeline;  // the stages' threads, during the run
+    std::mutex FMuxLock;                   // the output files: one writer at a time
+    std::mutex FStatsLock;                 // statistics file, pass logs, preview state
+    std::atomic<int> FFrameNumber{0};
     int64_t FOutputStart = 0;  // "ss" given for the output: what comes before it is dropped
     TRunReport FReport;
     TVStatsFile FVStats;

@@ -5,6 +5,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 
@@ -495,6 +496,10 @@ void TCustomFFmpegVCL::StartTask(int threadCount) {
         FAllDone = false;
         FThreaded = threadCount > 0;
         FWorking = true;
+        // Tasks side by side divide the machine rather than each asking for all of it.
+        const int atOnce = std::max(1, std::min(threadCount, TaskCount()));
+        const int cores = std::max(1, int(std::thread::hardware_concurrency()));
+        FCoreShare = atOnce > 1 ? std::max(1, cores / atOnce) : 0;
     }
     if (FTasks.empty()) {
         // Nothing to wait for: the run is over at once, so the caller still hears its end.
@@ -528,6 +533,7 @@ void TCustomFFmpegVCL::StartNext() {
         if (FPendingCount <= 0 || FNextTask >= TaskCount()) return;
         --FPendingCount;
         task = FTasks[size_t(FNextTask++)].get();
+        task->CoreShare = FCoreShare;
     }
     task->ProgressInterval = int64_t(FProgressInterval) * 1000;
     if (!task->Start(FThreaded, FThreadPriority)) {

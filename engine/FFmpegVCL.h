@@ -253,6 +253,7 @@ private:
     std::atomic<bool> FAllDone{false};
     std::atomic<bool> FThreaded{false};
     std::atomic<bool> FWorking{false};
+    int FCoreShare = 0;  // under FCounterLock: the cores each running task may keep busy
 
     // one record and one lock per event kind
     std::mutex FHookLock;

@@ -123,8 +123,11 @@ void TOutputStream::Encode(AVFrame* frame, TRunServices& run) {
             int quality = int(q[0] | (q[1] << 8) | (q[2] << 16) | (uint32_t(q[3]) << 24));
             LastQuality = double(quality) / FF_QP2LAMBDA;
             const int errors = sideSize >= 6 ? std::min<int>(q[5], 4) : 0;
-            for (int i = 0; i < errors && sideSize >= size_t(8 + 8 * (i + 1)); ++i)
-                std::memcpy(&LastErrors[i], q + 8 + 8 * i, 8);
+            for (int i = 0; i < errors && sideSize >= size_t(8 + 8 * (i + 1)); ++i) {
+                uint64_t e;
+                std::memcpy(&e, q + 8 + 8 * i, 8);
+                LastErrors[i] = e;
+            }
         }
         LastFrameBytes = pkt->size;
         if (video) {

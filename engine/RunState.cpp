@@ -132,7 +132,7 @@ void TVStatsFile::Write(const std::string& fileName, const TOutputStream& ost, c
         if (!FFile) throw FFmpegException("fopen fail: " + fileName);
     }
     std::FILE* f = FFile.get();
-    const double q = ost.LastQuality < 0 ? 0 : ost.LastQuality;
+    const double q = std::max(ost.LastQuality.load(), 0.0);
     std::fprintf(f, "frame= %5d q= %2.1f ", int(ost.FrameCount + 1), q);
     const double tb = av_q2d(ost.Enc->time_base);
     const double ti = std::max(double(ost.SyncOpts) * tb, 0.01);

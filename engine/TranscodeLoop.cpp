@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <mutex>
@@ -13,6 +14,7 @@
 #include "engine/FFUtils.h"
 #include "engine/FFmpeg.h"
 #include "engine/FFmpegException.h"
+#include "engine/Pipeline.h"
 #include "engine/VideoOutput.h"
 
 namespace {
@@ -38,6 +40,8 @@ int64_t SourceScore(AVFormatContext* ic, AVStream* st) {
 bool TCustomFFmpeg::StopRequested() { return FControl.StopRequested(); }
 
 void TCustomFFmpeg::WritePacket(TOutputStream& ost, AVPacket* pkt, AVRational tb) {
+    // The stages write from their own threads; the muxer takes one packet at a time.
+    std::lock_guard lock(FMuxLock);
     TOutputFile& file = *FOutputs[ost.FileIndex];
     AVFormatContext* oc = file.Ctx.get();
     avcodec().av_packet_rescale_ts(pkt, tb, ost.St->time_base);
@@ -80,7 +84,7 @@ void TCustomFFmpeg::WritePacket(TOutputStream& ost, AVPacket* pkt, AVRational tb
         int64_t end = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
         if (end != AV_NOPTS_VALUE) {
             end += std::max<int64_t>(p->duration, 0);
-            ost.EndTimeUs = std::max(ost.EndTimeUs, avutil().av_rescale_q(end, ost.St->time_base, AV_TIME_BASE_Q));
+            ost.EndTimeUs = std::max(ost.EndTimeUs.load(), avutil().av_rescale_q(end, ost.St->time_base, AV_TIME_BASE_Q));
         }
         int r = avformat().av_interleaved_write_frame(oc, p.get());
         if (r < 0) throw FFmpegException("av_interleaved_write_frame(): " + EngineErrorMessage(r));
@@ -88,12 +92,14 @@ void TCustomFFmpeg::WritePacket(TOutputStream& ost, AVPacket* pkt, AVRational tb
 }
 
 void TCustomFFmpeg::VideoFrameEncoded(TOutputStream& ost, const AVPacket& pkt) {
+    std::lock_guard lock(FStatsLock);
     if (ost.PassLog && ost.Enc->stats_out) std::fputs(ost.Enc->stats_out, ost.PassLog.get());
     if (!FSettings.VStatsFilename.empty()) FVStats.Write(FSettings.VStatsFilename, ost, pkt, TRunServices::VideoBytes);
 }
 
 void TCustomFFmpeg::VideoFrameToEncode(const AVFrame& frame, int64_t ptsUs) {
     if (!(PreviewFlags & 3) || !OnPreviewBitmap) return;
+    std::lock_guard lock(FStatsLock);
     FPreview.Offer(frame, ptsUs, FFrameNumber, OnPreviewBitmap);
 }
 
@@ -121,7 +127,7 @@ void TCustomFFmpeg::OpenDecoder(TInputStream& ist) {
                                                                  : AV_OPT_FLAG_SUBTITLE_PARAM;
     FGeneric.ApplyToCodecContext(par->codec_type, dec, AV_OPT_FLAG_DECODING_PARAM | typeFlag);
     dec->pkt_timebase = ist.St->time_base;
-    dec->thread_count = FSettings.ThreadCount;
+    dec->thread_count = CodecThreads();
     int r;
     r = avcodec().avcodec_open2(dec, codec, nullptr);
     if (r < 0)
@@ -282,6 +288,7 @@ void TCustomFFmpeg::PrepareRun() {
         TOutputStream& ost = *ostPtr;
         if (ost.StreamCopy) continue;
         SetupPassLog(ost);
+        if (!FSettings.ThreadCount && ost.Enc) ost.Enc->thread_count = CodecThreads();
         ost.Open(*FInputStreams[ost.SourceIndex], *this);
     }
     for (auto& ostPtr : FOutputStreams) {
@@ -327,17 +334,61 @@ void TCustomFFmpeg::PrepareRun() {
 
 // ---------------------------------------------------------------- the loop
 
+int TCustomFFmpeg::CodecThreads() const {
+    if (FSettings.ThreadCount) return FSettings.ThreadCount;
+    const int cores = int(std::thread::hardware_concurrency());
+    // A share of the machine: as many threads as cores in it; all of it: the library's choice.
+    return CoreShare > 0 && CoreShare < cores ? CoreShare : 0;
+}
+
+bool TCustomFFmpeg::PipelineFits() const {
+    const auto& s = FSettings;
+    if (!s.Pipeline) return false;
+    if (const char* e = std::getenv("REELSHIFT_PIPELINE"); e && std::strcmp(e, "0") == 0) return false;
+    const int cores = int(std::thread::hardware_concurrency());
+    if ((CoreShare > 0 ? CoreShare : cores) < 2) return false;
+    // These decide from what the encoders have already written (the frame limits, the
+    // file size, the end of a joined input, which input to read next): the stages would
+    // answer late, so such runs keep to one thread.
+    if (FJoin || FInputs.size() != 1 || s.LimitFileSize > 0) return false;
+    for (const auto& ost : FOutputStreams)
+        if (ost->MaxFrames != INT64_MAX) return false;
+    return true;
+}
+
+void TCustomFFmpeg::WriteFrame(TOutputStream& ost, AVFrame* frame, int64_t ptsUs) {
+    if (FPipeline && FPipeline->Handles(ost))
+        FPipeline->Write(ost, *frame, ptsUs);
+    else
+        ost.Write(frame, ptsUs, *this);
+}
+
 bool TCustomFFmpeg::Transcode() {
     TRunServices::DupCount = TRunServices::DropCount = 0;
     TRunServices::VideoBytes = TRunServices::AudioBytes = TRunServices::ExtraBytes = 0;
     FFrameNumber = 0;
     PrepareRun();
+    // A run that fails leaves through here: the stages are cancelled and joined before
+    // anything they use is freed.
+    struct PipelineEnd {
+        std::unique_ptr<TPipeline>& Pipeline;
+        ~PipelineEnd() { Pipeline.reset(); }
+    } pipelineEnd{FPipeline};
+    if (PipelineFits()) {
+        FPipeline = std::make_unique<TPipeline>(static_cast<TRunServices&>(*this), 4);
+        for (auto& ost : FOutputStreams)
+            if (ost->Opened && (ost->Type() == AVMEDIA_TYPE_VIDEO || ost->Type() == AVMEDIA_TYPE_AUDIO))
+                FPipeline->Add(*ost);
+    }
     FDecoded.reset(avutil().av_frame_alloc());
     FReport.Start(avutil().av_gettime_relative());
     Loop();
     for (auto& ist : FInputStreams)
         if (ist->Dec && !ist->Flushed) ProcessPacket(*ist, nullptr);
-    for (auto& ost : FOutputStreams) ost->Flush(*this);
+    if (FPipeline) FPipeline->Finish(FControl.Stopping());
+    for (auto& ost : FOutputStreams)
+        if (!FPipeline || !FPipeline->Handles(*ost)) ost->Flush(*this);
+    FPipeline.reset();
     for (auto& file : FOutputs)
         if (file->HeaderWritten) {
             avformat().av_write_trailer(file->Ctx.get());
@@ -580,7 +631,7 @@ void TCustomFFmpeg::DecodeVideo(TInputStream& ist, AVFrame* frame) {
         for (const auto& hook : FSettings.VideoHooks) hook->Run(&pict, frame->format, frame->width, frame->height, ptsUs);
     }
     for (TOutputStream* ost : ist.Outputs)
-        if (!ost->StreamCopy) ost->Write(frame, ptsUs, *this);
+        if (!ost->StreamCopy) WriteFrame(*ost, frame, ptsUs);
 }
 
 void TCustomFFmpeg::DecodeAudio(TInputStream& ist, AVFrame* frame) {
@@ -610,7 +661,7 @@ void TCustomFFmpeg::DecodeAudio(TInputStream& ist, AVFrame* frame) {
         ApplyVolume(*frame, FSettings.AudioVolume);
     }
     for (TOutputStream* ost : ist.Outputs)
-        if (!ost->StreamCopy) ost->Write(frame, ptsUs, *this);
+        if (!ost->StreamCopy) WriteFrame(*ost, frame, ptsUs);
 }
 
 void TCustomFFmpeg::CopyPacket(TInputStream& ist, TOutputStream& ost, const AVPacket& pkt) {
@@ -648,7 +699,7 @@ void TCustomFFmpeg::FinishJoinedInput(int fileIndex) {
         ist.Outputs.clear();
     }
     int64_t end = 0;
-    for (auto& ost : FOutputStreams) end = std::max(end, ost->EndTimeUs);
+    for (auto& ost : FOutputStreams) end = std::max(end, ost->EndTimeUs.load());
     const int next = fileIndex + 1;
     TInputFile& nextFile = *FInputs[next];
     nextFile.TsOffset += end;
@@ -687,12 +738,14 @@ void TCustomFFmpeg::Report(bool last, int fileIndex) {
     TEngineProgress info;
     info.FileIndex = last ? -1 : fileIndex;
     int64_t size = 0;
+    std::unique_lock muxing(FMuxLock);  // the position moves while a stage writes
     if (!FOutputs.empty() && FOutputs[0]->Ctx && FOutputs[0]->Ctx->pb) {
         AVIOContext* pb = FOutputs[0]->Ctx->pb;
         size = avformat().avio_size(pb);
         if (size <= 0) size = avformat().avio_seek(pb, 0, SEEK_CUR);
         if (size < 0) size = 0;
     }
+    muxing.unlock();
     std::string line;
     bool firstVideo = true;
     const double elapsed = double(now - FReport.StartTime) / AV_TIME_BASE;

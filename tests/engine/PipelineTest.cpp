@@ -1,0 +1,187 @@
+// A run's stages on threads of their own: the same output as the one-thread run, stops that
+// end promptly with full queues, errors of a stage thread raised with their text, and the
+// bounded queue that connects the stages.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "engine/BoundedQueue.h"
+#include "tests/engine/EngineTestSupport.h"
+
+using namespace enginetest;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Bytes(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+int ThreadsOfProcess() {
+    int n = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator("/proc/self/task")) ++n;
+    return n;
+}
+
+// A clip long enough for the queues to fill: 320x240, 25 fps, 44.1 kHz tone.
+const std::string& LongClip() {
+    static const std::string path = [] {
+        std::string p = Scratch().file("pipeline_long.mp4");
+        testsupport::MakeClip(p, 8.0, {"-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac"});
+        return p;
+    }();
+    return path;
+}
+
+Outcome ConvertWith(bool pipeline, const std::string& output, const Options& options,
+                    const std::string& input = BasicClip(), std::function<void(TCustomFFmpeg&)> more = nullptr) {
+    Job job{{input}, {}, output, options};
+    job.setup = [pipeline, more](TCustomFFmpeg& task) {
+        task.Settings().Pipeline = pipeline;
+        if (more) more(task);
+    };
+    return Convert(job);
+}
+
+}  // namespace
+
+// The muxer sees the packets in the same interleaved order however the stages overlap.
+TEST(Pipeline, OutputIsByteIdenticalToTheOneThreadRun) {
+    struct Case {
+        const char* name;
+        Options options;
+    } cases[] = {
+        {"av.avi", {{"vcodec", "mpeg4"}, {"acodec", "libmp3lame"}, {"s", "160x120"}}},
+        {"av.mp4", {{"vcodec", "libx264"}, {"acodec", "aac"}}},
+        {"audio.mp3", {{"vn", "1"}, {"acodec", "libmp3lame"}}},
+        {"video.avi", {{"an", "1"}, {"vcodec", "mpeg4"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string one = Scratch().file(std::string("one_") + c.name);
+        const std::string many = Scratch().file(std::string("many_") + c.name);
+        Outcome a = ConvertWith(false, one, c.options);
+        Outcome b = ConvertWith(true, many, c.options);
+        ASSERT_TRUE(a.ok) << a.error;
+        ASSERT_TRUE(b.ok) << b.error;
+        EXPECT_TRUE(b.finished);
+        const std::string bytes = Bytes(many);
+        EXPECT_GT(bytes.size(), 1000u);
+        EXPECT_TRUE(bytes == Bytes(one)) << "outputs differ";
+        EXPECT_EQ(ProbeReport(many)["format.duration"], ProbeReport(one)["format.duration"]);
+    }
+}
+
+// The video stage is held up (its preview handler is slow), so the decoder fills its queue
+// and waits; a stop request must still end the run at once and leave no thread behind.
+TEST(Pipeline, StopWithFullQueuesEndsPromptlyAndJoinsEveryThread) {
+    const std::string clip = LongClip();
+    const int before = ThreadsOfProcess();
+    std::atomic<int> hooked{0};
+    std::atomic<int64_t> stoppedAt{0};
+    const std::string output = Scratch().file("stopped.avi");
+    TCustomFFmpeg* running = nullptr;
+    std::thread::id hookThread, previewThread;
+    auto slowPreview = [&](TCustomFFmpeg& task) {
+        running = &task;
+        task.PreviewFlags = 2;
+        task.OnPreviewBitmap = [&](const TFrameBitmap&, int64_t, int) {
+            previewThread = std::this_thread::get_id();
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        };
+        task.OnCustomHook = [&](TFrameBitmap&, bool& update, bool&, int64_t, int) {
+            update = false;
+            hookThread = std::this_thread::get_id();
+            if (++hooked == 40) {
+                stoppedAt = std::chrono::steady_clock::now().time_since_epoch().count();
+                running->RequestStop();
+            }
+        };
+    };
+    Outcome out = ConvertWith(true, output, {{"vcodec", "mpeg4"}, {"acodec", "libmp3lame"}}, clip, slowPreview);
+    const auto end = std::chrono::steady_clock::now().time_since_epoch().count();
+    ASSERT_TRUE(out.ok) << out.error;
+    EXPECT_FALSE(out.finished);
+    ASSERT_GT(stoppedAt.load(), 0);
+    // One frame in encoding and one preview at most, not the queued frames nor the rest of the clip.
+    EXPECT_LT(std::chrono::steady_clock::duration(end - stoppedAt.load()), std::chrono::seconds(1));
+    EXPECT_LT(hooked.load(), 200);
+    // The hook runs with the decoder, the preview with the video encoder.
+    EXPECT_NE(hookThread, previewThread);
+    EXPECT_EQ(ThreadsOfProcess(), before);
+}
+
+// A disk that is full: the muxer fails on a stage's thread; the run raises the same text as
+// the one-thread run, and nothing is left running.
+TEST(Pipeline, AWriteErrorOnAStageThreadIsRaisedWithItsText) {
+    const std::string clip = LongClip();
+    const int before = ThreadsOfProcess();
+    std::string errors[2];
+    for (int pipeline = 0; pipeline < 2; ++pipeline) {
+        // A link, so that removing a failed output removes the link only.
+        const std::string output = Scratch().file("full" + std::to_string(pipeline) + ".avi");
+        fs::remove(output);
+        fs::create_symlink("/dev/full", output);
+        Outcome out = ConvertWith(pipeline == 1, output, {{"vcodec", "mpeg4"}, {"acodec", "libmp3lame"}}, clip);
+        EXPECT_FALSE(out.ok);
+        errors[pipeline] = out.error;
+        fs::remove(output);
+    }
+    EXPECT_NE(errors[1].find("No space left on device"), std::string::npos) << errors[1];
+    EXPECT_EQ(errors[1], errors[0]);
+    EXPECT_EQ(ThreadsOfProcess(), before);
+}
+
+TEST(BoundedQueueTest, CloseLetsTheConsumerTakeWhatIsQueuedThenEnds) {
+    BoundedQueue<int> q(3);
+    EXPECT_TRUE(q.Push(1));
+    EXPECT_TRUE(q.Push(2));
+    q.Close();
+    EXPECT_FALSE(q.Push(3));
+    EXPECT_EQ(q.Pop(), 1);
+    EXPECT_EQ(q.Pop(), 2);
+    EXPECT_EQ(q.Pop(), std::nullopt);
+    EXPECT_EQ(q.Pop(), std::nullopt);
+}
+
+TEST(BoundedQueueTest, AFullQueueHoldsItsProducerUntilThereIsRoom) {
+    BoundedQueue<int> q(2);
+    std::atomic<int> pushed{0};
+    std::thread producer([&] {
+        for (int i = 0; i < 5; ++i)
+            if (q.Push(i)) ++pushed;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(pushed.load(), 2);
+    EXPECT_LE(q.Size(), 2u);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(q.Pop(), i);  // in order, none lost
+    producer.join();
+    EXPECT_EQ(pushed.load(), 5);
+}
+
+TEST(BoundedQueueTest, CancelDropsTheItemsAndWakesBothSides) {
+    BoundedQueue<std::shared_ptr<int>> full(1);
+    auto item = std::make_shared<int>(7);
+    ASSERT_TRUE(full.Push(item));
+    std::atomic<bool> refused{false};
+    std::thread producer([&] { refused = !full.Push(std::make_shared<int>(8)); });
+    BoundedQueue<int> empty(1);
+    std::atomic<bool> ended{false};
+    std::thread consumer([&] { ended = !empty.Pop().has_value(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    full.Cancel();
+    empty.Cancel();
+    producer.join();
+    consumer.join();
+    EXPECT_TRUE(refused);
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(item.use_count(), 1);  // the queued copy is gone
+    EXPECT_FALSE(full.Pop().has_value());
+}
