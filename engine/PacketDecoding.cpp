@@ -1,0 +1,172 @@
+// One packet of an input stream: copied to the stream-copy outputs, decoded, and each
+// decoded frame or subtitle handed to the encoded outputs.
+#include "engine/AudioOutput.h"
+#include "engine/EngineText.h"
+#include "engine/FFUtils.h"
+#include "engine/FFmpeg.h"
+#include "engine/FFmpegException.h"
+
+bool TCustomFFmpeg::ProcessPacket(TInputStream& ist, AVPacket* pkt) {
+    const AVRational tb = ist.St->time_base;
+    if (pkt && pkt->dts != AV_NOPTS_VALUE) {
+        ist.Pts = avutil().av_rescale_q(pkt->dts, tb, AV_TIME_BASE_Q);
+        ist.NextDts = ist.Pts + (pkt->duration > 0 ? avutil().av_rescale_q(pkt->duration, tb, AV_TIME_BASE_Q) : 0);
+    }
+    if (pkt)
+        for (TOutputStream* ost : ist.Outputs)
+            if (ost->StreamCopy) CopyPacket(ist, *ost, *pkt);
+    if (!ist.DecodingNeeded || !ist.Dec) return false;
+    auto decodeError = [&]() {
+        std::string msg = Format("Error while decoding stream #%d.%d (%s)", ist.FileIndex, ist.StreamIndex,
+                                 EngineCodecName(ist.Dec.get()).c_str());
+        if (FSettings.ExitOnError) throw FFmpegException(msg);
+        if (FSettings.Verbose >= 0) Log(llWarning, msg);
+    };
+    const AVMediaType type = ist.St->codecpar->codec_type;
+    if (type == AVMEDIA_TYPE_SUBTITLE) {
+        if (!pkt) {
+            ist.Flushed = true;
+            return false;
+        }
+        AVSubtitle sub{};
+        int got = 0;
+        int r = avcodec().avcodec_decode_subtitle2(ist.Dec.get(), &sub, &got, pkt);
+        if (r < 0) {
+            decodeError();
+            return false;
+        }
+        if (got) {
+            int64_t ptsUs = sub.pts;
+            if (ptsUs == AV_NOPTS_VALUE && pkt->pts != AV_NOPTS_VALUE) ptsUs = avutil().av_rescale_q(pkt->pts, tb, AV_TIME_BASE_Q);
+            if (ptsUs != AV_NOPTS_VALUE) ptsUs -= FOutputStart;
+            try {
+                for (TOutputStream* ost : ist.Outputs)
+                    if (!ost->StreamCopy) ost->WriteSubtitle(sub, ptsUs, *this);
+            } catch (...) {
+                avcodec().avsubtitle_free(&sub);
+                throw;
+            }
+            avcodec().avsubtitle_free(&sub);
+        }
+        return got != 0;
+    }
+    if (!pkt) ist.Flushed = true;
+    int r = avcodec().avcodec_send_packet(ist.Dec.get(), pkt);
+    if (r < 0 && r != AVERROR(EAGAIN) && r != AVERROR_EOF) {
+        decodeError();
+        return false;
+    }
+    int frames = 0;
+    for (;;) {
+        r = avcodec().avcodec_receive_frame(ist.Dec.get(), FDecoded.get());
+        if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
+        if (r < 0) {
+            decodeError();
+            break;
+        }
+        ++frames;
+        if (frames == 2 && pkt && type == AVMEDIA_TYPE_VIDEO &&
+            (FSettings.Verbose > 1 || (FSettings.Verbose > 0 && !FMultipleFramesWarned))) {
+            FMultipleFramesWarned = true;
+            Log(llVerbose, Format("Multiple frames in a packet from stream %d", ist.StreamIndex));
+        }
+        try {
+            if (type == AVMEDIA_TYPE_VIDEO)
+                DecodeVideo(ist, FDecoded.get());
+            else if (type == AVMEDIA_TYPE_AUDIO)
+                DecodeAudio(ist, FDecoded.get());
+        } catch (...) {
+            avutil().av_frame_unref(FDecoded.get());
+            throw;
+        }
+        avutil().av_frame_unref(FDecoded.get());
+        if (StopRequested()) break;
+    }
+    return frames > 0;
+}
+
+void TCustomFFmpeg::DecodeVideo(TInputStream& ist, AVFrame* frame) {
+    const AVRational tb = ist.St->time_base;
+    int64_t ptsUs = frame->best_effort_timestamp != AV_NOPTS_VALUE
+                        ? avutil().av_rescale_q(frame->best_effort_timestamp, tb, AV_TIME_BASE_Q)
+                        : (ist.NextPts != AV_NOPTS_VALUE ? ist.NextPts : 0);
+    AVRational rate = ist.St->avg_frame_rate.num > 0 ? ist.St->avg_frame_rate : ist.St->r_frame_rate;
+    int64_t duration = frame->pkt_duration > 0 ? avutil().av_rescale_q(frame->pkt_duration, tb, AV_TIME_BASE_Q)
+                       : rate.num > 0          ? avutil().av_rescale(AV_TIME_BASE, rate.den, rate.num)
+                                               : 40000;
+    duration += duration * frame->repeat_pict / 2;
+    ist.NextPts = ptsUs + duration;
+    // Frames before the start position come from seeking to the previous key frame, or
+    // lie before the output's start.
+    ptsUs -= FOutputStart;
+    if ((FInputs[ist.FileIndex]->SeekPos > 0 || FOutputStart > 0) && ptsUs < 0) return;
+    ++FFrameNumber;
+    if (FHook.On() && OnCustomHook)
+        FHook.Run(frame, ptsUs, FFrameNumber, OnCustomHook, [this](const std::string& e) { Log(llError, e); });
+    if (!FSettings.VideoHooks.empty() && avutil().av_frame_make_writable(frame) >= 0) {
+        TVideoHookPicture pict{};
+        for (int i = 0; i < 4; ++i) {
+            pict.data[i] = frame->data[i];
+            pict.linesize[i] = frame->linesize[i];
+        }
+        for (const auto& hook : FSettings.VideoHooks) hook->Run(&pict, frame->format, frame->width, frame->height, ptsUs);
+    }
+    for (TOutputStream* ost : ist.Outputs)
+        if (!ost->StreamCopy) WriteFrame(*ost, frame, ptsUs);
+}
+
+void TCustomFFmpeg::DecodeAudio(TInputStream& ist, AVFrame* frame) {
+    const AVRational tb = ist.St->time_base;
+    int64_t ptsUs = frame->best_effort_timestamp != AV_NOPTS_VALUE
+                        ? avutil().av_rescale_q(frame->best_effort_timestamp, tb, AV_TIME_BASE_Q)
+                        : (ist.NextPts != AV_NOPTS_VALUE ? ist.NextPts : 0);
+    const int rate = frame->sample_rate > 0 ? frame->sample_rate : 44100;
+    ist.NextPts = ptsUs + avutil().av_rescale(frame->nb_samples, AV_TIME_BASE, rate);
+    ptsUs -= FOutputStart;
+    if ((FInputs[ist.FileIndex]->SeekPos > 0 || FOutputStart > 0) && ptsUs < 0) {
+        // Keep only what lies after the start position.
+        const int64_t skip = avutil().av_rescale(-ptsUs, rate, AV_TIME_BASE);
+        if (skip >= frame->nb_samples) return;
+        const AVSampleFormat fmt = AVSampleFormat(frame->format);
+        const int bps = avutil().av_get_bytes_per_sample(fmt);
+        const bool planar = avutil().av_sample_fmt_is_planar(fmt);
+        const int channels = frame->ch_layout.nb_channels;
+        const int planes = planar ? channels : 1;
+        for (int p = 0; p < planes; ++p)
+            frame->extended_data[p] += size_t(skip) * bps * (planar ? 1 : channels);
+        frame->nb_samples -= int(skip);
+        ptsUs = 0;
+    }
+    if (FSettings.AudioVolume != 256) {
+        if (avutil().av_frame_make_writable(frame) < 0) throw FFmpegException("Out of memory in do_audio_out");
+        ApplyVolume(*frame, FSettings.AudioVolume);
+    }
+    for (TOutputStream* ost : ist.Outputs)
+        if (!ost->StreamCopy) WriteFrame(*ost, frame, ptsUs);
+}
+
+void TCustomFFmpeg::CopyPacket(TInputStream& ist, TOutputStream& ost, const AVPacket& pkt) {
+    const AVMediaType type = ist.St->codecpar->codec_type;
+    if (!ost.SeenKeyFrame && type == AVMEDIA_TYPE_VIDEO && !(pkt.flags & AV_PKT_FLAG_KEY) &&
+        !FSettings.CopyInitialNonKeyframes)
+        return;
+    if (FOutputStart > 0) {
+        const int64_t t = pkt.pts != AV_NOPTS_VALUE ? pkt.pts : pkt.dts;
+        if (t != AV_NOPTS_VALUE && avutil().av_rescale_q(t, ist.St->time_base, AV_TIME_BASE_Q) < FOutputStart) return;
+    }
+    ost.SeenKeyFrame = true;
+    if (ost.FrameCount >= ost.MaxFrames) return;
+    PacketPtr copy(avcodec().av_packet_clone(&pkt));
+    if (!copy) throw FFmpegException("Out of memory");
+    if (FOutputStart > 0) {
+        const int64_t shift = avutil().av_rescale_q(FOutputStart, AV_TIME_BASE_Q, ist.St->time_base);
+        if (copy->pts != AV_NOPTS_VALUE) copy->pts -= shift;
+        if (copy->dts != AV_NOPTS_VALUE) copy->dts -= shift;
+    }
+    if (type == AVMEDIA_TYPE_VIDEO)
+        TRunServices::VideoBytes += pkt.size;
+    else if (type == AVMEDIA_TYPE_AUDIO)
+        TRunServices::AudioBytes += pkt.size;
+    ++ost.FrameCount;
+    WritePacket(ost, copy.get(), ist.St->time_base);
+}

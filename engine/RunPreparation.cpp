@@ -1,0 +1,298 @@
+// Before the packet loop: binding output streams to input streams, opening the decoders
+// and encoders, the bitstream filters and the headers. Joined inputs rebind when one ends.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "engine/EngineText.h"
+#include "engine/FFUtils.h"
+#include "engine/FFmpeg.h"
+#include "engine/FFmpegException.h"
+
+namespace {
+const char* MediaName(AVMediaType t) {
+    const char* n = avutil().av_get_media_type_string(t);
+    return n ? n : "unknown";
+}
+
+// Higher is a better automatic source: the file's own choice first, then the bigger picture
+// or the more channels.
+int64_t SourceScore(AVFormatContext* ic, AVStream* st) {
+    int64_t score = 0;
+    const AVCodecParameters* par = st->codecpar;
+    if (avformat().av_find_best_stream(ic, par->codec_type, -1, -1, nullptr, 0) == st->index) score += int64_t(1) << 40;
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO) score += int64_t(par->width) * par->height;
+    if (par->codec_type == AVMEDIA_TYPE_AUDIO) score += par->ch_layout.nb_channels;
+    return score;
+}
+}  // namespace
+
+void TCustomFFmpeg::OpenDecoder(TInputStream& ist) {
+    if (ist.Dec) return;
+    const AVCodecParameters* par = ist.St->codecpar;
+    AVFormatContext* ic = FInputs[ist.FileIndex]->Ctx.get();
+    const AVCodec* codec = nullptr;
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO && ic->video_codec) codec = ic->video_codec;
+    if (par->codec_type == AVMEDIA_TYPE_AUDIO && ic->audio_codec) codec = ic->audio_codec;
+    if (par->codec_type == AVMEDIA_TYPE_SUBTITLE && ic->subtitle_codec) codec = ic->subtitle_codec;
+    if (!codec) codec = avcodec().avcodec_find_decoder(par->codec_id);
+    if (!codec)
+        throw FFmpegException(Format("Decoder (codec id %d) not found for input stream #%d.%d (%s)", int(par->codec_id),
+                                     ist.FileIndex, ist.StreamIndex, EngineCodecName(par->codec_id).c_str()));
+    ist.Dec.reset(avcodec().avcodec_alloc_context3(codec));
+    AVCodecContext* dec = ist.Dec.get();
+    if (!dec || avcodec().avcodec_parameters_to_context(dec, par) < 0)
+        throw FFmpegException(Format("Error while opening decoder for input stream #%d.%d (%s)", ist.FileIndex,
+                                     ist.StreamIndex, codec->name));
+    const int typeFlag = par->codec_type == AVMEDIA_TYPE_VIDEO   ? AV_OPT_FLAG_VIDEO_PARAM
+                         : par->codec_type == AVMEDIA_TYPE_AUDIO ? AV_OPT_FLAG_AUDIO_PARAM
+                                                                 : AV_OPT_FLAG_SUBTITLE_PARAM;
+    FGeneric.ApplyToCodecContext(par->codec_type, dec, AV_OPT_FLAG_DECODING_PARAM | typeFlag);
+    dec->pkt_timebase = ist.St->time_base;
+    dec->thread_count = CodecThreads();
+    int r;
+    r = avcodec().avcodec_open2(dec, codec, nullptr);
+    if (r < 0)
+        throw FFmpegException(Format("Error while opening decoder for input stream #%d.%d (%s)", ist.FileIndex,
+                                     ist.StreamIndex, codec->name));
+}
+
+void TCustomFFmpeg::SetupPassLog(TOutputStream& ost) {
+    if (!ost.Enc || !(ost.Enc->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2))) return;
+    const std::string prefix = FSettings.PassLogFileName.empty() ? "ffmpeg2pass" : FSettings.PassLogFileName;
+    const std::string name = Format("%s-%d.log", prefix.c_str(), ost.Index);
+    // x264 keeps its statistics in a file of its own; it is told the name.
+    if (ost.EncCodec && std::strcmp(ost.EncCodec->name, "libx264") == 0) {
+        avutil().av_dict_set(ost.PrivateOptions.Address(), "stats", name.c_str(), AV_DICT_DONT_OVERWRITE);
+        return;
+    }
+    if (ost.Enc->flags & AV_CODEC_FLAG_PASS1) {
+        ost.PassLog.reset(std::fopen(name.c_str(), "wb"));
+        if (!ost.PassLog) throw FFmpegException(Format("Cannot write log file %s for pass-1 encoding", name.c_str()));
+    } else {
+        std::ifstream in(name, std::ios::binary);
+        if (!in)
+            throw FFmpegException(Format("Error reading log file \"%s\" for pass-2 encoding", name.c_str()) +
+                                  ": Cannot read file: " + name);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        ost.PassStats = ss.str();
+        ost.Enc->stats_in = ost.PassStats.data();
+    }
+}
+
+void TCustomFFmpeg::BindStreams() {
+    auto& s = FSettings;
+    FInputStreams.clear();
+    for (size_t f = 0; f < FInputs.size(); ++f) {
+        TInputFile& file = *FInputs[f];
+        file.IstIndex = int(FInputStreams.size());
+        file.NbStreams = int(file.Ctx->nb_streams);
+        for (unsigned i = 0; i < file.Ctx->nb_streams; ++i) {
+            auto ist = std::make_unique<TInputStream>();
+            ist->FileIndex = int(f);
+            ist->StreamIndex = int(i);
+            ist->St = file.Ctx->streams[i];
+            FInputStreams.push_back(std::move(ist));
+        }
+    }
+    for (size_t o = 0; o < FOutputs.size(); ++o) {
+        if (FOutputs[o]->Ctx->nb_streams == 0) {
+            const std::string text = Format("Output file #%d does not contain any stream", int(o));
+            if (!FOutputs[o]->MissingAudio) throw FFmpegException(text);
+            Log(llError, text);
+            throw FFmpegException("The file has no audio stream to convert");
+        }
+    }
+    auto findIst = [&](int file, int stream) -> TInputStream* {
+        if (file < 0 || file >= int(FInputs.size()) || stream < 0 || stream >= FInputs[file]->NbStreams) return nullptr;
+        return FInputStreams[FInputs[file]->IstIndex + stream].get();
+    };
+    if (!s.StreamMaps.empty() && s.StreamMaps.size() != FOutputStreams.size())
+        throw FFmpegException("Number of stream maps must match number of output streams");
+    for (size_t k = 0; k < FOutputStreams.size(); ++k) {
+        TOutputStream& ost = *FOutputStreams[k];
+        TInputStream* source = nullptr;
+        TInputStream* sync = nullptr;
+        if (!s.StreamMaps.empty()) {
+            const TStreamMap& m = s.StreamMaps[k];
+            source = findIst(m.FileIndex, m.StreamIndex);
+            if (!source) throw FFmpegException(Format("Could not find input stream #%d.%d", m.FileIndex, m.StreamIndex));
+            sync = findIst(m.SyncFileIndex, m.SyncStreamIndex);
+            if (!sync)
+                throw FFmpegException(Format("Could not find sync stream #%d.%d", m.SyncFileIndex, m.SyncStreamIndex));
+            if (source->St->codecpar->codec_type != ost.Type())
+                throw FFmpegException(Format("Codec type mismatch for mapping #%d.%d (%s) -> #%d.%d (%s)",
+                                             source->FileIndex, source->StreamIndex,
+                                             MediaName(source->St->codecpar->codec_type), ost.FileIndex, ost.Index,
+                                             MediaName(ost.Type())));
+        } else {
+            int64_t bestScore = -1;
+            for (auto& ist : FInputStreams) {
+                if (ist->St->codecpar->codec_type != ost.Type() || !ist->Discard) continue;
+                if (ist->St->discard == AVDISCARD_ALL) continue;
+                if (FJoin && ist->FileIndex != 0) continue;
+                int64_t score = SourceScore(FInputs[ist->FileIndex]->Ctx.get(), ist->St);
+                if (score > bestScore) {
+                    bestScore = score;
+                    source = ist.get();
+                }
+            }
+            if (!source && !FJoin) {
+                for (auto& ist : FInputStreams)
+                    if (ist->St->codecpar->codec_type == ost.Type() && ist->St->discard != AVDISCARD_ALL)
+                        source = ist.get();
+            }
+            if (!source) {
+                avformat().av_dump_format(FOutputs[ost.FileIndex]->Ctx.get(), ost.FileIndex, FOutputs[ost.FileIndex]->FileName.c_str(), 1);
+                throw FFmpegException(Format("Could not find input stream matching output stream #%d.%d (%s)",
+                                             ost.FileIndex, ost.Index, MediaName(ost.Type())));
+            }
+            sync = source;
+        }
+        source->Discard = false;
+        ost.SourceIndex = int(std::find_if(FInputStreams.begin(), FInputStreams.end(),
+                                           [&](const auto& p) { return p.get() == source; }) -
+                              FInputStreams.begin());
+        ost.SyncIndex = int(std::find_if(FInputStreams.begin(), FInputStreams.end(),
+                                         [&](const auto& p) { return p.get() == sync; }) -
+                            FInputStreams.begin());
+        source->Outputs.push_back(&ost);
+    }
+    for (const auto& m : s.MetaDataMaps) {
+        if (m.OutFile < 0 || m.OutFile >= int(FOutputs.size()))
+            throw FFmpegException(
+                Format("Invalid output file index %d map_meta_data(%d,%d)", m.OutFile, m.OutFile, m.InFile));
+        if (m.InFile < 0 || m.InFile >= int(FInputs.size()))
+            throw FFmpegException(Format("Invalid input file index %d map_meta_data(%d,%d)", m.InFile, m.OutFile, m.InFile));
+        avutil().av_dict_copy(&FOutputs[m.OutFile]->Ctx->metadata, FInputs[m.InFile]->Ctx->metadata, AV_DICT_DONT_OVERWRITE);
+    }
+}
+
+void TCustomFFmpeg::PrepareRun() {
+    auto& s = FSettings;
+    if (FOutputs.empty()) throw FFmpegException("At least one output file must be specified");
+    if (FInputs.empty()) throw FFmpegException("At least one input file must be specified");
+    BindStreams();
+    // A start position left after the last input belongs to the output: the inputs are
+    // read from their start and the output's clock begins there.
+    FOutputStart = std::max<int64_t>(s.StartTime, 0);
+    if (FOutputStart > 0 && FTotalDuration > 0) FTotalDuration = std::max<int64_t>(FTotalDuration - FOutputStart, 0);
+    FHook.Start(bool(OnCustomHook));
+    for (auto& ostPtr : FOutputStreams) {
+        TOutputStream& ost = *ostPtr;
+        TInputStream& ist = *FInputStreams[ost.SourceIndex];
+        if (ost.StreamCopy) {
+            if (ost.Type() == AVMEDIA_TYPE_VIDEO) {
+                if (FHook.On()) throw FFmpegException("-vcodec copy and CustomHook are incompatible (frames are not decoded)");
+                if (!s.VideoHooks.empty())
+                    throw FFmpegException("-vcodec copy and -vhook are incompatible (frames are not decoded)");
+            }
+            if (ost.Type() == AVMEDIA_TYPE_AUDIO && s.AudioVolume != 256)
+                throw FFmpegException("-acodec copy and -vol are incompatible (frames are not decoded)");
+            ost.Open(ist, *this);
+        } else {
+            if (ost.Type() != AVMEDIA_TYPE_VIDEO && ost.Type() != AVMEDIA_TYPE_AUDIO && ost.Type() != AVMEDIA_TYPE_SUBTITLE)
+                throw FFmpegException("invalid codec_type of output stream");
+            ost.RecordingTimeUs = s.RecordingTime;
+            ist.DecodingNeeded = true;
+        }
+        if (!ost.BsfText.empty()) {
+            AVBSFContext* chain = nullptr;
+            if (avcodec().av_bsf_list_parse_str(ost.BsfText.c_str(), &chain) < 0)
+                throw FFmpegException(Format("Unknown bitstream filter %s", ost.BsfText.c_str()));
+            ost.Bsfs.emplace_back(chain);
+        }
+    }
+    for (auto& ist : FInputStreams)
+        if (ist->DecodingNeeded) OpenDecoder(*ist);
+    for (auto& ostPtr : FOutputStreams) {
+        TOutputStream& ost = *ostPtr;
+        if (ost.StreamCopy) continue;
+        SetupPassLog(ost);
+        if (!FSettings.ThreadCount && ost.Enc) ost.Enc->thread_count = CodecThreads();
+        ost.Open(*FInputStreams[ost.SourceIndex], *this);
+    }
+    for (auto& ostPtr : FOutputStreams) {
+        for (auto& bsf : ostPtr->Bsfs) {
+            avcodec().avcodec_parameters_copy(bsf->par_in, ostPtr->St->codecpar);
+            bsf->time_base_in = ostPtr->St->time_base;
+            if (avcodec().av_bsf_init(bsf.get()) < 0)
+                throw FFmpegException(Format("Unknown bitstream filter %s", ostPtr->BsfText.c_str()));
+            avcodec().avcodec_parameters_copy(ostPtr->St->codecpar, bsf->par_out);
+        }
+    }
+    for (size_t o = 0; o < FOutputs.size(); ++o) {
+        TOutputFile& file = *FOutputs[o];
+        // The muxer's own options (the disc targets' mux rate) go with the header; what the
+        // muxer did not take is logged, as for the encoders.
+        Dictionary muxerOptions(FGeneric.FormatPrivateOptions());
+        int r = avformat().avformat_write_header(file.Ctx.get(), muxerOptions.Address());
+        for (const AVDictionaryEntry* e = nullptr;
+             (e = avutil().av_dict_get(muxerOptions.Get(), "", e, AV_DICT_IGNORE_SUFFIX));)
+            Log(llVerbose, Format("Option %s not used by muxer %s", e->key, file.Ctx->oformat->name));
+        if (r < 0) {
+            std::string msg = Format("Could not write header for output file #%d (incorrect codec parameters ?)", int(o));
+            Log(llError, msg);
+            throw FFmpegException(msg);
+        }
+        file.HeaderWritten = true;
+    }
+    Log(llInfo, "Stream mapping:");
+    for (auto& ostPtr : FOutputStreams) {
+        const TOutputStream& ost = *ostPtr;
+        const TInputStream& ist = *FInputStreams[ost.SourceIndex];
+        std::string codecs = ost.StreamCopy ? "copy"
+                                            : EngineCodecName(ist.Dec.get()) + " -> " + EngineCodecName(ost.Enc.get());
+        std::string line = Format("  Stream #%d.%d -> #%d.%d (%s)", ist.FileIndex, ist.StreamIndex, ost.FileIndex,
+                                  ost.Index, codecs.c_str());
+        if (ost.SyncIndex != ost.SourceIndex) {
+            const TInputStream& sync = *FInputStreams[ost.SyncIndex];
+            line += Format(" [sync #%d.%d (%s)]", sync.FileIndex, sync.StreamIndex, MediaName(sync.St->codecpar->codec_type));
+        }
+        Log(llInfo, line);
+    }
+}
+
+// ---------------------------------------------------------------- joined inputs
+
+void TCustomFFmpeg::FinishJoinedInput(int fileIndex) {
+    TInputFile& file = *FInputs[fileIndex];
+    for (int i = 0; i < file.NbStreams; ++i) {
+        TInputStream& ist = *FInputStreams[file.IstIndex + i];
+        if (ist.Dec && !ist.Flushed) ProcessPacket(ist, nullptr);
+        if (ist.Dec) avcodec().avcodec_flush_buffers(ist.Dec.get());
+        ist.Outputs.clear();
+    }
+    int64_t end = 0;
+    for (auto& ost : FOutputStreams) end = std::max(end, ost->EndTimeUs.load());
+    const int next = fileIndex + 1;
+    TInputFile& nextFile = *FInputs[next];
+    nextFile.TsOffset += end;
+    // The same output streams now take the next input's streams.
+    for (auto& ostPtr : FOutputStreams) {
+        TOutputStream& ost = *ostPtr;
+        TInputStream* source = nullptr;
+        int64_t bestScore = -1;
+        for (int i = 0; i < nextFile.NbStreams; ++i) {
+            TInputStream& ist = *FInputStreams[nextFile.IstIndex + i];
+            if (ist.St->codecpar->codec_type != ost.Type() || !ist.Discard || ist.St->discard == AVDISCARD_ALL) continue;
+            int64_t score = SourceScore(nextFile.Ctx.get(), ist.St);
+            if (score > bestScore) {
+                bestScore = score;
+                source = &ist;
+            }
+        }
+        if (!source) continue;  // this input has nothing for the stream; it stays quiet
+        source->Discard = false;
+        source->Outputs.push_back(&ost);
+        ost.SourceIndex = ost.SyncIndex = nextFile.IstIndex + source->StreamIndex;
+        if (!ost.StreamCopy) {
+            source->DecodingNeeded = true;
+            OpenDecoder(*source);
+        }
+    }
+    FJoinCurrent = next;
+}
