@@ -126,6 +126,16 @@ private:
     void OpenDecoder(TInputStream& ist);
     void SetupPassLog(TOutputStream& ost);
     void Loop();
+    // The loop's steps, in order. Each tells the loop to go on with the packet, to go
+    // round again, or to end.
+    enum class TLoopStep { Go, Again, End };
+    TLoopStep NextJoinedInput(int& fileIndex);
+    TLoopStep NextInputByTime(int& fileIndex);
+    bool FileSizeLimitReached() const;
+    TLoopStep ReadPacket(TInputFile& file, AVPacket* pkt, TInputStream*& ist);
+    void AdjustTimestamps(TInputFile& file, const TInputStream& ist, AVPacket* pkt);
+    bool PastRecordingTime(TInputStream& ist, const AVPacket& pkt);
+    void PaceToRealTime(const AVPacket& pkt, AVRational tb);
     bool ProcessPacket(TInputStream& ist, AVPacket* pkt);  // null flushes; false: nothing decoded
     void DecodeVideo(TInputStream& ist, AVFrame* frame);
     void DecodeAudio(TInputStream& ist, AVFrame* frame);
