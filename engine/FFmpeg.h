@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/AVHandles.h"
@@ -121,10 +122,23 @@ private:
     void SetupBitstreamFilters(TOutputStream& ost, AVMediaType type);
     void NewOutputStream(AVFormatContext* oc, AVMediaType type);
 
+    // PrepareRun's steps, in order; BindStreams first, with steps of its own.
     void PrepareRun();
     void BindStreams();
+    void MakeInputStreams();
+    void CheckOutputsHaveStreams();
+    TInputStream* FindInputStream(int file, int stream);  // null when there is none
+    std::pair<TInputStream*, TInputStream*> MappedSource(const TOutputStream& ost, const TStreamMap& m);
+    TInputStream* BestSource(const TOutputStream& ost);
+    void ConnectSource(TOutputStream& ost, TInputStream& source, const TInputStream& sync);
+    void CopyMappedMetadata();
+    void PrepareOutputStream(TOutputStream& ost);
     void OpenDecoder(TInputStream& ist);
+    void OpenEncoders();
     void SetupPassLog(TOutputStream& ost);
+    void InitBitstreamFilters();
+    void WriteHeaders();
+    void LogStreamMapping();
     void Loop();
     // The loop's steps, in order. Each tells the loop to go on with the packet, to go
     // round again, or to end.
@@ -137,6 +151,9 @@ private:
     bool PastRecordingTime(TInputStream& ist, const AVPacket& pkt);
     void PaceToRealTime(const AVPacket& pkt, AVRational tb);
     bool ProcessPacket(TInputStream& ist, AVPacket* pkt);  // null flushes; false: nothing decoded
+    bool DecodeSubtitle(TInputStream& ist, AVPacket* pkt);
+    bool DecodeFrames(TInputStream& ist, AVPacket* pkt);
+    void DecodeError(const TInputStream& ist);
     void DecodeVideo(TInputStream& ist, AVFrame* frame);
     void DecodeAudio(TInputStream& ist, AVFrame* frame);
     void CopyPacket(TInputStream& ist, TOutputStream& ost, const AVPacket& pkt);

@@ -16,44 +16,54 @@ bool TCustomFFmpeg::ProcessPacket(TInputStream& ist, AVPacket* pkt) {
         for (TOutputStream* ost : ist.Outputs)
             if (ost->StreamCopy) CopyPacket(ist, *ost, *pkt);
     if (!ist.DecodingNeeded || !ist.Dec) return false;
-    auto decodeError = [&]() {
-        std::string msg = Format("Error while decoding stream #%d.%d (%s)", ist.FileIndex, ist.StreamIndex,
-                                 EngineCodecName(ist.Dec.get()).c_str());
-        if (FSettings.ExitOnError) throw FFmpegException(msg);
-        if (FSettings.Verbose >= 0) Log(llWarning, msg);
-    };
-    const AVMediaType type = ist.St->codecpar->codec_type;
-    if (type == AVMEDIA_TYPE_SUBTITLE) {
-        if (!pkt) {
-            ist.Flushed = true;
-            return false;
-        }
-        AVSubtitle sub{};
-        int got = 0;
-        int r = avcodec().avcodec_decode_subtitle2(ist.Dec.get(), &sub, &got, pkt);
-        if (r < 0) {
-            decodeError();
-            return false;
-        }
-        if (got) {
-            int64_t ptsUs = sub.pts;
-            if (ptsUs == AV_NOPTS_VALUE && pkt->pts != AV_NOPTS_VALUE) ptsUs = avutil().av_rescale_q(pkt->pts, tb, AV_TIME_BASE_Q);
-            if (ptsUs != AV_NOPTS_VALUE) ptsUs -= FOutputStart;
-            try {
-                for (TOutputStream* ost : ist.Outputs)
-                    if (!ost->StreamCopy) ost->WriteSubtitle(sub, ptsUs, *this);
-            } catch (...) {
-                avcodec().avsubtitle_free(&sub);
-                throw;
-            }
-            avcodec().avsubtitle_free(&sub);
-        }
-        return got != 0;
+    if (ist.St->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE) return DecodeSubtitle(ist, pkt);
+    return DecodeFrames(ist, pkt);
+}
+
+// Raised with "xerror", else a warning: the run goes on with the next packet.
+void TCustomFFmpeg::DecodeError(const TInputStream& ist) {
+    std::string msg = Format("Error while decoding stream #%d.%d (%s)", ist.FileIndex, ist.StreamIndex,
+                             EngineCodecName(ist.Dec.get()).c_str());
+    if (FSettings.ExitOnError) throw FFmpegException(msg);
+    if (FSettings.Verbose >= 0) Log(llWarning, msg);
+}
+
+bool TCustomFFmpeg::DecodeSubtitle(TInputStream& ist, AVPacket* pkt) {
+    const AVRational tb = ist.St->time_base;
+    if (!pkt) {
+        ist.Flushed = true;
+        return false;
     }
+    AVSubtitle sub{};
+    int got = 0;
+    int r = avcodec().avcodec_decode_subtitle2(ist.Dec.get(), &sub, &got, pkt);
+    if (r < 0) {
+        DecodeError(ist);
+        return false;
+    }
+    if (got) {
+        int64_t ptsUs = sub.pts;
+        if (ptsUs == AV_NOPTS_VALUE && pkt->pts != AV_NOPTS_VALUE) ptsUs = avutil().av_rescale_q(pkt->pts, tb, AV_TIME_BASE_Q);
+        if (ptsUs != AV_NOPTS_VALUE) ptsUs -= FOutputStart;
+        try {
+            for (TOutputStream* ost : ist.Outputs)
+                if (!ost->StreamCopy) ost->WriteSubtitle(sub, ptsUs, *this);
+        } catch (...) {
+            avcodec().avsubtitle_free(&sub);
+            throw;
+        }
+        avcodec().avsubtitle_free(&sub);
+    }
+    return got != 0;
+}
+
+// Video and sound: every frame the packet gives (null drains the decoder).
+bool TCustomFFmpeg::DecodeFrames(TInputStream& ist, AVPacket* pkt) {
+    const AVMediaType type = ist.St->codecpar->codec_type;
     if (!pkt) ist.Flushed = true;
     int r = avcodec().avcodec_send_packet(ist.Dec.get(), pkt);
     if (r < 0 && r != AVERROR(EAGAIN) && r != AVERROR_EOF) {
-        decodeError();
+        DecodeError(ist);
         return false;
     }
     int frames = 0;
@@ -61,7 +71,7 @@ bool TCustomFFmpeg::ProcessPacket(TInputStream& ist, AVPacket* pkt) {
         r = avcodec().avcodec_receive_frame(ist.Dec.get(), FDecoded.get());
         if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
         if (r < 0) {
-            decodeError();
+            DecodeError(ist);
             break;
         }
         ++frames;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "engine/EngineText.h"
 #include "engine/FFUtils.h"
@@ -85,6 +86,25 @@ void TCustomFFmpeg::SetupPassLog(TOutputStream& ost) {
 
 void TCustomFFmpeg::BindStreams() {
     auto& s = FSettings;
+    MakeInputStreams();
+    CheckOutputsHaveStreams();
+    if (!s.StreamMaps.empty() && s.StreamMaps.size() != FOutputStreams.size())
+        throw FFmpegException("Number of stream maps must match number of output streams");
+    for (size_t k = 0; k < FOutputStreams.size(); ++k) {
+        TOutputStream& ost = *FOutputStreams[k];
+        TInputStream* source = nullptr;
+        TInputStream* sync = nullptr;
+        if (!s.StreamMaps.empty())
+            std::tie(source, sync) = MappedSource(ost, s.StreamMaps[k]);
+        else
+            source = sync = BestSource(ost);
+        ConnectSource(ost, *source, *sync);
+    }
+    CopyMappedMetadata();
+}
+
+// One record per stream of every input, in file and stream order.
+void TCustomFFmpeg::MakeInputStreams() {
     FInputStreams.clear();
     for (size_t f = 0; f < FInputs.size(); ++f) {
         TInputFile& file = *FInputs[f];
@@ -98,6 +118,9 @@ void TCustomFFmpeg::BindStreams() {
             FInputStreams.push_back(std::move(ist));
         }
     }
+}
+
+void TCustomFFmpeg::CheckOutputsHaveStreams() {
     for (size_t o = 0; o < FOutputs.size(); ++o) {
         if (FOutputs[o]->Ctx->nb_streams == 0) {
             const std::string text = Format("Output file #%d does not contain any stream", int(o));
@@ -106,62 +129,70 @@ void TCustomFFmpeg::BindStreams() {
             throw FFmpegException("The file has no audio stream to convert");
         }
     }
-    auto findIst = [&](int file, int stream) -> TInputStream* {
-        if (file < 0 || file >= int(FInputs.size()) || stream < 0 || stream >= FInputs[file]->NbStreams) return nullptr;
-        return FInputStreams[FInputs[file]->IstIndex + stream].get();
-    };
-    if (!s.StreamMaps.empty() && s.StreamMaps.size() != FOutputStreams.size())
-        throw FFmpegException("Number of stream maps must match number of output streams");
-    for (size_t k = 0; k < FOutputStreams.size(); ++k) {
-        TOutputStream& ost = *FOutputStreams[k];
-        TInputStream* source = nullptr;
-        TInputStream* sync = nullptr;
-        if (!s.StreamMaps.empty()) {
-            const TStreamMap& m = s.StreamMaps[k];
-            source = findIst(m.FileIndex, m.StreamIndex);
-            if (!source) throw FFmpegException(Format("Could not find input stream #%d.%d", m.FileIndex, m.StreamIndex));
-            sync = findIst(m.SyncFileIndex, m.SyncStreamIndex);
-            if (!sync)
-                throw FFmpegException(Format("Could not find sync stream #%d.%d", m.SyncFileIndex, m.SyncStreamIndex));
-            if (source->St->codecpar->codec_type != ost.Type())
-                throw FFmpegException(Format("Codec type mismatch for mapping #%d.%d (%s) -> #%d.%d (%s)",
-                                             source->FileIndex, source->StreamIndex,
-                                             MediaName(source->St->codecpar->codec_type), ost.FileIndex, ost.Index,
-                                             MediaName(ost.Type())));
-        } else {
-            int64_t bestScore = -1;
-            for (auto& ist : FInputStreams) {
-                if (ist->St->codecpar->codec_type != ost.Type() || !ist->Discard) continue;
-                if (ist->St->discard == AVDISCARD_ALL) continue;
-                if (FJoin && ist->FileIndex != 0) continue;
-                int64_t score = SourceScore(FInputs[ist->FileIndex]->Ctx.get(), ist->St);
-                if (score > bestScore) {
-                    bestScore = score;
-                    source = ist.get();
-                }
-            }
-            if (!source && !FJoin) {
-                for (auto& ist : FInputStreams)
-                    if (ist->St->codecpar->codec_type == ost.Type() && ist->St->discard != AVDISCARD_ALL)
-                        source = ist.get();
-            }
-            if (!source) {
-                avformat().av_dump_format(FOutputs[ost.FileIndex]->Ctx.get(), ost.FileIndex, FOutputs[ost.FileIndex]->FileName.c_str(), 1);
-                throw FFmpegException(Format("Could not find input stream matching output stream #%d.%d (%s)",
-                                             ost.FileIndex, ost.Index, MediaName(ost.Type())));
-            }
-            sync = source;
+}
+
+TInputStream* TCustomFFmpeg::FindInputStream(int file, int stream) {
+    if (file < 0 || file >= int(FInputs.size()) || stream < 0 || stream >= FInputs[file]->NbStreams) return nullptr;
+    return FInputStreams[FInputs[file]->IstIndex + stream].get();
+}
+
+// The source and the sync stream a "map" option names for the output stream.
+std::pair<TInputStream*, TInputStream*> TCustomFFmpeg::MappedSource(const TOutputStream& ost, const TStreamMap& m) {
+    TInputStream* source = FindInputStream(m.FileIndex, m.StreamIndex);
+    if (!source) throw FFmpegException(Format("Could not find input stream #%d.%d", m.FileIndex, m.StreamIndex));
+    TInputStream* sync = FindInputStream(m.SyncFileIndex, m.SyncStreamIndex);
+    if (!sync)
+        throw FFmpegException(Format("Could not find sync stream #%d.%d", m.SyncFileIndex, m.SyncStreamIndex));
+    if (source->St->codecpar->codec_type != ost.Type())
+        throw FFmpegException(Format("Codec type mismatch for mapping #%d.%d (%s) -> #%d.%d (%s)",
+                                     source->FileIndex, source->StreamIndex,
+                                     MediaName(source->St->codecpar->codec_type), ost.FileIndex, ost.Index,
+                                     MediaName(ost.Type())));
+    return {source, sync};
+}
+
+// Without maps: the best stream of the type not taken yet (joined inputs: of the first
+// input), else any stream of the type; it is also the sync stream.
+TInputStream* TCustomFFmpeg::BestSource(const TOutputStream& ost) {
+    TInputStream* source = nullptr;
+    int64_t bestScore = -1;
+    for (auto& ist : FInputStreams) {
+        if (ist->St->codecpar->codec_type != ost.Type() || !ist->Discard) continue;
+        if (ist->St->discard == AVDISCARD_ALL) continue;
+        if (FJoin && ist->FileIndex != 0) continue;
+        int64_t score = SourceScore(FInputs[ist->FileIndex]->Ctx.get(), ist->St);
+        if (score > bestScore) {
+            bestScore = score;
+            source = ist.get();
         }
-        source->Discard = false;
-        ost.SourceIndex = int(std::find_if(FInputStreams.begin(), FInputStreams.end(),
-                                           [&](const auto& p) { return p.get() == source; }) -
-                              FInputStreams.begin());
-        ost.SyncIndex = int(std::find_if(FInputStreams.begin(), FInputStreams.end(),
-                                         [&](const auto& p) { return p.get() == sync; }) -
-                            FInputStreams.begin());
-        source->Outputs.push_back(&ost);
     }
-    for (const auto& m : s.MetaDataMaps) {
+    if (!source && !FJoin) {
+        for (auto& ist : FInputStreams)
+            if (ist->St->codecpar->codec_type == ost.Type() && ist->St->discard != AVDISCARD_ALL)
+                source = ist.get();
+    }
+    if (!source) {
+        avformat().av_dump_format(FOutputs[ost.FileIndex]->Ctx.get(), ost.FileIndex, FOutputs[ost.FileIndex]->FileName.c_str(), 1);
+        throw FFmpegException(Format("Could not find input stream matching output stream #%d.%d (%s)",
+                                     ost.FileIndex, ost.Index, MediaName(ost.Type())));
+    }
+    return source;
+}
+
+void TCustomFFmpeg::ConnectSource(TOutputStream& ost, TInputStream& source, const TInputStream& sync) {
+    source.Discard = false;
+    ost.SourceIndex = int(std::find_if(FInputStreams.begin(), FInputStreams.end(),
+                                       [&](const auto& p) { return p.get() == &source; }) -
+                          FInputStreams.begin());
+    ost.SyncIndex = int(std::find_if(FInputStreams.begin(), FInputStreams.end(),
+                                     [&](const auto& p) { return p.get() == &sync; }) -
+                        FInputStreams.begin());
+    source.Outputs.push_back(&ost);
+}
+
+// "map_meta_data": an input's metadata fills what an output does not have yet.
+void TCustomFFmpeg::CopyMappedMetadata() {
+    for (const auto& m : FSettings.MetaDataMaps) {
         if (m.OutFile < 0 || m.OutFile >= int(FOutputs.size()))
             throw FFmpegException(
                 Format("Invalid output file index %d map_meta_data(%d,%d)", m.OutFile, m.OutFile, m.InFile));
@@ -181,33 +212,44 @@ void TCustomFFmpeg::PrepareRun() {
     FOutputStart = std::max<int64_t>(s.StartTime, 0);
     if (FOutputStart > 0 && FTotalDuration > 0) FTotalDuration = std::max<int64_t>(FTotalDuration - FOutputStart, 0);
     FHook.Start(bool(OnCustomHook));
-    for (auto& ostPtr : FOutputStreams) {
-        TOutputStream& ost = *ostPtr;
-        TInputStream& ist = *FInputStreams[ost.SourceIndex];
-        if (ost.StreamCopy) {
-            if (ost.Type() == AVMEDIA_TYPE_VIDEO) {
-                if (FHook.On()) throw FFmpegException("-vcodec copy and CustomHook are incompatible (frames are not decoded)");
-                if (!s.VideoHooks.empty())
-                    throw FFmpegException("-vcodec copy and -vhook are incompatible (frames are not decoded)");
-            }
-            if (ost.Type() == AVMEDIA_TYPE_AUDIO && s.AudioVolume != 256)
-                throw FFmpegException("-acodec copy and -vol are incompatible (frames are not decoded)");
-            ost.Open(ist, *this);
-        } else {
-            if (ost.Type() != AVMEDIA_TYPE_VIDEO && ost.Type() != AVMEDIA_TYPE_AUDIO && ost.Type() != AVMEDIA_TYPE_SUBTITLE)
-                throw FFmpegException("invalid codec_type of output stream");
-            ost.RecordingTimeUs = s.RecordingTime;
-            ist.DecodingNeeded = true;
-        }
-        if (!ost.BsfText.empty()) {
-            AVBSFContext* chain = nullptr;
-            if (avcodec().av_bsf_list_parse_str(ost.BsfText.c_str(), &chain) < 0)
-                throw FFmpegException(Format("Unknown bitstream filter %s", ost.BsfText.c_str()));
-            ost.Bsfs.emplace_back(chain);
-        }
-    }
+    for (auto& ost : FOutputStreams) PrepareOutputStream(*ost);
     for (auto& ist : FInputStreams)
         if (ist->DecodingNeeded) OpenDecoder(*ist);
+    OpenEncoders();
+    InitBitstreamFilters();
+    WriteHeaders();
+    LogStreamMapping();
+}
+
+// A copy is checked against what needs decoded frames and opened; an encoded stream has
+// its source decoded. The bitstream filter chain is parsed for both.
+void TCustomFFmpeg::PrepareOutputStream(TOutputStream& ost) {
+    auto& s = FSettings;
+    TInputStream& ist = *FInputStreams[ost.SourceIndex];
+    if (ost.StreamCopy) {
+        if (ost.Type() == AVMEDIA_TYPE_VIDEO) {
+            if (FHook.On()) throw FFmpegException("-vcodec copy and CustomHook are incompatible (frames are not decoded)");
+            if (!s.VideoHooks.empty())
+                throw FFmpegException("-vcodec copy and -vhook are incompatible (frames are not decoded)");
+        }
+        if (ost.Type() == AVMEDIA_TYPE_AUDIO && s.AudioVolume != 256)
+            throw FFmpegException("-acodec copy and -vol are incompatible (frames are not decoded)");
+        ost.Open(ist, *this);
+    } else {
+        if (ost.Type() != AVMEDIA_TYPE_VIDEO && ost.Type() != AVMEDIA_TYPE_AUDIO && ost.Type() != AVMEDIA_TYPE_SUBTITLE)
+            throw FFmpegException("invalid codec_type of output stream");
+        ost.RecordingTimeUs = s.RecordingTime;
+        ist.DecodingNeeded = true;
+    }
+    if (!ost.BsfText.empty()) {
+        AVBSFContext* chain = nullptr;
+        if (avcodec().av_bsf_list_parse_str(ost.BsfText.c_str(), &chain) < 0)
+            throw FFmpegException(Format("Unknown bitstream filter %s", ost.BsfText.c_str()));
+        ost.Bsfs.emplace_back(chain);
+    }
+}
+
+void TCustomFFmpeg::OpenEncoders() {
     for (auto& ostPtr : FOutputStreams) {
         TOutputStream& ost = *ostPtr;
         if (ost.StreamCopy) continue;
@@ -215,6 +257,11 @@ void TCustomFFmpeg::PrepareRun() {
         if (!FSettings.ThreadCount && ost.Enc) ost.Enc->thread_count = CodecThreads();
         ost.Open(*FInputStreams[ost.SourceIndex], *this);
     }
+}
+
+// Once the streams' parameters are final: each chain starts from them and the stream
+// takes what the chain puts out.
+void TCustomFFmpeg::InitBitstreamFilters() {
     for (auto& ostPtr : FOutputStreams) {
         for (auto& bsf : ostPtr->Bsfs) {
             avcodec().avcodec_parameters_copy(bsf->par_in, ostPtr->St->codecpar);
@@ -224,6 +271,9 @@ void TCustomFFmpeg::PrepareRun() {
             avcodec().avcodec_parameters_copy(ostPtr->St->codecpar, bsf->par_out);
         }
     }
+}
+
+void TCustomFFmpeg::WriteHeaders() {
     for (size_t o = 0; o < FOutputs.size(); ++o) {
         TOutputFile& file = *FOutputs[o];
         // The muxer's own options (the disc targets' mux rate) go with the header; what the
@@ -240,6 +290,9 @@ void TCustomFFmpeg::PrepareRun() {
         }
         file.HeaderWritten = true;
     }
+}
+
+void TCustomFFmpeg::LogStreamMapping() {
     Log(llInfo, "Stream mapping:");
     for (auto& ostPtr : FOutputStreams) {
         const TOutputStream& ost = *ostPtr;
