@@ -107,118 +107,147 @@ std::string DurationText(int64_t microseconds) {
                   static_cast<unsigned long long>(us % 1000000));
 }
 
-std::vector<std::pair<std::string, std::string>> ToEngineOptions(const TOutputOptions& o) {
-    std::vector<std::pair<std::string, std::string>> out;
-    auto add = [&out](const std::string& key, const std::string& value) { out.emplace_back(key, value); };
-    auto addText = [&add](const char* key, const std::string& value) {
-        if (!value.empty()) add(key, value);
-    };
-    auto addPositive = [&add](const char* key, int64_t value) {
-        if (value > 0) add(key, std::to_string(value));
-    };
-    auto addFlag = [&add](const char* key, bool value) {
-        if (value) add(key, "1");
-    };
+namespace {
 
-    const std::vector<TExtOption> ext = ParseExtOptions(o.ExtOptions);
+// The option list being built, and when a field is left out of it.
+class TOptionList {
+public:
+    void Add(const std::string& key, const std::string& value) { FOut.emplace_back(key, value); }
+    void Text(const char* key, const std::string& value) {
+        if (!value.empty()) Add(key, value);
+    }
+    void Positive(const char* key, int64_t value) {
+        if (value > 0) Add(key, std::to_string(value));
+    }
+    void Flag(const char* key, bool value) {
+        if (value) Add(key, "1");
+    }
+    std::vector<std::pair<std::string, std::string>> Take() { return std::move(FOut); }
 
-    // Codec, preset, size and filter defaults: the field, or else the first extra line
-    // naming it. All extra lines of these keys also queue up for the added streams.
-    std::map<std::string, std::string> defaults = {
-        {"acodec", o.AudioCodec}, {"vcodec", o.VideoCodec},  {"scodec", o.SubtitleCodec},
-        {"apre", o.AudioPreset},  {"vpre", o.VideoPreset},   {"spre", o.SubtitlePreset},
-        {"s", o.FrameSize},       {"vf", o.VideoFilters}};
-    std::map<std::string, std::deque<std::string>> pending;
+private:
+    std::vector<std::pair<std::string, std::string>> FOut;
+};
+
+// Codec, preset, size and filter defaults: the field, or else the first extra line
+// naming it. All extra lines of these keys also queue up for the added streams.
+struct TStreamDefaults {
+    std::map<std::string, std::string> Value;
+    std::map<std::string, std::deque<std::string>> Pending;
+};
+
+TStreamDefaults StreamDefaults(const TOutputOptions& o, const std::vector<TExtOption>& ext) {
+    TStreamDefaults d;
+    d.Value = {{"acodec", o.AudioCodec}, {"vcodec", o.VideoCodec},  {"scodec", o.SubtitleCodec},
+               {"apre", o.AudioPreset},  {"vpre", o.VideoPreset},   {"spre", o.SubtitlePreset},
+               {"s", o.FrameSize},       {"vf", o.VideoFilters}};
     for (const auto& line : ext) {
         std::string key = line.KeyLower();
         if (key == "vfilters") key = "vf";
-        if (!defaults.count(key) || line.Value.empty()) continue;
-        if (defaults[key].empty()) defaults[key] = line.Value;
-        pending[key].push_back(line.Value);
+        if (!d.Value.count(key) || line.Value.empty()) continue;
+        if (d.Value[key].empty()) d.Value[key] = line.Value;
+        d.Pending[key].push_back(line.Value);
     }
+    return d;
+}
 
+void AddTarget(TOptionList& out, const TOutputOptions& o) {
     if (o.Target >= 1 && o.Target <= 3) {
         static const char* types[] = {"", "vcd", "svcd", "dvd"};
         const char* norm = o.TargetNorm == 1 ? "pal-" : o.TargetNorm == 2 ? "ntsc-" : "";
-        add("target", std::string(norm) + types[o.Target]);
+        out.Add("target", std::string(norm) + types[o.Target]);
     }
+}
 
-    for (const char* key : {"acodec", "vcodec", "scodec", "apre", "vpre", "spre"}) addText(key, defaults[key]);
-
+// The extra lines as they stand, but for those the stream defaults and the added streams take.
+void AddExtraLines(TOptionList& out, const std::vector<TExtOption>& ext) {
     static const char* handledElsewhere[] = {"newvideo", "newaudio", "newsubtitle", "apre",   "vpre",  "spre",
                                              "vfilters", "vf",       "acodec",      "vcodec", "scodec", "s"};
     for (const auto& line : ext) {
         const std::string key = line.KeyLower();
         if (std::find(std::begin(handledElsewhere), std::end(handledElsewhere), key) != std::end(handledElsewhere))
             continue;
-        add(line.Key, line.Value);
+        out.Add(line.Key, line.Value);
     }
+}
 
-    addText("f", o.FileFormat);
-    addPositive("packetsize", o.PacketSize);
-    addPositive("muxrate", o.MuxRate);
-    if (o.MuxDelay > 0) add("muxdelay", Format("%g", o.MuxDelay));
-    if (o.MuxPreload > 0) add("muxpreload", Format("%g", o.MuxPreload));
-    addFlag("an", o.AudioDisable);
-    if (o.AudioVolume >= 0) add("vol", std::to_string(o.AudioVolume));
-    addPositive("ac", o.AudioChannels);
-    addPositive("ar", o.AudioSampleRate);
-    addPositive("ab", o.AudioBitrate);
-    addPositive("abt", o.AudioBitrateTolerance);
-    // The fields the component always assigns are emitted only when they differ from the
-    // engine's own starting value; the result is the same.
-    addText("alang", o.AudioLanguage);
-    if (o.AudioSync != 0) add("async", std::to_string(o.AudioSync));
-    addText("atag", o.AudioTag);
-    addFlag("vn", o.VideoDisable);
-    addText("r", o.FrameRate);
-    addText("aspect", o.AspectRatio);
-    addPositive("croptop", o.CropTop);
-    addPositive("cropbottom", o.CropBottom);
-    addPositive("cropleft", o.CropLeft);
-    addPositive("cropright", o.CropRight);
-    addPositive("g", o.GopSize);
-    addPositive("vb", o.VideoBitrate);
-    addPositive("maxrate", o.MaxRate);
-    addPositive("minrate", o.MinRate);
-    addPositive("bt", o.VideoBitrateTolerance);
-    addPositive("bufsize", o.BufSize);
-    if (o.VideoSync != -1) add("vsync", std::to_string(o.VideoSync));
-    addText("vtag", o.VideoTag);
-    addText("vlang", o.VideoLanguage);
-    addFlag("sn", o.SubtitleDisable);
-    addText("slang", o.SubtitleLanguage);
-    addFlag("isync", o.InputSync);
-    addFlag("copyts", o.CopyTimestamps);
-    if (o.StartTime != NoTimestamp) add("ss", DurationText(o.StartTime));
-    if (o.RecordingTime != NoTimestamp) add("t", DurationText(o.RecordingTime));
+void AddFormatOptions(TOptionList& out, const TOutputOptions& o) {
+    out.Text("f", o.FileFormat);
+    out.Positive("packetsize", o.PacketSize);
+    out.Positive("muxrate", o.MuxRate);
+    if (o.MuxDelay > 0) out.Add("muxdelay", Format("%g", o.MuxDelay));
+    if (o.MuxPreload > 0) out.Add("muxpreload", Format("%g", o.MuxPreload));
+}
 
-    const TStreamInfo& m = o.Metadata;
+// The fields the component always assigns (language, sync, tag, …) are emitted only when
+// they differ from the engine's own starting value; the result is the same.
+void AddAudioOptions(TOptionList& out, const TOutputOptions& o) {
+    out.Flag("an", o.AudioDisable);
+    if (o.AudioVolume >= 0) out.Add("vol", std::to_string(o.AudioVolume));
+    out.Positive("ac", o.AudioChannels);
+    out.Positive("ar", o.AudioSampleRate);
+    out.Positive("ab", o.AudioBitrate);
+    out.Positive("abt", o.AudioBitrateTolerance);
+    out.Text("alang", o.AudioLanguage);
+    if (o.AudioSync != 0) out.Add("async", std::to_string(o.AudioSync));
+    out.Text("atag", o.AudioTag);
+}
+
+void AddVideoOptions(TOptionList& out, const TOutputOptions& o) {
+    out.Flag("vn", o.VideoDisable);
+    out.Text("r", o.FrameRate);
+    out.Text("aspect", o.AspectRatio);
+    out.Positive("croptop", o.CropTop);
+    out.Positive("cropbottom", o.CropBottom);
+    out.Positive("cropleft", o.CropLeft);
+    out.Positive("cropright", o.CropRight);
+    out.Positive("g", o.GopSize);
+    out.Positive("vb", o.VideoBitrate);
+    out.Positive("maxrate", o.MaxRate);
+    out.Positive("minrate", o.MinRate);
+    out.Positive("bt", o.VideoBitrateTolerance);
+    out.Positive("bufsize", o.BufSize);
+    if (o.VideoSync != -1) out.Add("vsync", std::to_string(o.VideoSync));
+    out.Text("vtag", o.VideoTag);
+    out.Text("vlang", o.VideoLanguage);
+}
+
+void AddSubtitleOptions(TOptionList& out, const TOutputOptions& o) {
+    out.Flag("sn", o.SubtitleDisable);
+    out.Text("slang", o.SubtitleLanguage);
+}
+
+void AddTimingOptions(TOptionList& out, const TOutputOptions& o) {
+    out.Flag("isync", o.InputSync);
+    out.Flag("copyts", o.CopyTimestamps);
+    if (o.StartTime != NoTimestamp) out.Add("ss", DurationText(o.StartTime));
+    if (o.RecordingTime != NoTimestamp) out.Add("t", DurationText(o.RecordingTime));
+}
+
+void AddMetadata(TOptionList& out, const TStreamInfo& m) {
     if (m.Timestamp == 0.0)
-        add("timestamp", "now");
+        out.Add("timestamp", "now");
     else if (m.Timestamp > 0.0)
-        add("timestamp", LocalDateText(m.Timestamp));
-    if (m.Year > 0) add("metadata", "year=" + std::to_string(m.Year));
-    if (m.Track > 0) add("metadata", "track=" + std::to_string(m.Track));
+        out.Add("timestamp", LocalDateText(m.Timestamp));
+    if (m.Year > 0) out.Add("metadata", "year=" + std::to_string(m.Year));
+    if (m.Track > 0) out.Add("metadata", "track=" + std::to_string(m.Track));
     const std::pair<const char*, const std::string*> texts[] = {{"title", &m.Title},         {"author", &m.Author},
                                                                 {"copyright", &m.Copyright}, {"comment", &m.Comment},
                                                                 {"album", &m.Album},         {"genre", &m.Genre}};
     for (const auto& [key, value] : texts)
-        if (!value->empty()) add("metadata", std::string(key) + "=" + *value);
+        if (!value->empty()) out.Add("metadata", std::string(key) + "=" + *value);
+}
 
-    addText("s", defaults["s"]);
-    addText("vf", defaults["vf"]);
-
-    // Lines that add a stream once the output is open: each first takes the next queued
-    // codec (and preset, size, filter) of its kind, or the default when none is queued.
+// Lines that add a stream once the output is open: each first takes the next queued
+// codec (and preset, size, filter) of its kind, or the default when none is queued.
+void AddStreamLines(TOptionList& out, const std::vector<TExtOption>& ext, TStreamDefaults& defaults) {
     auto takePending = [&](const char* key) {
-        auto& queue = pending[key];
-        std::string value = defaults[key];
+        auto& queue = defaults.Pending[key];
+        std::string value = defaults.Value[key];
         if (!queue.empty()) {
             value = queue.front();
             queue.pop_front();
         }
-        addText(key, value);
+        out.Text(key, value);
     };
     for (const auto& line : ext) {
         const std::string key = line.KeyLower();
@@ -236,9 +265,29 @@ std::vector<std::pair<std::string, std::string>> ToEngineOptions(const TOutputOp
         } else {
             continue;
         }
-        add(line.Key, line.Value);
+        out.Add(line.Key, line.Value);
     }
-    return out;
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> ToEngineOptions(const TOutputOptions& o) {
+    TOptionList out;
+    const std::vector<TExtOption> ext = ParseExtOptions(o.ExtOptions);
+    TStreamDefaults defaults = StreamDefaults(o, ext);
+    AddTarget(out, o);
+    for (const char* key : {"acodec", "vcodec", "scodec", "apre", "vpre", "spre"}) out.Text(key, defaults.Value[key]);
+    AddExtraLines(out, ext);
+    AddFormatOptions(out, o);
+    AddAudioOptions(out, o);
+    AddVideoOptions(out, o);
+    AddSubtitleOptions(out, o);
+    AddTimingOptions(out, o);
+    AddMetadata(out, o.Metadata);
+    out.Text("s", defaults.Value["s"]);
+    out.Text("vf", defaults.Value["vf"]);
+    AddStreamLines(out, ext, defaults);
+    return out.Take();
 }
 
 std::vector<std::pair<std::string, std::string>> ToEngineOptions(const TInputOptions& o) {
