@@ -68,6 +68,8 @@ public:
     static bool FindBuiltinPreset(const std::string& name, std::string& resolvedName, std::string& text);
 
 private:
+    struct TTableGroups;  // the option table's groups (OptionTable.cpp)
+
     void LogInfo(const std::string& text) const;
     void Log(int level, const std::string& text) const;
     void DoNothing(const std::string& name) const;

@@ -43,13 +43,23 @@ TOptionEntry Rejected(const char* name, const char* message) {
 }
 }  // namespace
 
-const std::vector<TOptionEntry>& TOptionParser::Entries() {
+// The table's groups, in table order. A nested class of the parser: the handlers are its own.
+struct TOptionParser::TTableGroups {
     using S = TEngineSettings;
     using P = TOptionParser;
-    constexpr auto In = TOptionRecord::Input, Out = TOptionRecord::OutputStream, Run = TOptionRecord::Run,
-                   None = TOptionRecord::None;
-    static const std::vector<TOptionEntry> table = {
-        // ---- accepted for the old command line, do nothing here
+    static constexpr auto In = TOptionRecord::Input, Out = TOptionRecord::OutputStream, Run = TOptionRecord::Run,
+                          None = TOptionRecord::None;
+    static std::vector<TOptionEntry> OldCommandLine();
+    static std::vector<TOptionEntry> NextInput();
+    static std::vector<TOptionEntry> NextVideoStreams();
+    static std::vector<TOptionEntry> NextAudioAndSubtitleStreams();
+    static std::vector<TOptionEntry> AddedStreamsAndPresets();
+    static std::vector<TOptionEntry> WholeRun();
+};
+
+// Accepted for the old command line; they do nothing here.
+std::vector<TOptionEntry> TOptionParser::TTableGroups::OldCommandLine() {
+    return {
         Nothing("L"), Nothing("h"), Nothing("version"), Nothing("formats"), Nothing("codecs"), Nothing("bsfs"),
         Nothing("protocols"), Nothing("filters"), Nothing("i"), Nothing("y"), Nothing("benchmark"),
         Warning("timelimit", "Warning: -timelimit not implemented on Windows"),
@@ -58,8 +68,12 @@ const std::vector<TOptionEntry>& TOptionParser::Entries() {
         Rejected("padleft", "Please use vfilters=pad"), Rejected("padright", "Please use vfilters=pad"),
         Rejected("padcolor", "Please use vfilters=pad"),
         Call("loglevel", None, &P::LogLevelOption),  // the engine log, not a record
+    };
+}
 
-        // ---- the next input
+// The next input.
+std::vector<TOptionEntry> TOptionParser::TTableGroups::NextInput() {
+    return {
         Call("f", In, &P::FormatOption),
         Duration("ss", &S::StartTime),
         Duration("itsoffset", &S::InputTsOffset),
@@ -69,8 +83,12 @@ const std::vector<TOptionEntry>& TOptionParser::Entries() {
         Int("vdt", &S::VideoDiscard),
         Int("vc", &S::VideoChannel),
         Text("tvstd", &S::VideoStandard),
+    };
+}
 
-        // ---- the next output streams: video
+// The next output streams: video.
+std::vector<TOptionEntry> TOptionParser::TTableGroups::NextVideoStreams() {
+    return {
         Call("b", None, &P::BitrateOption),  // the generic store, warned when too low
         Call("vb", None, &P::BitrateOption),
         Call("r", Out, &P::FrameRateOption),
@@ -102,7 +120,12 @@ const std::vector<TOptionEntry>& TOptionParser::Entries() {
         Call("vtag", Out, &P::TagOption),
         Text("vlang", &S::VideoLanguage),
         Call("streamid", Out, &P::StreamIdOption),
-        // ---- the next output streams: audio and subtitles
+    };
+}
+
+// The next output streams: audio and subtitles.
+std::vector<TOptionEntry> TOptionParser::TTableGroups::NextAudioAndSubtitleStreams() {
+    return {
         Call("ab", None, &P::BitrateOption),
         Real("aq", &S::AudioQScale),
         Call("ar", Out, &P::SampleRateOption),
@@ -117,6 +140,12 @@ const std::vector<TOptionEntry>& TOptionParser::Entries() {
         Call("scodec", Out, &P::CodecOption),
         Call("stag", Out, &P::TagOption),
         Text("slang", &S::SubtitleLanguage),
+    };
+}
+
+// Options that act at once: new streams, presets, targets.
+std::vector<TOptionEntry> TOptionParser::TTableGroups::AddedStreamsAndPresets() {
+    return {
         // The streams are added to the last output at once (through the task).
         Call("newvideo", None, &P::NewStreamOption), Call("newaudio", None, &P::NewStreamOption),
         Call("newsubtitle", None, &P::NewStreamOption),
@@ -124,8 +153,12 @@ const std::vector<TOptionEntry>& TOptionParser::Entries() {
         Call("apre", None, &P::ApplyPreset), Call("vpre", None, &P::ApplyPreset),
         Call("spre", None, &P::ApplyPreset), Call("fpre", None, &P::ApplyPreset),
         Call("target", None, &P::TargetOption),
+    };
+}
 
-        // ---- the whole run
+// The whole run.
+std::vector<TOptionEntry> TOptionParser::TTableGroups::WholeRun() {
+    return {
         Call("map", Run, &P::MapOption),
         Call("map_meta_data", Run, &P::MapMetaDataOption),
         Call("t", Run, &P::RecordingTimeOption),
@@ -154,6 +187,19 @@ const std::vector<TOptionEntry>& TOptionParser::Entries() {
         Call("absf", Run, &P::BitstreamFilterOption), Call("vbsf", Run, &P::BitstreamFilterOption),
         Call("sbsf", Run, &P::BitstreamFilterOption),
     };
+}
+
+const std::vector<TOptionEntry>& TOptionParser::Entries() {
+    static const std::vector<TOptionEntry> table = [] {
+        std::vector<TOptionEntry> all;
+        for (auto group : {TTableGroups::OldCommandLine, TTableGroups::NextInput, TTableGroups::NextVideoStreams,
+                           TTableGroups::NextAudioAndSubtitleStreams, TTableGroups::AddedStreamsAndPresets,
+                           TTableGroups::WholeRun}) {
+            std::vector<TOptionEntry> entries = group();
+            all.insert(all.end(), entries.begin(), entries.end());
+        }
+        return all;
+    }();
     return table;
 }
 
