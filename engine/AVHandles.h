@@ -15,7 +15,7 @@ struct AVPacketDeleter {
 };
 using PacketPtr = std::unique_ptr<AVPacket, AVPacketDeleter>;
 
-// Freeing a codec context needs no lock of ours (see CodecLock.h).
+// Freeing a codec context needs no lock of ours: it touches that context only.
 struct CodecContextDeleter {
     void operator()(AVCodecContext* c) const { avcodec().avcodec_free_context(&c); }
 };

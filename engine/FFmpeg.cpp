@@ -5,12 +5,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <sstream>
 #include <utility>
 
 #include "engine/AudioOutput.h"
-#include "engine/CodecLock.h"
 #include "engine/EngineText.h"
 #include "engine/FFUtils.h"
 #include "engine/FFmpegException.h"
@@ -195,12 +193,11 @@ void TCustomFFmpeg::SelectInputProgram(AVFormatContext* ic) {
     s.ProgramId = -1;
 }
 
+// The probe reads this input's own context, and the codecs it opens for that are set up
+// by avcodec_open2, which serialises the set-ups that are not thread-safe itself: no lock
+// of ours, so a slow probe holds up no other task.
 void TCustomFFmpeg::ProbeInput(TInputFile& file) {
-    int r = 0;
-    {
-        std::lock_guard lock(CodecLock());
-        r = avformat().avformat_find_stream_info(file.Ctx.get(), nullptr);
-    }
+    int r = avformat().avformat_find_stream_info(file.Ctx.get(), nullptr);
     if (r < 0 && FSettings.Verbose >= 0) {
         std::string msg = Format("%s: could not find codec parameters", file.FileName.c_str());
         Log(llVerbose, msg);

@@ -14,7 +14,7 @@ flags="-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recov
   $(pkg-config --cflags libavcodec libavformat libavutil libswscale libswresample libavfilter sdl2) \
   -D__STDC_CONSTANT_MACROS"
 sources="fuzz/ProbeFuzzer.cpp player/AVProbe.cpp engine/FFmpegLoader.cpp engine/FFmpegLogger.cpp \
-  engine/FFUtils.cpp engine/MainThread.cpp engine/CodecLock.cpp platform/IniFile.cpp platform/ProgramFolder.cpp"
+  engine/FFUtils.cpp engine/MainThread.cpp platform/IniFile.cpp platform/ProgramFolder.cpp"
 # shellcheck disable=SC2086
 nice -n 10 clang++ $flags $sources -ldl -lpthread -o "$out/probe_fuzzer"
 

@@ -1,6 +1,0 @@
-#include "engine/CodecLock.h"
-
-std::recursive_mutex& CodecLock() {
-    static std::recursive_mutex lock;
-    return lock;
-}
