@@ -122,7 +122,7 @@ private:
     void SetupBitstreamFilters(TOutputStream& ost, AVMediaType type);
     void NewOutputStream(AVFormatContext* oc, AVMediaType type);
 
-    // PrepareRun's steps, in order; BindStreams first, with steps of its own.
+    // PrepareRun and its steps; BindStreams comes first and has steps of its own.
     void PrepareRun();
     void BindStreams();
     void MakeInputStreams();
