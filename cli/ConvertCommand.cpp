@@ -55,6 +55,14 @@ void OnInterrupt(int) {
 
 void Usage() { PrintUsage(stderr); }
 
+// What the probe read of a file, for setting up its job.
+struct ProbedSource {
+    bool Readable = false;
+    std::string Error;  // why it could not be read
+    std::string FileName;
+    TSourceSummary Summary;
+};
+
 struct Job {
     std::string Source;
     std::string Output;
@@ -354,25 +362,33 @@ int ConvertCommand(const Args& args) {
 
     // Each file's job record, checked against the file before anything is converted: a trim
     // past its end or a crop that leaves nothing refuses the whole command.
+    // What the probe read of each file is kept for setting up its job: every file is opened
+    // once here, not again below.
     std::vector<TlvFilesRecord> records(files.size());
+    std::vector<ProbedSource> probed(files.size());
     for (size_t i = 0; i < files.size(); ++i) {
+        ProbedSource& facts = probed[i];
         TAVProbe& probe = vcl.Probe();
         int64_t duration = 0;
-        int width = 0, height = 0;
         if (probe.LoadFile(files[i])) {
+            facts.Readable = true;
+            facts.FileName = probe.FileName();
             // An unknown length cannot be checked; the engine then ends with the input.
             const int64_t length = probe.FileStreamInfo().Duration;
             duration = length > 0 ? length : INT64_MAX;
-            if (probe.VideoStreamCount() > 0) {
+            facts.Summary.VideoStreamCount = probe.VideoStreamCount() > 0 ? probe.VideoStreamCount() : 0;
+            if (facts.Summary.VideoStreamCount > 0) {
                 const TVideoStreamInfo video = probe.VideoStreamInfo(-1);
-                width = video.Width;
-                height = video.Height;
+                facts.Summary.Width = video.Width;
+                facts.Summary.Height = video.Height;
+                facts.Summary.BitRate = video.BitRate > 0 ? video.BitRate : 0;
             }
             probe.CloseFile();
-        } else if (edits.Trimmed) {
-            duration = INT64_MAX;  // an unreadable file fails by itself below
+        } else {
+            facts.Error = probe.LastError();
+            if (edits.Trimmed) duration = INT64_MAX;  // an unreadable file fails by itself below
         }
-        if (auto error = JobForFile(edits, files[i], duration, width, height, records[i])) {
+        if (auto error = JobForFile(edits, files[i], duration, facts.Summary.Width, facts.Summary.Height, records[i])) {
             std::fprintf(stderr, "reelshift-cli: %s\n", error->c_str());
             return 2;
         }
@@ -410,30 +426,21 @@ int ConvertCommand(const Args& args) {
     for (size_t i = 0; i < files.size() && !gInterrupted; ++i) {
         Job& job = jobs[i];
         job.Source = files[i];
-        TAVProbe& probe = vcl.Probe();
-        if (!probe.LoadFile(job.Source)) {
-            job.Error = probe.LastError();
+        const ProbedSource& facts = probed[i];
+        if (!facts.Readable) {
+            job.Error = facts.Error;
             run.ReportEarlyFailure(i);
             continue;
         }
-        job.Output = OutputFileName(outputSettings, probe.FileName(), extension, [](const std::string& text) {
+        job.Output = OutputFileName(outputSettings, facts.FileName, extension, [](const std::string& text) {
             std::fprintf(stderr, "reelshift-cli: %s\n", text.c_str());
         });
         TlvFilesRecord& record = records[i];
         record.ZoomMode = edits.Zoom ? *edits.Zoom : StoredZoomMode(code, userSettings);
-        TSourceSummary source;
-        source.VideoStreamCount = probe.VideoStreamCount() > 0 ? probe.VideoStreamCount() : 0;
-        if (source.VideoStreamCount > 0) {
-            const TVideoStreamInfo video = probe.VideoStreamInfo(-1);
-            source.Width = video.Width;
-            source.Height = video.Height;
-            source.BitRate = video.BitRate > 0 ? video.BitRate : 0;
-        }
         TInputOptions input;
         TOutputOptions output;
-        MakeJobOptions(record, code, formatFile, userSettings, source, sizeAnswer, input, output);
+        MakeJobOptions(record, code, formatFile, userSettings, facts.Summary, sizeAnswer, input, output);
         output.FileName = job.Output;
-        probe.CloseFile();
 
         const int task = vcl.AddTask(job.Source, &input);
         if (task < 0) {
