@@ -17,14 +17,6 @@
 #include "engine/Pipeline.h"
 #include "engine/VideoOutput.h"
 
-namespace {
-const char* MediaName(AVMediaType t) {
-    const char* n = avutil().av_get_media_type_string(t);
-    return n ? n : "unknown";
-}
-
-}  // namespace
-
 TCustomFFmpeg::TCustomFFmpeg() { Reset(); }
 
 TCustomFFmpeg::~TCustomFFmpeg() {

@@ -157,7 +157,6 @@ private:
     void DecodeVideo(TInputStream& ist, AVFrame* frame);
     void DecodeAudio(TInputStream& ist, AVFrame* frame);
     void CopyPacket(TInputStream& ist, TOutputStream& ost, const AVPacket& pkt);
-    void FlushInput(int fileIndex);
     void FinishJoinedInput(int fileIndex);
     void Report(bool last, int fileIndex);
     void ReleaseRun();
