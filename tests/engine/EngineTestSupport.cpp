@@ -74,6 +74,19 @@ const std::string& BasicClip() {
     return path;
 }
 
+const std::string& SizeChangingClip() {
+    static const std::string path = [] {
+        std::string big = Scratch().file("big.ts"), small = Scratch().file("small.ts");
+        for (auto [file, size] : {std::pair{big, "320x240"}, std::pair{small, "160x120"}})
+            testsupport::Run({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+                              std::string("testsrc2=rate=25:size=") + size, "-t", "1", "-c:v", "mpeg2video", file});
+        std::string glued = Scratch().file("glued.ts");
+        testsupport::WriteFile(glued, testsupport::ReadFile(big) + testsupport::ReadFile(small));
+        return glued;
+    }();
+    return path;
+}
+
 std::string ClipAtRate(const std::string& rate, double seconds) {
     static std::map<std::string, std::string> made;
     std::string key = rate + "_" + std::to_string(seconds);

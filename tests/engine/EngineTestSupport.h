@@ -44,6 +44,9 @@ testsupport::TempDir& Scratch();
 const std::string& BasicClip();
 // The same picture at another frame rate (and length), cached by name.
 std::string ClipAtRate(const std::string& rate, double seconds);
+// One second at 320x240, then one at 160x120 (MPEG-2 transport streams glued together; the
+// second restarts its clock).
+const std::string& SizeChangingClip();
 
 // Frame n of a file as 8-bit grey, width*height bytes (through the ffmpeg program).
 std::string GrayFrame(const std::string& file, int width, int height, int n = 0);

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 #include <thread>
 
 #include "engine/BoundedQueue.h"
@@ -135,6 +136,32 @@ TEST(Pipeline, AWriteErrorOnAStageThreadIsRaisedWithItsText) {
         fs::remove(output);
     }
     EXPECT_NE(errors[1].find("No space left on device"), std::string::npos) << errors[1];
+    EXPECT_EQ(errors[1], errors[0]);
+    EXPECT_EQ(ThreadsOfProcess(), before);
+}
+
+// What the caller's preview handler throws (it runs on the video stage's thread) ends the run
+// as it does on one thread: the same text, and nothing left running.
+TEST(Pipeline, AFailingPreviewHandlerOnAStageThreadEndsTheRunWithItsText) {
+    const std::string clip = LongClip();
+    const int before = ThreadsOfProcess();
+    std::string errors[2];
+    for (int pipeline = 0; pipeline < 2; ++pipeline) {
+        SCOPED_TRACE(pipeline ? "stage threads" : "one thread");
+        const std::string output = Scratch().file("previewfails" + std::to_string(pipeline) + ".avi");
+        int previews = 0;
+        Outcome out = ConvertWith(pipeline == 1, output, {{"vcodec", "mpeg4"}, {"acodec", "libmp3lame"}}, clip,
+                                  [&](TCustomFFmpeg& task) {
+                                      task.PreviewFlags = 2;
+                                      task.OnPreviewBitmap = [&](const TFrameBitmap&, int64_t, int) {
+                                          if (++previews == 1) throw std::runtime_error("the preview window is gone");
+                                      };
+                                  });
+        EXPECT_FALSE(out.ok);
+        EXPECT_EQ(previews, 1);
+        errors[pipeline] = out.error;
+    }
+    EXPECT_NE(errors[1].find("the preview window is gone"), std::string::npos) << errors[1];
     EXPECT_EQ(errors[1], errors[0]);
     EXPECT_EQ(ThreadsOfProcess(), before);
 }
