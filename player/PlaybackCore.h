@@ -202,8 +202,9 @@ private:
     std::atomic<bool> FEndReported{false};
     bool FErrorReported = false;
 
-    // Audio.
-    int FAudioStream = -1;
+    // Audio. The stream numbers are set on the read thread while the sound callback and the
+    // owner may already look at them.
+    std::atomic<int> FAudioStream{-1};
     CodecContextPtr FAudioCodec;
     TPacketQueue FAudioQueue;
     SwrPtr FSwr;
@@ -225,7 +226,7 @@ private:
     int FSampleIndex = 0;
 
     // Video.
-    int FVideoStream = -1;
+    std::atomic<int> FVideoStream{-1};
     CodecContextPtr FVideoCodec;
     TPacketQueue FVideoQueue;
     std::thread FVideoThread;
