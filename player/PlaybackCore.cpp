@@ -976,12 +976,17 @@ void TPlayback::DrawWaves() {
     if (!FWaves || FWaves.use_count() > 1) FWaves = std::make_shared<TFrameBitmap>();
     FWaves->Resize(w, h);
     std::memset(FWaves->Bits(), 0, std::size_t(FWaves->Stride()) * h);
-    // The latest samples across the width, centred on the middle line.
+    // The latest samples across the width, centred on the middle line. The sound callback
+    // writes them under the device's lock: they are copied out under it.
+    std::vector<std::int16_t> latest(std::size_t(w), 0);
+    if (FAudioDevice) sdl().SDL_LockAudioDevice(FAudioDevice);
     int start = FSampleIndex - w;
-    if (start < 0) start += SampleArraySize;
+    while (start < 0) start += SampleArraySize;
+    for (int x = 0; x < w; ++x) latest[std::size_t(x)] = FSampleArray[(start + x) % SampleArraySize];
+    if (FAudioDevice) sdl().SDL_UnlockAudioDevice(FAudioDevice);
     const int mid = h / 2;
     for (int x = 0; x < w; ++x) {
-        const int s = FSampleArray[(start + x) % SampleArraySize];
+        const int s = latest[std::size_t(x)];
         const int y = std::clamp(mid - s * (h / 2) / 32768, 0, h - 1);
         const int y0 = std::min(mid, y), y1 = std::max(mid, y);
         for (int yy = y0; yy <= y1; ++yy) {
