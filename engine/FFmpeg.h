@@ -165,6 +165,7 @@ private:
     void WriteFrame(TOutputStream& ost, AVFrame* frame, int64_t ptsUs);
     bool PipelineFits() const;
     int CodecThreads() const;  // thread_count for a codec this task opens
+    void PlanEncoderThreads(TOutputStream& ost);  // the encoder's threads, before it opens
 
     TEngineSettings FSettings;
     TGenericOptions FGeneric;

@@ -254,7 +254,7 @@ void TCustomFFmpeg::OpenEncoders() {
         TOutputStream& ost = *ostPtr;
         if (ost.StreamCopy) continue;
         SetupPassLog(ost);
-        if (!FSettings.ThreadCount && ost.Enc) ost.Enc->thread_count = CodecThreads();
+        PlanEncoderThreads(ost);
         ost.Open(*FInputStreams[ost.SourceIndex], *this);
     }
 }

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "engine/BoundedQueue.h"
+#include "engine/EncoderThreads.h"
 #include "tests/engine/EngineTestSupport.h"
 
 using namespace enginetest;
@@ -164,6 +165,52 @@ TEST(Pipeline, AFailingPreviewHandlerOnAStageThreadEndsTheRunWithItsText) {
     EXPECT_NE(errors[1].find("the preview window is gone"), std::string::npos) << errors[1];
     EXPECT_EQ(errors[1], errors[0]);
     EXPECT_EQ(ThreadsOfProcess(), before);
+}
+
+// x264 writes the settings it encoded with into the stream; "threads=" and
+// "lookahead_threads=" tell the threads it was given.
+static std::string X264Setting(const std::string& file, const std::string& name) {
+    const std::string bytes = Bytes(file);
+    const size_t at = bytes.find(" " + name + "=");
+    if (at == std::string::npos) return "";
+    const size_t from = at + name.size() + 2;
+    return bytes.substr(from, bytes.find(' ', from) - from);
+}
+
+// A task with a few cores gives x264 more frame and lookahead threads than x264 would take;
+// one core keeps it on one thread; the user's own thread settings and other x264 settings stay.
+TEST(Pipeline, X264ThreadsFollowTheTaskCoresAndLeaveTheUsersSettings) {
+    struct Case {
+        const char* name;
+        int cores;
+        const char* params;  // x264-params given by the user, or null
+        const char* threads;
+        const char* lookahead;
+    } cases[] = {
+        {"two.mp4", 2, nullptr, "4", "2"},
+        {"one.mp4", 1, nullptr, "1", "1"},
+        {"merged.mp4", 2, "keyint=50", "4", "2"},
+        {"users.mp4", 2, "lookahead-threads=1", nullptr, "1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Options options{{"vcodec", "libx264"}, {"an", "1"}};
+        if (c.params) options.push_back({"x264-params", c.params});
+        const std::string output = Scratch().file(std::string("threads_") + c.name);
+        Outcome out = ConvertWith(true, output, options, BasicClip(),
+                                  [&](TCustomFFmpeg& task) { task.CoreShare = c.cores; });
+        ASSERT_TRUE(out.ok) << out.error;
+        if (c.threads) EXPECT_EQ(X264Setting(output, "threads"), c.threads);
+        EXPECT_EQ(X264Setting(output, "lookahead_threads"), c.lookahead);
+        if (c.params && std::string(c.params) == "keyint=50") EXPECT_EQ(X264Setting(output, "keyint"), "50");
+        EXPECT_EQ(CountFrames(output), 25);
+    }
+    // The whole machine: the plan for its cores, or x264's own choice beyond them.
+    const TX264Threads plan = PlanX264Threads(int(std::thread::hardware_concurrency()));
+    const std::string output = Scratch().file("threads_machine.mp4");
+    Outcome out = ConvertWith(true, output, {{"vcodec", "libx264"}, {"an", "1"}});
+    ASSERT_TRUE(out.ok) << out.error;
+    if (plan.Frames) EXPECT_EQ(X264Setting(output, "threads"), std::to_string(plan.Frames));
 }
 
 TEST(BoundedQueueTest, CloseLetsTheConsumerTakeWhatIsQueuedThenEnds) {
