@@ -10,5 +10,8 @@ void TFrameBitmap::Resize(int width, int height) {
     FWidth = width;
     FHeight = height;
     FStride = StrideFor(width);
-    FPixels.assign(std::size_t(FStride) * std::size_t(height), 0);
+    // The scaler's vector code converts whole blocks of pixels and writes past the end of a
+    // row whose width is not a multiple of the block; the last row's spill lands here.
+    constexpr std::size_t kScalerSpill = 64 * 4;
+    FPixels.assign(std::size_t(FStride) * std::size_t(height) + kScalerSpill, 0);
 }
