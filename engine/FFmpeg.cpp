@@ -68,7 +68,12 @@ std::vector<AVRational> TCustomFFmpeg::InputVideoFrameRates() const {
     return rates;
 }
 
-void TCustomFFmpeg::Log(TLogLevel level, const std::string& msg) { FFLogger().Log(this, level, msg); }
+void TCustomFFmpeg::Log(TLogLevel level, const std::string& msg) {
+    if (TPipeline::OnStageThread())
+        FFLogger().Post(this, level, msg);
+    else
+        FFLogger().Log(this, level, msg);
+}
 
 const AVCodec* TCustomFFmpeg::FindCodec(const std::string& name, AVMediaType type, bool encoder) {
     const AVCodecContext* tmpl = FGeneric.Template(type);

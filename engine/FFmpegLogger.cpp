@@ -143,6 +143,11 @@ void TFFLogger::Log(const void* Sender, TLogLevel level, const std::string& msg)
         Deliver(Sender, CurrentThreadID(), level, msg, true);
 }
 
+void TFFLogger::Post(const void* Sender, TLogLevel level, const std::string& msg) {
+    if (FLogLevel >= level || (level == llVerbose && FLogLevel != llQuiet))
+        Deliver(Sender, CurrentThreadID(), level, msg, false);
+}
+
 void TFFLogger::LogFmt(const void* Sender, TLogLevel level, const char* fmt, ...) {
     va_list ap;
     va_start(ap, fmt);

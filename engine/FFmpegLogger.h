@@ -55,6 +55,10 @@ public:
     // progress lines) whenever the logger is not quiet.
     void Log(const void* Sender, TLogLevel level, const std::string& msg);
     void LogFmt(const void* Sender, TLogLevel level, const char* fmt, ...) __attribute__((format(printf, 4, 5)));
+    // The same, never waiting for the main thread: for threads the main thread may itself
+    // be waiting for (a run's stage threads, while the run's thread waits for room in
+    // their queues).
+    void Post(const void* Sender, TLogLevel level, const std::string& msg);
 
     // The library callback's work after formatting: context is the logging object (its
     // first member an AVClass pointer) or null; text a piece of a line or several lines.

@@ -536,6 +536,9 @@ void TCustomFFmpegVCL::StartNext() {
         task->CoreShare = FCoreShare;
     }
     task->ProgressInterval = int64_t(FProgressInterval) * 1000;
+    // A run on the main thread keeps to that thread: its stages would wait for the main
+    // thread to take their previews while it waits for room in their queues.
+    if (!FThreaded && FTriggerEventInMainThread && TheMainThread().IsMainThread()) task->Settings().Pipeline = false;
     if (!task->Start(FThreaded, FThreadPriority)) {
         // Ended before its turn (stopped while waiting): it reported then; count it here.
         TaskEnded();

@@ -1,6 +1,13 @@
 #include "engine/Pipeline.h"
 
 #include "engine/FFmpegException.h"
+#include "engine/VideoOutput.h"
+
+namespace {
+thread_local bool tStageThread = false;
+}
+
+bool TPipeline::OnStageThread() { return tStageThread; }
 
 TPipeline::TPipeline(TRunServices& run, size_t depth) : FRun(run), FDepth(depth ? depth : 1) {}
 
@@ -8,23 +15,50 @@ TPipeline::~TPipeline() {
     FAbandoned = true;
     CancelAll();
     JoinAll();
+    // The streams outlive the stages: their filters write to the encoder again.
+    for (auto& s : FStages)
+        if (s->Filtered) static_cast<TVideoOutput*>(s->Ost)->SetFilteredHandoff(nullptr);
 }
 
 void TPipeline::Add(TOutputStream& ost) {
     auto stage = std::make_unique<Stage>();
     stage->Ost = &ost;
+    auto* video = ost.Type() == AVMEDIA_TYPE_VIDEO ? dynamic_cast<TVideoOutput*>(&ost) : nullptr;
     stage->Queue = std::make_unique<BoundedQueue<Item>>(ost.Type() == AVMEDIA_TYPE_VIDEO ? FDepth : FDepth * 4);
+    if (video) stage->Filtered = std::make_unique<BoundedQueue<Item>>(FDepth);
     Stage* s = stage.get();
-    const int index = int(FStages.size());
     FStages.push_back(std::move(stage));
-    s->Thread = std::make_unique<TStageThread>([this, s] { Run(*s); },
-                                               [this, s, index] {
-                                                   int none = -1;
-                                                   FFirstFailed.compare_exchange_strong(none, index);
-                                                   FFailed = true;
-                                                   // The run's thread may wait for room in this queue.
-                                                   s->Queue->Cancel();
-                                               });
+    if (!video) {
+        Start(*s, [this, s] { Run(*s); });
+        return;
+    }
+    // Scaling a large picture costs about what encoding a small one does: on one thread
+    // they would be the slowest stage.
+    video->SetFilteredHandoff([s](AVFrame& frame, int64_t ptsUs) {
+        Item item;
+        item.Frame.reset(avutil().av_frame_clone(&frame));
+        if (!item.Frame) throw FFmpegException("Out of memory");
+        item.PtsUs = ptsUs;
+        s->Filtered->Push(std::move(item));  // false: the encoder's side has ended
+    });
+    Start(*s, [this, s, video] { RunEncoder(*s, *video); });
+    Start(*s, [this, s, video] { RunFilters(*s, *video); });
+}
+
+void TPipeline::Start(Stage& stage, std::function<void()> body) {
+    const int index = int(FThreads.size());
+    Stage* s = &stage;
+    auto marked = [body = std::move(body)] {
+        tStageThread = true;
+        body();
+    };
+    FThreads.push_back(std::make_unique<TStageThread>(std::move(marked), [this, s, index] {
+        int none = -1;
+        FFirstFailed.compare_exchange_strong(none, index);
+        FFailed = true;
+        // The run's thread may wait for room in the stage's queue, its other thread for either.
+        s->Cancel();
+    }));
 }
 
 TPipeline::Stage* TPipeline::Find(const TOutputStream& ost) const {
@@ -36,6 +70,17 @@ TPipeline::Stage* TPipeline::Find(const TOutputStream& ost) const {
 void TPipeline::Run(Stage& stage) {
     while (auto item = stage.Queue->Pop()) stage.Ost->Write(item->Frame.get(), item->PtsUs, FRun);
     if (!FAbandoned) stage.Ost->Flush(FRun);
+}
+
+void TPipeline::RunFilters(Stage& stage, TVideoOutput& video) {
+    while (auto item = stage.Queue->Pop()) video.Write(item->Frame.get(), item->PtsUs, FRun);
+    if (!FAbandoned) video.FlushFilters(FRun);
+    stage.Filtered->Close();
+}
+
+void TPipeline::RunEncoder(Stage& stage, TVideoOutput& video) {
+    while (auto item = stage.Filtered->Pop()) video.EncodeFiltered(item->Frame.get(), item->PtsUs, FRun);
+    if (!FAbandoned) video.FlushEncoder(FRun);
 }
 
 void TPipeline::Write(TOutputStream& ost, const AVFrame& frame, int64_t ptsUs) {
@@ -52,27 +97,26 @@ void TPipeline::Write(TOutputStream& ost, const AVFrame& frame, int64_t ptsUs) {
 void TPipeline::Finish(bool stopped) {
     for (auto& s : FStages) {
         if (stopped)
-            s->Queue->Cancel();
+            s->Cancel();
         else
-            s->Queue->Close();
+            s->Queue->Close();  // a picture stage's filters close the encoder's queue when done
     }
     JoinAll();
     if (FFailed) RaiseFirstError();
 }
 
 void TPipeline::CancelAll() {
-    for (auto& s : FStages) s->Queue->Cancel();
+    for (auto& s : FStages) s->Cancel();
 }
 
 void TPipeline::JoinAll() {
-    for (auto& s : FStages)
-        if (s->Thread) s->Thread->Join();
+    for (auto& t : FThreads) t->Join();
 }
 
 void TPipeline::RaiseFirstError() {
     const int first = FFirstFailed;
-    if (first >= 0 && first < int(FStages.size()))
-        if (std::exception_ptr e = FStages[size_t(first)]->Thread->Error()) {
+    if (first >= 0 && first < int(FThreads.size()))
+        if (std::exception_ptr e = FThreads[size_t(first)]->Error()) {
             // Nothing more is worth encoding: the others stop too.
             FAbandoned = true;
             CancelAll();

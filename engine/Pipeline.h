@@ -1,10 +1,12 @@
 #pragma once
-// The encoded outputs of a run, each on a thread of its own. The run's thread decodes and
-// runs the hook, then hands every frame (a new reference, no copy) to the stage's queue;
-// the stage's thread filters, scales, resamples and encodes it through the stream's own
-// Write, and writes the packets through the run's services (which lock the muxer).
+// The encoded outputs of a run, each on threads of its own. The run's thread decodes and
+// runs the hook, then hands every frame (a new reference, no copy) to the stage's queue.
+// A sound stage's thread resamples and encodes through the stream's own Write; a picture
+// stage has two threads, one filtering and scaling, one encoding what the first hands it
+// through a second queue. Packets go out through the run's services (which lock the muxer).
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -25,6 +27,8 @@ public:
     // Starts the thread of an opened, encoded output stream.
     void Add(TOutputStream& ost);
     bool Handles(const TOutputStream& ost) const { return Find(ost) != nullptr; }
+    // True on the threads of a stage.
+    static bool OnStageThread();
     // Queues frame for ost; waits while its queue is full. Raises a stage's error.
     void Write(TOutputStream& ost, const AVFrame& frame, int64_t ptsUs);
     // Ends the stages: queued frames are encoded (dropped when stopped), the encoders
@@ -38,11 +42,18 @@ private:
     };
     struct Stage {
         TOutputStream* Ost = nullptr;
-        std::unique_ptr<BoundedQueue<Item>> Queue;
-        std::unique_ptr<TStageThread> Thread;
+        std::unique_ptr<BoundedQueue<Item>> Queue;     // decoded frames
+        std::unique_ptr<BoundedQueue<Item>> Filtered;  // pictures: filtered frames for the encoder
+        void Cancel() {
+            Queue->Cancel();
+            if (Filtered) Filtered->Cancel();
+        }
     };
     Stage* Find(const TOutputStream& ost) const;
+    void Start(Stage& stage, std::function<void()> body);
     void Run(Stage& stage);
+    void RunFilters(Stage& stage, class TVideoOutput& video);
+    void RunEncoder(Stage& stage, class TVideoOutput& video);
     void CancelAll();
     void JoinAll();
     void RaiseFirstError();
@@ -50,6 +61,7 @@ private:
     TRunServices& FRun;
     const size_t FDepth;
     std::vector<std::unique_ptr<Stage>> FStages;
+    std::vector<std::unique_ptr<TStageThread>> FThreads;  // joined in the order they started
     std::atomic<bool> FAbandoned{false};  // no flush: the run failed
     std::atomic<bool> FFailed{false};
     std::atomic<int> FFirstFailed{-1};

@@ -244,7 +244,10 @@ void TVideoOutput::Drain(TRunServices& run) {
         if (r < 0) break;
         int64_t pts = FFiltered->pts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE
                                                          : avutil().av_rescale_q(FFiltered->pts, tb, AV_TIME_BASE_Q);
-        Output(FFiltered.get(), pts, run);
+        if (FHandoff)
+            FHandoff(*FFiltered, pts);
+        else
+            Output(FFiltered.get(), pts, run);
         avutil().av_frame_unref(FFiltered.get());
     }
 }
@@ -296,10 +299,18 @@ void TVideoOutput::Output(AVFrame* frame, int64_t ptsUs, TRunServices& run) {
 
 void TVideoOutput::Flush(TRunServices& run) {
     if (FFlushed || !Enc || !Opened) return;
+    FlushFilters(run);
+    FlushEncoder(run);
+}
+
+void TVideoOutput::FlushFilters(TRunServices& run) {
+    if (!FSource || !Opened) return;
+    avfilter().av_buffersrc_add_frame_flags(FSource, nullptr, 0);
+    Drain(run);
+}
+
+void TVideoOutput::FlushEncoder(TRunServices& run) {
+    if (FFlushed || !Enc || !Opened) return;
     FFlushed = true;
-    if (FSource) {
-        avfilter().av_buffersrc_add_frame_flags(FSource, nullptr, 0);
-        Drain(run);
-    }
     Encode(nullptr, run);
 }

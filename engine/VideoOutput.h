@@ -1,6 +1,7 @@
 #pragma once
 // One encoded video output stream: filter graph (crop, scale, the user's chain, pixel
 // format), frame-rate conversion by duplicating and dropping frames, the encoder.
+#include <functional>
 #include <string>
 
 #include "engine/EngineStreams.h"
@@ -26,6 +27,16 @@ public:
     void Write(AVFrame* frame, int64_t ptsUs, TRunServices& run) override;
     void Flush(TRunServices& run) override;
 
+    // Filtering and encoding on two threads: the filtered frames go to handoff (which takes
+    // its own reference) instead of the encoder; the encoding side calls Encode for each and
+    // FlushEncoder at the end, the filtering side FlushFilters.
+    void SetFilteredHandoff(std::function<void(AVFrame& frame, int64_t ptsUs)> handoff) {
+        FHandoff = std::move(handoff);
+    }
+    void EncodeFiltered(AVFrame* frame, int64_t ptsUs, TRunServices& run) { Output(frame, ptsUs, run); }
+    void FlushFilters(TRunServices& run);
+    void FlushEncoder(TRunServices& run);
+
 protected:
     void ConfigureStage(const TStreamSetup& setup, TRunServices& run) override;
 
@@ -41,4 +52,5 @@ private:
     FramePtr FFiltered;
     std::string FSourceName;  // "#file.stream" for messages
     bool FFlushed = false;
+    std::function<void(AVFrame& frame, int64_t ptsUs)> FHandoff;
 };

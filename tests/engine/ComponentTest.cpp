@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <chrono>
 #include <filesystem>
@@ -364,6 +366,38 @@ TEST_F(Component, AHookThatStopsIsNotCalledAgainAndNoHandlerLeavesFramesAlone) {
     ASSERT_FALSE(records.empty());
     EXPECT_TRUE(records[0].Finished) << records[0].ExceptionMsg;
     EXPECT_EQ(FrameLuma(Out.file("b.avi")).size(), 50u);
+}
+
+// A run on the caller's (main) thread: the previews are delivered there too, so the run may
+// not wait for a thread of its own that waits for the main thread to show one.
+TEST_F(Component, AnUnthreadedRunWithPreviewsEnds) {
+    TFFmpegVCL vcl;
+    TerminateLog log;
+    log.Attach(vcl);
+    vcl.SetPreviewBitmap(true);
+    const auto mainId = std::this_thread::get_id();
+    int previews = 0, offMain = 0;
+    vcl.OnPreviewBitmap = [&](TCustomFFmpegVCL*, const TPreviewInfo&) {
+        ++previews;
+        if (std::this_thread::get_id() != mainId) ++offMain;
+    };
+    AddJob(vcl, Out.file("a.avi"), Options());
+    std::atomic<bool> returned{false};
+    std::thread watchdog([&] {
+        for (int i = 0; i < 300 && !returned; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (!returned) {
+            std::fprintf(stderr, "the unthreaded run with previews did not end\n");
+            std::_Exit(1);
+        }
+    });
+    vcl.StartTask(0);
+    returned = true;
+    watchdog.join();
+    auto records = log.Copy();
+    ASSERT_FALSE(records.empty());
+    EXPECT_TRUE(records[0].Finished) << records[0].ExceptionMsg;
+    EXPECT_GE(previews, 1);
+    EXPECT_EQ(offMain, 0);
 }
 
 TEST_F(Component, ProgressAndPreviewArriveOnTheMainThreadWithTheirRecords) {

@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -14,6 +16,8 @@
 
 #include "engine/BoundedQueue.h"
 #include "engine/EncoderThreads.h"
+#include "engine/FFmpegLogger.h"
+#include "engine/MainThread.h"
 #include "tests/engine/EngineTestSupport.h"
 
 using namespace enginetest;
@@ -59,18 +63,22 @@ TEST(Pipeline, OutputIsByteIdenticalToTheOneThreadRun) {
     struct Case {
         const char* name;
         Options options;
+        std::string input;
     } cases[] = {
-        {"av.avi", {{"vcodec", "mpeg4"}, {"acodec", "libmp3lame"}, {"s", "160x120"}}},
-        {"av.mp4", {{"vcodec", "libx264"}, {"acodec", "aac"}}},
-        {"audio.mp3", {{"vn", "1"}, {"acodec", "libmp3lame"}}},
-        {"video.avi", {{"an", "1"}, {"vcodec", "mpeg4"}}},
+        {"av.avi", {{"vcodec", "mpeg4"}, {"acodec", "libmp3lame"}, {"s", "160x120"}}, BasicClip()},
+        {"av.mp4", {{"vcodec", "libx264"}, {"acodec", "aac"}}, BasicClip()},
+        {"audio.mp3", {{"vn", "1"}, {"acodec", "libmp3lame"}}, BasicClip()},
+        {"video.avi", {{"an", "1"}, {"vcodec", "mpeg4"}}, BasicClip()},
+        // The picture changes size halfway: the filters are rebuilt on their thread while
+        // the encoder's thread still has the frames of the first size.
+        {"resized.avi", {{"an", "1"}, {"vcodec", "mpeg4"}, {"s", "200x150"}}, SizeChangingClip()},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string one = Scratch().file(std::string("one_") + c.name);
         const std::string many = Scratch().file(std::string("many_") + c.name);
-        Outcome a = ConvertWith(false, one, c.options);
-        Outcome b = ConvertWith(true, many, c.options);
+        Outcome a = ConvertWith(false, one, c.options, c.input);
+        Outcome b = ConvertWith(true, many, c.options, c.input);
         ASSERT_TRUE(a.ok) << a.error;
         ASSERT_TRUE(b.ok) << b.error;
         EXPECT_TRUE(b.finished);
@@ -167,6 +175,46 @@ TEST(Pipeline, AFailingPreviewHandlerOnAStageThreadEndsTheRunWithItsText) {
     EXPECT_EQ(ThreadsOfProcess(), before);
 }
 
+// The picture's size changes while the encoder is held up by a slow preview, so the run's
+// thread (the main thread here) waits for room in the queue when the filters' thread logs
+// the change: the line is posted to the main thread, not waited for, and arrives there.
+// The preview is 200 pixels wide, not a multiple of the 16 the scaler converts at a time.
+TEST(Pipeline, AStageThreadLogsWithoutWaitingForTheBusyMainThread) {
+    ASSERT_TRUE(TheMainThread().IsMainThread());
+    auto lines = std::make_shared<std::vector<std::string>>();
+    std::atomic<bool> returned{false};
+    std::thread watchdog([&] {
+        for (int i = 0; i < 300 && !returned; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (!returned) {
+            std::fprintf(stderr, "the run waited for the main thread it runs on\n");
+            std::_Exit(1);
+        }
+    });
+    const std::string output = Scratch().file("resized_slow.avi");
+    Outcome out = ConvertWith(true, output, {{"an", "1"}, {"vcodec", "mpeg4"}, {"s", "200x150"}}, SizeChangingClip(),
+                              [lines](TCustomFFmpeg& task) {
+                                  FFLogger().TriggerEventInMainThread = true;
+                                  // Pending lines outlive the run: the handler owns what it writes to.
+                                  FFLogger().OnLog = [lines](const void*, TThreadID, TLogLevel, const std::string& m) {
+                                      lines->push_back(m);
+                                  };
+                                  task.PreviewFlags = 2;
+                                  task.OnPreviewBitmap = [](const TFrameBitmap&, int64_t, int) {
+                                      std::this_thread::sleep_for(std::chrono::milliseconds(15));
+                                  };
+                              });
+    returned = true;
+    watchdog.join();
+    FFLogger().TriggerEventInMainThread = false;
+    TheMainThread().ServePending();
+    ASSERT_TRUE(out.ok) << out.error;
+    EXPECT_TRUE(out.finished);
+    EXPECT_GE(CountFrames(output), 45);
+    bool changed = false;
+    for (const auto& line : *lines) changed |= line.find("frame size changed to 160x120") != std::string::npos;
+    EXPECT_TRUE(changed);
+}
+
 // x264 writes the settings it encoded with into the stream; "threads=" and
 // "lookahead_threads=" tell the threads it was given.
 static std::string X264Setting(const std::string& file, const std::string& name) {
@@ -200,9 +248,13 @@ TEST(Pipeline, X264ThreadsFollowTheTaskCoresAndLeaveTheUsersSettings) {
         Outcome out = ConvertWith(true, output, options, BasicClip(),
                                   [&](TCustomFFmpeg& task) { task.CoreShare = c.cores; });
         ASSERT_TRUE(out.ok) << out.error;
-        if (c.threads) EXPECT_EQ(X264Setting(output, "threads"), c.threads);
+        if (c.threads) {
+            EXPECT_EQ(X264Setting(output, "threads"), c.threads);
+        }
         EXPECT_EQ(X264Setting(output, "lookahead_threads"), c.lookahead);
-        if (c.params && std::string(c.params) == "keyint=50") EXPECT_EQ(X264Setting(output, "keyint"), "50");
+        if (c.params && std::string(c.params) == "keyint=50") {
+            EXPECT_EQ(X264Setting(output, "keyint"), "50");
+        }
         EXPECT_EQ(CountFrames(output), 25);
     }
     // The whole machine: the plan for its cores, or x264's own choice beyond them.
@@ -210,7 +262,9 @@ TEST(Pipeline, X264ThreadsFollowTheTaskCoresAndLeaveTheUsersSettings) {
     const std::string output = Scratch().file("threads_machine.mp4");
     Outcome out = ConvertWith(true, output, {{"vcodec", "libx264"}, {"an", "1"}});
     ASSERT_TRUE(out.ok) << out.error;
-    if (plan.Frames) EXPECT_EQ(X264Setting(output, "threads"), std::to_string(plan.Frames));
+    if (plan.Frames) {
+        EXPECT_EQ(X264Setting(output, "threads"), std::to_string(plan.Frames));
+    }
 }
 
 TEST(BoundedQueueTest, CloseLetsTheConsumerTakeWhatIsQueuedThenEnds) {
