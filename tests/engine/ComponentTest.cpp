@@ -382,17 +382,10 @@ TEST_F(Component, AnUnthreadedRunWithPreviewsEnds) {
         if (std::this_thread::get_id() != mainId) ++offMain;
     };
     AddJob(vcl, Out.file("a.avi"), Options());
-    std::atomic<bool> returned{false};
-    std::thread watchdog([&] {
-        for (int i = 0; i < 300 && !returned; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (!returned) {
-            std::fprintf(stderr, "the unthreaded run with previews did not end\n");
-            std::_Exit(1);
-        }
-    });
-    vcl.StartTask(0);
-    returned = true;
-    watchdog.join();
+    {
+        testsupport::Watchdog watchdog(30, "the unthreaded run with previews did not end");
+        vcl.StartTask(0);
+    }
     auto records = log.Copy();
     ASSERT_FALSE(records.empty());
     EXPECT_TRUE(records[0].Finished) << records[0].ExceptionMsg;

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
@@ -182,15 +183,8 @@ TEST(Pipeline, AFailingPreviewHandlerOnAStageThreadEndsTheRunWithItsText) {
 TEST(Pipeline, AStageThreadLogsWithoutWaitingForTheBusyMainThread) {
     ASSERT_TRUE(TheMainThread().IsMainThread());
     auto lines = std::make_shared<std::vector<std::string>>();
-    std::atomic<bool> returned{false};
-    std::thread watchdog([&] {
-        for (int i = 0; i < 300 && !returned; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (!returned) {
-            std::fprintf(stderr, "the run waited for the main thread it runs on\n");
-            std::_Exit(1);
-        }
-    });
     const std::string output = Scratch().file("resized_slow.avi");
+    std::optional<testsupport::Watchdog> watchdog(std::in_place, 30, "the run waited for the main thread it runs on");
     Outcome out = ConvertWith(true, output, {{"an", "1"}, {"vcodec", "mpeg4"}, {"s", "200x150"}}, SizeChangingClip(),
                               [lines](TCustomFFmpeg& task) {
                                   FFLogger().TriggerEventInMainThread = true;
@@ -203,8 +197,7 @@ TEST(Pipeline, AStageThreadLogsWithoutWaitingForTheBusyMainThread) {
                                       std::this_thread::sleep_for(std::chrono::milliseconds(15));
                                   };
                               });
-    returned = true;
-    watchdog.join();
+    watchdog.reset();
     FFLogger().TriggerEventInMainThread = false;
     TheMainThread().ServePending();
     ASSERT_TRUE(out.ok) << out.error;

@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -134,6 +136,20 @@ std::string ReadFile(const std::string& path) {
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
+}
+
+Watchdog::Watchdog(int seconds, std::string what)
+    : FThread([this, seconds, what = std::move(what)] {
+          for (int i = 0; i < seconds * 10 && !FDone; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+          if (!FDone) {
+              std::fprintf(stderr, "%s\n", what.c_str());
+              std::_Exit(1);
+          }
+      }) {}
+
+Watchdog::~Watchdog() {
+    FDone = true;
+    FThread.join();
 }
 
 }  // namespace testsupport

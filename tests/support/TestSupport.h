@@ -1,7 +1,9 @@
 #pragma once
 // Helpers shared by the tests: scratch folders, running programs, generated media.
+#include <atomic>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace testsupport {
@@ -43,5 +45,19 @@ std::string ProbeValue(const std::string& file, const std::string& entry, const 
 
 void WriteFile(const std::string& path, const std::string& contents);
 std::string ReadFile(const std::string& path);
+
+// For a test of something that could wait for ever: the program ends with what (exit code 1)
+// when the scope is still running after the given seconds.
+class Watchdog {
+public:
+    Watchdog(int seconds, std::string what);
+    ~Watchdog();
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+
+private:
+    std::atomic<bool> FDone{false};
+    std::thread FThread;
+};
 
 }  // namespace testsupport
