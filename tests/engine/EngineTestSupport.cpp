@@ -10,6 +10,7 @@
 
 #include "engine/FFmpegException.h"
 #include "engine/FFmpegLoader.h"
+#include "engine/MainThread.h"
 #include "engine/FFmpegLogger.h"
 
 namespace enginetest {
@@ -31,6 +32,8 @@ Outcome Convert(const Job& job) {
     Outcome out;
     if (!LoadEngine()) return out;
     FFLogger().SetLogLevel(llInfo);
+    // The component's tests hand lines to the main thread; these take them where they arise.
+    FFLogger().TriggerEventInMainThread = false;
     // Lines come straight from the codecs' own threads too.
     auto logLock = std::make_shared<std::mutex>();
     FFLogger().OnLog = [&out, logLock](const void*, TThreadID, TLogLevel, const std::string& msg) {
@@ -56,6 +59,8 @@ Outcome Convert(const Job& job) {
     out.dups = task.DupCount();
     out.drops = task.DropCount();
     task.CloseAll();
+    // Lines a job's setup had posted to the main thread are written here, while out lives.
+    if (TheMainThread().IsMainThread()) TheMainThread().ServePending();
     FFLogger().OnLog = nullptr;
     return out;
 }
