@@ -25,15 +25,16 @@ void TPipeline::Add(TOutputStream& ost) {
     stage->Ost = &ost;
     auto* video = ost.Type() == AVMEDIA_TYPE_VIDEO ? dynamic_cast<TVideoOutput*>(&ost) : nullptr;
     stage->Queue = std::make_unique<BoundedQueue<Item>>(ost.Type() == AVMEDIA_TYPE_VIDEO ? FDepth : FDepth * 4);
-    if (video) stage->Filtered = std::make_unique<BoundedQueue<Item>>(FDepth);
     Stage* s = stage.get();
     FStages.push_back(std::move(stage));
-    if (!video) {
+    // Scaling a large picture costs about what encoding a small one does: on one thread
+    // they would be the slowest stage. A picture handed on as decoded costs its filters
+    // nothing, and a thread more would only compete with the encoder's own.
+    if (!video || !video->FiltersChangeThePicture()) {
         Start(*s, [this, s] { Run(*s); });
         return;
     }
-    // Scaling a large picture costs about what encoding a small one does: on one thread
-    // they would be the slowest stage.
+    s->Filtered = std::make_unique<BoundedQueue<Item>>(FDepth);
     video->SetFilteredHandoff([s](AVFrame& frame, int64_t ptsUs) {
         Item item;
         item.Frame.reset(avutil().av_frame_clone(&frame));

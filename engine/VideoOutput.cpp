@@ -303,6 +303,12 @@ void TVideoOutput::Flush(TRunServices& run) {
     FlushEncoder(run);
 }
 
+bool TVideoOutput::FiltersChangeThePicture() const {
+    const bool crop = Cfg.TopBand || Cfg.BottomBand || Cfg.LeftBand || Cfg.RightBand;
+    return !FGraph || crop || !Cfg.Filters.empty() || FInWidth != Enc->width || FInHeight != Enc->height ||
+           FInFormat != Enc->pix_fmt;
+}
+
 void TVideoOutput::FlushFilters(TRunServices& run) {
     if (!FSource || !Opened) return;
     avfilter().av_buffersrc_add_frame_flags(FSource, nullptr, 0);

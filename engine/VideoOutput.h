@@ -36,6 +36,9 @@ public:
     void EncodeFiltered(AVFrame* frame, int64_t ptsUs, TRunServices& run) { Output(frame, ptsUs, run); }
     void FlushFilters(TRunServices& run);
     void FlushEncoder(TRunServices& run);
+    // Whether the filters do more than hand the decoded picture on: crop, scale, the user's
+    // chain or another pixel format (a picture of a size not known when opened counts).
+    bool FiltersChangeThePicture() const;
 
 protected:
     void ConfigureStage(const TStreamSetup& setup, TRunServices& run) override;

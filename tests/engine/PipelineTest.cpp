@@ -91,42 +91,48 @@ TEST(Pipeline, OutputIsByteIdenticalToTheOneThreadRun) {
 }
 
 // The video stage is held up (its preview handler is slow), so the decoder fills its queue
-// and waits; a stop request must still end the run at once and leave no thread behind.
+// and waits; a stop request must still end the run at once and leave no thread behind. The
+// picture is encoded as decoded (one thread filters and encodes) or scaled (two threads).
 TEST(Pipeline, StopWithFullQueuesEndsPromptlyAndJoinsEveryThread) {
     const std::string clip = LongClip();
-    const int before = ThreadsOfProcess();
-    std::atomic<int> hooked{0};
-    std::atomic<int64_t> stoppedAt{0};
-    const std::string output = Scratch().file("stopped.avi");
-    TCustomFFmpeg* running = nullptr;
-    std::thread::id hookThread, previewThread;
-    auto slowPreview = [&](TCustomFFmpeg& task) {
-        running = &task;
-        task.PreviewFlags = 2;
-        task.OnPreviewBitmap = [&](const TFrameBitmap&, int64_t, int) {
-            previewThread = std::this_thread::get_id();
-            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    for (const char* size : {"", "160x120"}) {
+        SCOPED_TRACE(*size ? "scaled" : "as decoded");
+        const int before = ThreadsOfProcess();
+        std::atomic<int> hooked{0};
+        std::atomic<int64_t> stoppedAt{0};
+        const std::string output = Scratch().file(std::string("stopped") + size + ".avi");
+        TCustomFFmpeg* running = nullptr;
+        std::thread::id hookThread, previewThread;
+        auto slowPreview = [&](TCustomFFmpeg& task) {
+            running = &task;
+            task.PreviewFlags = 2;
+            task.OnPreviewBitmap = [&](const TFrameBitmap&, int64_t, int) {
+                previewThread = std::this_thread::get_id();
+                std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            };
+            task.OnCustomHook = [&](TFrameBitmap&, bool& update, bool&, int64_t, int) {
+                update = false;
+                hookThread = std::this_thread::get_id();
+                if (++hooked == 40) {
+                    stoppedAt = std::chrono::steady_clock::now().time_since_epoch().count();
+                    running->RequestStop();
+                }
+            };
         };
-        task.OnCustomHook = [&](TFrameBitmap&, bool& update, bool&, int64_t, int) {
-            update = false;
-            hookThread = std::this_thread::get_id();
-            if (++hooked == 40) {
-                stoppedAt = std::chrono::steady_clock::now().time_since_epoch().count();
-                running->RequestStop();
-            }
-        };
-    };
-    Outcome out = ConvertWith(true, output, {{"vcodec", "mpeg4"}, {"acodec", "libmp3lame"}}, clip, slowPreview);
-    const auto end = std::chrono::steady_clock::now().time_since_epoch().count();
-    ASSERT_TRUE(out.ok) << out.error;
-    EXPECT_FALSE(out.finished);
-    ASSERT_GT(stoppedAt.load(), 0);
-    // One frame in encoding and one preview at most, not the queued frames nor the rest of the clip.
-    EXPECT_LT(std::chrono::steady_clock::duration(end - stoppedAt.load()), std::chrono::seconds(1));
-    EXPECT_LT(hooked.load(), 200);
-    // The hook runs with the decoder, the preview with the video encoder.
-    EXPECT_NE(hookThread, previewThread);
-    EXPECT_EQ(ThreadsOfProcess(), before);
+        Options options{{"vcodec", "mpeg4"}, {"acodec", "libmp3lame"}};
+        if (*size) options.push_back({"s", size});
+        Outcome out = ConvertWith(true, output, options, clip, slowPreview);
+        const auto end = std::chrono::steady_clock::now().time_since_epoch().count();
+        ASSERT_TRUE(out.ok) << out.error;
+        EXPECT_FALSE(out.finished);
+        ASSERT_GT(stoppedAt.load(), 0);
+        // One frame in encoding and one preview at most, not the queued frames nor the rest of the clip.
+        EXPECT_LT(std::chrono::steady_clock::duration(end - stoppedAt.load()), std::chrono::seconds(1));
+        EXPECT_LT(hooked.load(), 200);
+        // The hook runs with the decoder, the preview with the video encoder.
+        EXPECT_NE(hookThread, previewThread);
+        EXPECT_EQ(ThreadsOfProcess(), before);
+    }
 }
 
 // A disk that is full: the muxer fails on a stage's thread; the run raises the same text as
