@@ -1,17 +1,10 @@
 #pragma once
-// One function per command of reelshift-cli; each returns the exit status.
-#include <cstdio>
-#include <string>
-#include <vector>
+// One function per command of reelshift-cli; each reads the arguments of its command line
+// (cli/CommandLine.h) and returns the exit status.
+#include "cli/CommandLine.h"
 
-using Args = std::vector<std::string>;  // the arguments after the command word
-
-int ListFormatsCommand(const Args& args);  // --list-formats [--edition mp4avi|video]
-int InfoCommand(const Args& args);         // --info FILE...
-int EngineCommand(const Args& args);       // --engine [--input-option K=V]... INPUT -o OUTPUT [K=V]...
-int ConvertCommand(const Args& args);      // --format CODE [...] FILE...
-int PlayCheckCommand(const Args& args);   // --play-check FILE [--seconds N]
-
-// The usage of every command: on standard output when asked for, on standard error after a
-// command line that cannot be used.
-void PrintUsage(std::FILE* to);
+int ListFormatsCommand(const TCommandLine& line);  // --list-formats [--edition mp4avi|video]
+int InfoCommand(const TCommandLine& line);         // --info FILE...
+int EngineCommand(const TCommandLine& line);       // --engine [--input-option K=V]... INPUT -o OUTPUT [K=V]...
+int ConvertCommand(const TCommandLine& line);      // --format CODE [...] FILE...
+int PlayCheckCommand(const TCommandLine& line);    // --play-check FILE [--seconds N]

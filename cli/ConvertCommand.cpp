@@ -276,34 +276,31 @@ private:
 
 }  // namespace
 
-int ConvertCommand(const Args& args) {
+int ConvertCommand(const TCommandLine& line) {
     TEdition edition = CompiledEdition();
     std::string codeText, outputDir, settingsPath;
     int jobsAtOnce = 1;
     bool json = false;
     std::vector<std::string> files;
     TCommandEdits edits;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&](std::string& into) {
-            if (i + 1 >= args.size()) return false;
-            into = args[++i];
-            return true;
-        };
-        std::string v;
-        if (a == "--format") {
-            if (!value(codeText)) return Usage(), 2;
+    for (const TCliArgument& arg : line.Arguments) {
+        const std::string& a = arg.Option;
+        const std::string& v = arg.Value;
+        if (a.empty()) {
+            files.push_back(v);
+        } else if (a == "--format") {
+            codeText = v;
         } else if (a == "--edition") {
-            if (!value(v) || !ParseEditionName(v, edition)) {
+            if (!ParseEditionName(v, edition)) {
                 std::fprintf(stderr, "reelshift-cli: unknown edition '%s' (use mp4avi or video)\n", v.c_str());
                 return 2;
             }
         } else if (a == "--output-dir") {
-            if (!value(outputDir)) return Usage(), 2;
+            outputDir = v;
         } else if (a == "--settings") {
-            if (!value(settingsPath)) return Usage(), 2;
+            settingsPath = v;
         } else if (a == "--jobs") {
-            auto n = value(v) ? ParseInteger(v) : std::nullopt;
+            const auto n = ParseInteger(v);
             if (!n || *n < 1) {
                 std::fprintf(stderr, "reelshift-cli: --jobs needs a number of 1 or more\n");
                 return 2;
@@ -312,20 +309,10 @@ int ConvertCommand(const Args& args) {
         } else if (a == "--json") {
             json = true;
         } else if (IsEditOption(a)) {
-            if (!value(v)) {
-                std::fprintf(stderr, "reelshift-cli: %s needs a value\n", a.c_str());
-                return 2;
-            }
             if (auto error = ReadEditOption(a, v, edits)) {
                 std::fprintf(stderr, "reelshift-cli: %s\n", error->c_str());
                 return 2;
             }
-        } else if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
-            std::fprintf(stderr, "reelshift-cli: unknown option '%s'\n", a.c_str());
-            Usage();
-            return 2;
-        } else {
-            files.push_back(a);
         }
     }
     if (codeText.empty() || files.empty()) {

@@ -3,7 +3,6 @@
 // Input options apply to the input that follows them; the output options are applied in
 // order before the output is opened.
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,7 +28,7 @@ int Fail(const std::string& message) {
 }
 }  // namespace
 
-int EngineCommand(const Args& args) {
+int EngineCommand(const TCommandLine& line) {
     struct Input {
         std::vector<Option> options;
         std::string name;
@@ -39,19 +38,22 @@ int EngineCommand(const Args& args) {
     std::vector<Option> outputOptions;
     std::string output;
     bool join = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--input-option" && i + 1 < args.size()) {
-            pending.push_back(SplitOption(args[++i]));
-        } else if (a == "--join") {
+    // Order matters here: an input option belongs to the input after it, and what follows
+    // the output is the output's options.
+    for (const TCliArgument& a : line.Arguments) {
+        if (a.Option == "--input-option") {
+            pending.push_back(SplitOption(a.Value));
+        } else if (a.Option == "--join") {
             join = true;
-        } else if (a == "-o" && i + 1 < args.size()) {
-            output = args[++i];
+        } else if (a.Option == "-o") {
+            output = a.Value;
+        } else if (!a.Option.empty()) {
+            continue;  // --engine itself
         } else if (output.empty()) {
-            inputs.push_back({std::move(pending), a});
+            inputs.push_back({std::move(pending), a.Value});
             pending.clear();
         } else {
-            outputOptions.push_back(SplitOption(a));
+            outputOptions.push_back(SplitOption(a.Value));
         }
     }
     if (inputs.empty() || output.empty()) {

@@ -8,8 +8,9 @@
 
 // Prints the probe's report of each file, a blank line between two reports. A file that
 // cannot be opened gets the probe's error on stderr and makes the exit status 1.
-int InfoCommand(const Args& args) {
-    if (args.empty()) {
+int InfoCommand(const TCommandLine& line) {
+    const std::vector<std::string> files = line.Operands();
+    if (files.empty()) {
         std::fprintf(stderr, "usage: reelshift-cli --info FILE...\n");
         return 2;
     }
@@ -23,7 +24,7 @@ int InfoCommand(const Args& args) {
     int status = 0;
     bool first = true;
     TAVProbe probe;
-    for (const std::string& file : args) {
+    for (const std::string& file : files) {
         bool ok = false;
         try {
             ok = probe.LoadFile(file);

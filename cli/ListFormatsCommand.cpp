@@ -8,21 +8,19 @@
 
 // One line per format: code, category, name and the extension its definition gives,
 // separated by tabs so that scripts can cut the columns.
-int ListFormatsCommand(const Args& args) {
+int ListFormatsCommand(const TCommandLine& line) {
     TEdition edition = CompiledEdition();
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--edition" && i + 1 < args.size()) {
-            if (!ParseEditionName(args[i + 1], edition)) {
-                std::fprintf(stderr, "reelshift-cli: unknown edition '%s' (use mp4avi or video)\n",
-                             args[i + 1].c_str());
+    for (const TCliArgument& a : line.Arguments) {
+        if (a.Option == "--edition") {
+            if (!ParseEditionName(a.Value, edition)) {
+                std::fprintf(stderr, "reelshift-cli: unknown edition '%s' (use mp4avi or video)\n", a.Value.c_str());
                 return 2;
             }
-            ++i;
-            continue;
+        } else if (a.Option.empty()) {
+            std::fprintf(stderr, "reelshift-cli: unexpected argument '%s'\n", a.Value.c_str());
+            std::fprintf(stderr, "usage: reelshift-cli --list-formats [--edition mp4avi|video]\n");
+            return 2;
         }
-        std::fprintf(stderr, "reelshift-cli: unexpected argument '%s'\n", args[i].c_str());
-        std::fprintf(stderr, "usage: reelshift-cli --list-formats [--edition mp4avi|video]\n");
-        return 2;
     }
     const IniFile definitions(FindFormatFile(edition));
     for (const auto& category : CatalogueCategories(edition))

@@ -23,24 +23,19 @@ public:
 }  // namespace
 
 // Plays FILE at its own speed without a window and reports how well it kept up.
-int PlayCheckCommand(const Args& args) {
-    std::string file;
+int PlayCheckCommand(const TCommandLine& line) {
     double limit = -1;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--seconds" && i + 1 < args.size()) {
+    for (const TCliArgument& a : line.Arguments)
+        if (a.Option == "--seconds") {
             char* end = nullptr;
-            limit = std::strtod(args[++i].c_str(), &end);
-            if (!end || *end || limit <= 0) {
+            limit = std::strtod(a.Value.c_str(), &end);
+            if (a.Value.empty() || !end || *end || limit <= 0) {
                 std::fprintf(stderr, "--seconds wants a positive number of seconds\n");
                 return 2;
             }
-        } else if (file.empty()) {
-            file = args[i];
-        } else {
-            file.clear();
-            break;
         }
-    }
+    const std::vector<std::string> files = line.Operands();
+    const std::string file = files.size() == 1 ? files.front() : std::string();
     if (file.empty()) {
         std::fprintf(stderr, "usage: reelshift-cli --play-check FILE [--seconds N]\n");
         return 2;

@@ -1,15 +1,16 @@
-#include "cli/Commands.h"
+#include "cli/CommandLine.h"
 
 void PrintUsage(std::FILE* to) {
     std::fputs(
         "usage: reelshift-cli --format CODE|NAME|EXTENSION [--edition mp4avi|video] [--output-dir DIR]\n"
-        "                     [--settings FILE] [--jobs N] [--json] [EDITS] FILE...\n"
+        "                     [--settings FILE] [--jobs N] [--json] [EDITS] [--] FILE...\n"
         "       reelshift-cli --list-formats [--edition mp4avi|video]\n"
         "       reelshift-cli --info FILE...\n"
-        "       reelshift-cli --engine [--input-option KEY=VALUE]... INPUT -o OUTPUT [KEY=VALUE]...\n"
+        "       reelshift-cli --engine [--input-option KEY=VALUE]... INPUT... [--join] -o OUTPUT [KEY=VALUE]...\n"
         "       reelshift-cli --play-check FILE [--seconds N]\n"
-        "       reelshift-cli --version\n"
-        "       reelshift-cli --help\n"
+        "       reelshift-cli --version | -V\n"
+        "       reelshift-cli --help | -h\n"
+        "Options come in any order, as --option VALUE or --option=VALUE; -- ends them.\n"
         "edits, applied to every file --format converts:\n"
         "  --trim START,END             seconds (12.5) or h:mm:ss.mmm\n"
         "  --crop LEFT,TOP,RIGHT,BOTTOM source pixels, made even\n"

@@ -1,30 +1,29 @@
 #include <cstdio>
-#include <cstring>
 
 #include "cli/Commands.h"
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
+    const TCliParse parsed = ParseCommandLine(std::vector<std::string>(argv, argv + argc));
+    const TCommandLine& line = parsed.Line;
+    if (!parsed.Error.empty() || line.Command == ccNone) {
+        if (!parsed.Error.empty()) std::fprintf(stderr, "reelshift-cli: %s\n", parsed.Error.c_str());
         PrintUsage(stderr);
         return 2;
     }
-    const std::string command = argv[1];
-    if (command == "--help" || command == "-h") {
+    switch (line.Command) {
+    case ccHelp:
         PrintUsage(stdout);
         return 0;
-    }
-    if (command == "--version") {
+    case ccVersion:
         std::printf("reelshift-cli %d.%d.%d.%d\n", REELSHIFT_VERSION_MAJOR, REELSHIFT_VERSION_MINOR,
                     REELSHIFT_VERSION_PATCH, REELSHIFT_VERSION_TWEAK);
         return 0;
+    case ccConvert: return ConvertCommand(line);
+    case ccListFormats: return ListFormatsCommand(line);
+    case ccInfo: return InfoCommand(line);
+    case ccEngine: return EngineCommand(line);
+    case ccPlayCheck: return PlayCheckCommand(line);
+    case ccNone: break;
     }
-    if (command == "--format") return ConvertCommand(Args(argv + 1, argv + argc));  // keeps --format CODE
-    Args rest(argv + 2, argv + argc);
-    if (command == "--list-formats") return ListFormatsCommand(rest);
-    if (command == "--info") return InfoCommand(rest);
-    if (command == "--engine") return EngineCommand(rest);
-    if (command == "--play-check") return PlayCheckCommand(rest);
-    std::fprintf(stderr, "reelshift-cli: unknown option '%s'\n", command.c_str());
-    PrintUsage(stderr);
     return 2;
 }

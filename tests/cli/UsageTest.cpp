@@ -1,30 +1,166 @@
-// The conventions of a terminal program: asked-for help on standard output, a usage error on
-// standard error with status 2.
+// The conventions of a terminal program: options in any order and in both forms, "--" ending
+// them, asked-for help on standard output, a usage error on standard error with status 2.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+
+#include "cli/CommandLine.h"
 #include "tests/support/TestSupport.h"
 
+namespace fs = std::filesystem;
 
+namespace {
 
-TEST(Usage, HelpGoesToStandardOutputAndSucceeds) {
+std::string Cli() { return testsupport::BinDir() + "/reelshift-cli"; }
+
+std::string Spelling(const TCliOption& o) { return *o.Name ? std::string("--") + o.Name : std::string("-") + o.Short; }
+
+// The smallest command line of a command, around one file.
+std::vector<std::string> CommandWords(unsigned command) {
+    switch (command) {
+    case ccConvert: return {"--format", "0"};
+    case ccListFormats: return {"--list-formats"};
+    case ccInfo: return {"--info"};
+    case ccEngine: return {"--engine"};
+    case ccPlayCheck: return {"--play-check"};
+    default: return {};
+    }
+}
+
+std::string UsageText() {
+    char* text = nullptr;
+    size_t size = 0;
+    std::FILE* to = open_memstream(&text, &size);
+    PrintUsage(to);
+    std::fclose(to);
+    std::string usage(text, size);
+    std::free(text);
+    return usage;
+}
+
+}  // namespace
+
+// Every option of the table, for each command that reads it: before the command's own words
+// and after the file, as "--opt value" and "--opt=value" (a short one as "-o value" and
+// "-ovalue"). The value begins with a dash, as a negative number does.
+TEST(CommandLine, EveryOptionIsReadInBothFormsBeforeAndAfterTheFile) {
+    for (const TCliOption& o : CliOptions()) {
+        if (o.Selects == ccHelp || o.Selects == ccVersion) continue;
+        for (unsigned command = 1; command < ccHelp; command <<= 1) {
+            if (!(o.ReadBy & command)) continue;
+            const std::string name = Spelling(o);
+            std::vector<std::vector<std::string>> forms;
+            if (!o.TakesValue) forms = {{name}};
+            else if (*o.Name) forms = {{name, "-12"}, {name + "=-12"}};
+            else forms = {{name, "-12"}, {name + "-12"}};
+            for (const auto& form : forms)
+                for (bool before : {true, false}) {
+                    std::vector<std::string> argv = {"reelshift-cli"};
+                    const std::vector<std::string> words = o.Selects == ccNone ? CommandWords(command) : std::vector<std::string>{};
+                    if (before) argv.insert(argv.end(), form.begin(), form.end());
+                    argv.insert(argv.end(), words.begin(), words.end());
+                    argv.push_back("clip.mp4");
+                    if (!before) argv.insert(argv.end(), form.begin(), form.end());
+                    const TCliParse p = ParseCommandLine(argv);
+                    const std::string shown = form.front() + (before ? " first" : " last");
+                    ASSERT_EQ(p.Error, "") << shown;
+                    EXPECT_EQ(p.Line.Command, command) << shown;
+                    EXPECT_EQ(p.Line.Operands(), std::vector<std::string>{"clip.mp4"}) << shown;
+                    bool seen = false;
+                    for (const auto& a : p.Line.Arguments)
+                        if (a.Option == name) seen = a.Value == (o.TakesValue ? "-12" : "");
+                    EXPECT_TRUE(seen) << shown;
+                }
+        }
+    }
+}
+
+TEST(CommandLine, HelpNamesEveryOption) {
+    const std::string usage = UsageText();
+    for (const TCliOption& o : CliOptions()) {
+        const std::regex word("(^|[^-a-z])" + Spelling(o) + "([^-a-z]|$)");
+        EXPECT_TRUE(std::regex_search(usage, word)) << Spelling(o) << " is missing from --help";
+    }
+}
+
+TEST(CommandLine, DoubleDashEndsTheOptionsAndMistakesAreNamed) {
+    const TCliParse ended = ParseCommandLine({"reelshift-cli", "--format", "0", "--", "-x.mp4", "--json"});
+    ASSERT_EQ(ended.Error, "");
+    EXPECT_EQ(ended.Line.Operands(), (std::vector<std::string>{"-x.mp4", "--json"}));
+
+    const struct {
+        std::vector<std::string> args;
+        std::string error;
+    } cases[] = {
+        {{"--frobnicate"}, "unknown option '--frobnicate'"},
+        {{"--format", "0", "-x.mp4"}, "unknown option '-x'"},
+        {{"--fo", "0", "a.mp4"}, "ambiguous option '--fo' (--format, --font)"},
+        {{"a.mp4", "--format"}, "--format needs a value"},
+        {{"--json=yes", "--format", "0", "a.mp4"}, "--json takes no value"},
+        {{"--info", "--format", "0", "a.mp4"}, "--info and --format cannot be used together"},
+        {{"--info", "--seconds", "2", "a.mp4"}, "--seconds is not an option of --info"},
+        {{"--list-formats", "-o", "x.avi"}, "-o is not an option of --list-formats"},
+        {{"a.mp4"}, "no command for 'a.mp4'"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> argv = {"reelshift-cli"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        EXPECT_EQ(ParseCommandLine(argv).Error.find(c.error), 0u) << ParseCommandLine(argv).Error;
+    }
+    // Help and version answer whatever else the line asks; help first.
+    EXPECT_EQ(ParseCommandLine({"reelshift-cli", "--format", "0", "a.mp4", "-h"}).Line.Command, ccHelp);
+    EXPECT_EQ(ParseCommandLine({"reelshift-cli", "-V", "--info"}).Line.Command, ccVersion);
+    EXPECT_EQ(ParseCommandLine({"reelshift-cli", "--version", "--help"}).Line.Command, ccHelp);
+}
+
+TEST(Usage, HelpAndVersionGoToStandardOutputAndSucceed) {
     for (const char* flag : {"--help", "-h"}) {
-        const auto r = testsupport::Run({testsupport::BinDir() + "/reelshift-cli", flag});
+        const auto r = testsupport::Run({Cli(), flag});
         EXPECT_EQ(r.exitCode, 0) << flag;
-        EXPECT_NE(r.out.find("usage: reelshift-cli --format"), std::string::npos) << r.out;
-        EXPECT_NE(r.out.find("--list-formats"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out, UsageText());
         EXPECT_TRUE(r.err.empty()) << r.err;
+    }
+    for (const char* flag : {"--version", "-V"}) {
+        const auto r = testsupport::Run({Cli(), flag});
+        EXPECT_EQ(r.exitCode, 0) << flag;
+        EXPECT_TRUE(std::regex_match(r.out, std::regex("reelshift-cli [0-9]+\\.[0-9]+\\.[0-9]+\\.[0-9]+\n"))) << r.out;
     }
 }
 
 TEST(Usage, AnUnknownOptionOrNoneAtAllPrintsTheUsageOnStandardErrorWithStatusTwo) {
     for (const std::vector<std::string>& args : {std::vector<std::string>{"--frobnicate"}, std::vector<std::string>{}}) {
-        std::vector<std::string> argv = {testsupport::BinDir() + "/reelshift-cli"};
+        std::vector<std::string> argv = {Cli()};
         argv.insert(argv.end(), args.begin(), args.end());
         const auto r = testsupport::Run(argv);
         EXPECT_EQ(r.exitCode, 2);
         EXPECT_TRUE(r.out.empty()) << r.out;
         EXPECT_NE(r.err.find("usage: reelshift-cli"), std::string::npos) << r.err;
     }
-    const auto r = testsupport::Run({testsupport::BinDir() + "/reelshift-cli", "--frobnicate"});
+    const auto r = testsupport::Run({Cli(), "--frobnicate"});
     EXPECT_NE(r.err.find("unknown option '--frobnicate'"), std::string::npos) << r.err;
+}
+
+// The lines a new user types: options before the format, the "=" form, and a file whose name
+// begins with a dash after "--".
+TEST(Usage, OptionsBeforeTheFormatAndAFileAfterTheDoubleDashConvert) {
+    testsupport::TempDir dir;
+    testsupport::MakeClip(dir.file("-x.mp4"), 1, {"-s", "160x120", "-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac"});
+    const fs::path was = fs::current_path();
+    fs::current_path(dir.path());
+    const auto r = testsupport::Run({Cli(), "--output-dir", dir.file("out"), "--settings=" + dir.file("s.ini"),
+                                     "--format=0", "--", "-x.mp4"});
+    fs::current_path(was);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string out = dir.file("out") + "/-x_(new).avi";
+    EXPECT_EQ(testsupport::ProbeValue(out, "stream=codec_type", "v:0"), "video");
+
+    // The edition is read wherever it stands: 2603 exists in the video edition only, so the
+    // line gets as far as the missing file.
+    const auto video = testsupport::Run({Cli(), "--edition", "video", "--format", "2603", "--settings",
+                                         dir.file("s.ini"), dir.file("missing.mp4")});
+    EXPECT_EQ(video.exitCode, 1) << video.err;
+    EXPECT_NE(video.err.find("missing.mp4"), std::string::npos) << video.err;
 }
