@@ -164,3 +164,30 @@ TEST(Usage, OptionsBeforeTheFormatAndAFileAfterTheDoubleDashConvert) {
     EXPECT_EQ(video.exitCode, 1) << video.err;
     EXPECT_NE(video.err.find("missing.mp4"), std::string::npos) << video.err;
 }
+
+// The pages as man shows them: they render without a warning, and the terminal program's page
+// explains every option its --help names.
+TEST(ManualPage, RendersAndNamesEveryOptionTheHelpLists) {
+    auto render = [](const std::string& page) {
+        return testsupport::Run({"env", "MANWIDTH=100", "LC_ALL=C.UTF-8", "man", "--warnings", "-l",
+                                 std::string(REELSHIFT_MAN_DIR) + "/" + page});
+    };
+    for (const char* page : {"reelshift.1", "reelshift-cli.1"}) {
+        const auto r = render(page);
+        EXPECT_EQ(r.exitCode, 0) << page << r.err;
+        EXPECT_EQ(r.err, "") << page;
+        EXPECT_NE(r.out.find("EXIT STATUS"), std::string::npos) << page;
+        EXPECT_NE(r.out.find("ENVIRONMENT"), std::string::npos) << page;
+    }
+    const std::string shown = render("reelshift-cli.1").out;
+    const std::string help = testsupport::Run({Cli(), "--help"}).out;
+    const std::regex option("(^|[\\s\\[|(])(--?[A-Za-z][A-Za-z-]*)");
+    int options = 0;
+    for (auto it = std::sregex_iterator(help.begin(), help.end(), option); it != std::sregex_iterator(); ++it) {
+        const std::string name = (*it)[2];
+        ++options;
+        EXPECT_TRUE(std::regex_search(shown, std::regex("(^|[^-A-Za-z])" + name + "([^-A-Za-z]|$)")))
+            << name << " is not in reelshift-cli(1)";
+    }
+    EXPECT_GT(options, 25);
+}
