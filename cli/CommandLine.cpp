@@ -19,6 +19,7 @@ const std::vector<TCliOption>& CliOptions() {
         {"info", 0, false, ccInfo, ccInfo},
         {"engine", 0, false, ccEngine, ccEngine},
         {"play-check", 0, false, ccPlayCheck, ccPlayCheck},
+        {"list-options", 0, false, ccListOptions, ccListOptions},
         {"help", 'h', false, ccHelp, ccHelp},
         {"version", 'V', false, ccVersion, ccVersion},
         // Converting.
@@ -50,6 +51,14 @@ const std::vector<TCliOption>& CliOptions() {
         {"seconds", 0, true, ccNone, ccPlayCheck},
     };
     return options;
+}
+
+void PrintOptionList(std::FILE* to) {
+    for (const auto& o : CliOptions()) {
+        const char* value = o.TakesValue ? "=" : "";
+        if (*o.Name) std::fprintf(to, "--%s%s\n", o.Name, value);
+        if (o.Short) std::fprintf(to, "-%c%s\n", o.Short, value);
+    }
 }
 
 std::vector<std::string> TCommandLine::Operands() const {

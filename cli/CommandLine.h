@@ -17,8 +17,9 @@ enum TCliCommand : unsigned {
     ccInfo = 1u << 2,         // --info FILE...
     ccEngine = 1u << 3,       // --engine INPUT... -o OUTPUT [KEY=VALUE]...
     ccPlayCheck = 1u << 4,    // --play-check FILE
-    ccHelp = 1u << 5,
-    ccVersion = 1u << 6,
+    ccListOptions = 1u << 5,  // --list-options
+    ccHelp = 1u << 6,
+    ccVersion = 1u << 7,
 };
 
 struct TCliOption {
@@ -52,6 +53,10 @@ struct TCliParse {
 
 // argv[0] is the program's name.
 TCliParse ParseCommandLine(const std::vector<std::string>& argv);
+
+// Every spelling of every option, one a line, with "=" after one that takes a value: what shell
+// completion offers.
+void PrintOptionList(std::FILE* to);
 
 // The usage of every command: on standard output when asked for, on standard error after a
 // command line that cannot be used.

@@ -8,6 +8,7 @@ void PrintUsage(std::FILE* to) {
         "       reelshift-cli --info FILE...\n"
         "       reelshift-cli --engine [--input-option KEY=VALUE]... INPUT... [--join] -o OUTPUT [KEY=VALUE]...\n"
         "       reelshift-cli --play-check FILE [--seconds N]\n"
+        "       reelshift-cli --list-options    every option, one a line, '=' after those with a value\n"
         "       reelshift-cli --version | -V\n"
         "       reelshift-cli --help | -h\n"
         "Options come in any order, as --option VALUE or --option=VALUE; -- ends them.\n"

@@ -18,6 +18,10 @@ int main(int argc, char** argv) {
         std::printf("reelshift-cli %d.%d.%d.%d\n", REELSHIFT_VERSION_MAJOR, REELSHIFT_VERSION_MINOR,
                     REELSHIFT_VERSION_PATCH, REELSHIFT_VERSION_TWEAK);
         return 0;
+    case ccListOptions:
+        if (!line.Operands().empty()) break;
+        PrintOptionList(stdout);
+        return 0;
     case ccConvert: return ConvertCommand(line);
     case ccListFormats: return ListFormatsCommand(line);
     case ccInfo: return InfoCommand(line);
@@ -25,5 +29,6 @@ int main(int argc, char** argv) {
     case ccPlayCheck: return PlayCheckCommand(line);
     case ccNone: break;
     }
+    PrintUsage(stderr);
     return 2;
 }

@@ -15,7 +15,7 @@ packages=(
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev libavfilter-dev
   libsdl2-dev libgtest-dev libgmock-dev
   ffmpeg xvfb xauth fonts-dejavu-core
-  desktop-file-utils appstream librsvg2-bin dbus-daemon man-db groff-base
+  desktop-file-utils appstream librsvg2-bin dbus-daemon man-db groff-base bash-completion
 )
 missing=()
 for p in "${packages[@]}"; do

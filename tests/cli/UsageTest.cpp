@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
+#include <sstream>
 
 #include "cli/CommandLine.h"
 #include "tests/support/TestSupport.h"
@@ -190,4 +191,58 @@ TEST(ManualPage, RendersAndNamesEveryOptionTheHelpLists) {
             << name << " is not in reelshift-cli(1)";
     }
     EXPECT_GT(options, 25);
+}
+
+// What Tab offers, through bash-completion as an interactive shell loads it, with the built
+// program first on the path.
+TEST(Completion, OffersTheProgramsOwnOptionsFormatsAndFiles) {
+    const std::string script = R"(
+        source /usr/share/bash-completion/bash_completion || exit 3
+        source "$1" || exit 3
+        PATH=$2:$PATH
+        shift 2
+        for line in "$@"; do
+            # Words as the shell hands them over: split at blanks that are not escaped,
+            # quoting kept.
+            COMP_LINE=$line COMP_POINT=${#line}
+            read -ra COMP_WORDS <<<"${line//\\ /$'\1'}"
+            COMP_WORDS=("${COMP_WORDS[@]//$'\1'/\\ }")
+            [[ $line == *" " ]] && COMP_WORDS+=("")
+            COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+            COMPREPLY=()
+            _reelshift_cli reelshift-cli "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD-1]}"
+            ((${#COMPREPLY[@]})) && printf '%s\n' "${COMPREPLY[@]}" | sort | tr '\n' '|'
+            echo
+        done)";
+    testsupport::TempDir dir;
+    testsupport::WriteFile(dir.file("clip one.mp4"), "");
+    fs::create_directory(dir.file("clips"));
+    const std::vector<std::string> lines = {
+        "reelshift-cli --list-o",
+        "reelshift-cli --edition video --format 260",
+        "reelshift-cli --edition=video --format=iPod\\ Video\\ H",
+        "reelshift-cli --zoom ",
+        "reelshift-cli --text ",
+        "reelshift-cli --format 0 " + dir.file("clip"),
+        "reelshift-cli --output-dir " + dir.file("clip"),
+        "reelshift-cli --format 0 -- -",
+    };
+    std::vector<std::string> argv = {"bash", "-c", script, "completion",
+                                      testsupport::SourceDir() + "/data/completion/reelshift-cli.bash",
+                                      testsupport::BinDir()};
+    argv.insert(argv.end(), lines.begin(), lines.end());
+    const auto r = testsupport::Run(argv);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::vector<std::string> offered;
+    std::istringstream in(r.out);
+    for (std::string line; std::getline(in, line);) offered.push_back(line);
+    ASSERT_EQ(offered.size(), lines.size()) << r.out << r.err;
+    EXPECT_EQ(offered[0], "--list-options|");
+    EXPECT_EQ(offered[1], "2600|2601|2602|2603|2604|2605|2606|2607|2608|2609|");
+    EXPECT_EQ(offered[2], "iPod\\ Video\\ H.264|");
+    EXPECT_EQ(offered[3], "center|full|lbox|pan|");
+    EXPECT_EQ(offered[4], "");
+    EXPECT_EQ(offered[5], dir.file("clip one.mp4") + "|" + dir.file("clips") + "|");
+    EXPECT_EQ(offered[6], dir.file("clips") + "|");
+    EXPECT_EQ(offered[7], "");  // no file begins with a dash there; options are not offered
 }
