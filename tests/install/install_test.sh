@@ -20,6 +20,10 @@ done
 test -s "$prefix/share/icons/hicolor/scalable/apps/$icon.svg"
 grep -q '^MimeType=.*video/mp4;' "$desktop"
 grep -q '^Exec=reelshift %F$' "$desktop"
+for page in reelshift reelshift-cli; do
+  test -s "$prefix/share/man/man1/$page.1" || { echo "missing manual page $page(1)"; exit 1; }
+done
+test -s "$prefix/share/bash-completion/completions/reelshift-cli" || { echo "missing completion"; exit 1; }
 
 export HOME=$work/home XDG_CONFIG_HOME=$work/config
 mkdir -p "$HOME"
