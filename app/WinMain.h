@@ -35,6 +35,7 @@ class TFormatListBox;
 class QTimer;
 class TfrmAbout;
 class TDesktopNotifier;
+class TLauncherEntry;
 class TSleepInhibitor;
 class TfrmTrim;
 class TfrmFileInfo;
@@ -217,6 +218,7 @@ private:
     void ShowSkippedSources();
     TSleepInhibitor& SleepLock();
     TDesktopNotifier& Notifier();
+    TLauncherEntry& Dock();  // the run's progress on the launcher's icon
     // A notice on the desktop when the window is not in front.
     void NotifyRunEnd(int converted, int failed);
     void RunEndActions();
@@ -241,6 +243,7 @@ private:
     QStringList FStartupFiles;
     bool FStartupDone = false;
     TDesktopNotifier* FNotifier = nullptr;
+    TLauncherEntry* FDock = nullptr;
     bool FRunning = false;
     QImage FPreviewBitmap;
     QString FAddFolder;  // where the open dialog starts

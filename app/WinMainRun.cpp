@@ -19,6 +19,7 @@
 #include "platform/IniFile.h"
 #include "platform/SettingsKeys.h"
 #include "platform/qt/DesktopNotifier.h"
+#include "platform/qt/LauncherEntry.h"
 #include "platform/qt/Power.h"
 #include "platform/qt/SleepInhibitor.h"
 #include "player/AVProbe.h"
@@ -145,6 +146,7 @@ void TfrmMain::btnStartClick() {
 
     FRunning = true;
     SleepLock().Acquire("ReelShift", "Converting videos");
+    Dock().RunStarted(int(FTaskMap.size()));
     for (TCommand command : {cmdAdd, cmdRemove, cmdClear, cmdStart}) EnableCommand(command, false);
     btnStop->setEnabled(true);
     btnPause->setEnabled(true);
@@ -184,12 +186,20 @@ TDesktopNotifier& TfrmMain::Notifier() {
     return *FNotifier;
 }
 
+TLauncherEntry& TfrmMain::Dock() {
+    if (!FDock) FDock = new TLauncherEntry(FDesktopBuses ? FDesktopBuses->Session : QDBusConnection::sessionBus(),
+                                           TLauncherEntry::DefaultAppUri(), this);
+    return *FDock;
+}
+
 void TfrmMain::SetDesktopBuses(const QDBusConnection& system, const QDBusConnection& session) {
     FDesktopBuses = std::make_unique<TDesktopBuses>(TDesktopBuses{system, session});
     delete FSleepLock;
     delete FNotifier;
+    delete FDock;
     FSleepLock = nullptr;
     FNotifier = nullptr;
+    FDock = nullptr;
 }
 
 void TfrmMain::NotifyRunEnd(int converted, int failed) {
@@ -210,6 +220,7 @@ void TfrmMain::CCAVCProgress(TCustomFFmpegVCL*, PProgressInfo info) {
     const QString source = row->text(TJobRow::colSource);
     if (FProgress) FProgress->ShowProgress(*info, source, FCCAVC.TaskCount());
     const int64_t percent = ProgressPercent(info->CurrentDuration, info->TotalDuration);
+    if (percent >= 0) Dock().TaskProgress(double(percent) / 100);
     if (percent >= 0)
         row->setText(TJobRow::colProgress, QString::number(std::clamp<int64_t>(percent, 0, 100)) + "%");
     else  // no total to measure against: how long it has been running
@@ -253,11 +264,13 @@ void TfrmMain::CCAVCTerminate(TCustomFFmpegVCL*, const TTerminateInfo& info) {
         FTaskJobs.clear();
         FRunning = false;
         SleepLock().Release();
+        Dock().RunEnded();
         NotifyRunEnd(FConvertedCount, int(FFailed.size()));
         // After a Cancel the window is closed already.
         if (FProgress && FProgress->isVisible()) FProgress->close();
         return;
     }
+    Dock().TaskEnded();
     if (!info.Finished) {
         // Stopped or failed: the row keeps its last percentage; a failure is told after the run.
         if (info.Exception && info.TaskIndex < int(FTaskMap.size()))

@@ -11,6 +11,8 @@
 int main(int argc, char** argv) {
     TApplication app(argc, argv);
     QApplication::setApplicationName("reelshift");
+    // Docks and window lists match the window to its launcher by this name.
+    QGuiApplication::setDesktopFileName(REELSHIFT_APP_ID);
     QApplication::setStyle(QStyleFactory::create("Fusion"));
     TQtMainThread mainThread;
 

@@ -93,13 +93,15 @@ TEST_F(TDesktopIntegrationTest, ANoToTheQuestionStartsEmptyAndConvertedRowsComeB
     ASSERT_TRUE(QTest::qWaitFor([&] { return TJobListState(StateFile()).Load().value_or(std::vector<TSavedJob>{1}).empty(); }, 5000));
 }
 
-TEST_F(TDesktopIntegrationTest, ARunHoldsOffSleepUntilItEndsAndLeavesANoticeWhenTheWindowIsBehind) {
+TEST_F(TDesktopIntegrationTest, ARunHoldsOffSleepShowsItsProgressOnTheDockAndLeavesANoticeWhenTheWindowIsBehind) {
     testsupport::TPrivateBus bus;
     ASSERT_TRUE(bus.Started()) << "dbus-daemon is needed for this test";
     testsupport::FakeLogind logind;
     testsupport::FakeNotifications notices;
     ASSERT_TRUE(bus.Offer("org.freedesktop.login1", "/org/freedesktop/login1", &logind));
     ASSERT_TRUE(bus.Offer("org.freedesktop.Notifications", "/org/freedesktop/Notifications", &notices));
+    testsupport::FakeDock dock;
+    ASSERT_TRUE(dock.Listen(bus.Service(), bus.Client()));
     Window().SetDesktopBuses(bus.Client(), bus.Client());
     TFormatListBox* formats = Window().FormatList();
     formats->PickRow(formats->Catalogue().FindRow("AVI - Audio-Video-Interleaved(*.avi)"));
@@ -116,6 +118,23 @@ TEST_F(TDesktopIntegrationTest, ARunHoldsOffSleepUntilItEndsAndLeavesANoticeWhen
     ASSERT_EQ(logind.Locks.size(), 1u);
     EXPECT_EQ(logind.Locks[0].Why, "Converting videos");
     EXPECT_TRUE(QTest::qWaitFor([&] { return logind.Released(0); }, 5000));
+    // The dock showed both files left, then one, the share done growing, and nothing at the end.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dock.Updates.empty() && !dock.Updates.back().Properties.value("progress-visible").toBool(); }, 5000));
+    ASSERT_GE(dock.Updates.size(), 3u);
+    EXPECT_EQ(dock.Updates.front().Properties.value("count").toLongLong(), 2);
+    EXPECT_TRUE(dock.Updates.front().Properties.value("count-visible").toBool());
+    double done = 0;
+    bool oneLeft = false;
+    for (size_t i = 0; i + 1 < dock.Updates.size(); ++i) {
+        const QVariantMap& p = dock.Updates[i].Properties;
+        EXPECT_EQ(dock.Updates[i].App, "application://com.zantosoft.ReelShift.desktop");
+        EXPECT_TRUE(p.value("progress-visible").toBool()) << i;
+        EXPECT_GE(p.value("progress").toDouble(), done) << i;
+        done = p.value("progress").toDouble();
+        oneLeft = oneLeft || p.value("count").toLongLong() == 1;
+    }
+    EXPECT_TRUE(oneLeft);
+    EXPECT_FALSE(dock.Updates.back().Properties.value("count-visible").toBool());
     // The window was in front at the end: no notice.
     QTest::qWait(50);
     EXPECT_TRUE(notices.Notices.empty());
@@ -146,7 +165,11 @@ TEST_F(TDesktopIntegrationTest, ARunHoldsOffSleepUntilItEndsAndLeavesANoticeWhen
         if (QPushButton* cancel = Window().ProgressWindow().findChild<QPushButton*>("btnCancel"))
             QTimer::singleShot(0, cancel, &QPushButton::click);
     };
+    dock.Updates.clear();
     Start();
     ASSERT_EQ(logind.Locks.size(), 3u);
     EXPECT_TRUE(QTest::qWaitFor([&] { return logind.Released(2); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dock.Updates.size() >= 2; }, 5000));
+    QTest::qWait(50);
+    EXPECT_FALSE(dock.Updates.back().Properties.value("progress-visible").toBool());
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/qt/DesktopNotifier.h"
+#include "platform/qt/LauncherEntry.h"
 #include "platform/qt/Shell.h"
 #include "platform/qt/SleepInhibitor.h"
 #include "tests/support/DesktopBusFakes.h"
@@ -124,3 +125,38 @@ TEST_F(DesktopBus, TheNoticeCarriesItsTextsAndAClickOpensItsFolder) {
     shell::SetUrlOpener({});
 }
 
+
+TEST_F(DesktopBus, TheDockShowsTheShareOfTheRunDoneAndTheFilesLeftUntilTheRunEnds) {
+    testsupport::FakeDock dock;
+    ASSERT_TRUE(dock.Listen(Bus.Service(), Bus.Client()));
+    TLauncherEntry entry(Bus.Client(), "application://reelshift-test.desktop");
+    entry.RunStarted(4);
+    entry.TaskProgress(0.5);
+    entry.TaskProgress(0.5001);  // nothing new to show: not sent
+    entry.TaskEnded();           // the first of four files
+    entry.TaskProgress(3.0);     // a report past the end counts as the whole file
+    entry.RunEnded();
+    entry.RunEnded();  // already cleared: not sent
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dock.Updates.size() >= 5; }, 5000)) << dock.Updates.size();
+    QTest::qWait(100);
+    ASSERT_EQ(dock.Updates.size(), 5u);
+    const struct {
+        double progress;
+        qlonglong count;
+        bool visible;
+    } expected[] = {{0.0, 4, true}, {0.125, 4, true}, {0.25, 3, true}, {0.5, 3, true}, {0.0, 0, false}};
+    for (size_t i = 0; i < 5; ++i) {
+        const auto& u = dock.Updates[i];
+        EXPECT_EQ(u.App, "application://reelshift-test.desktop");
+        // The types docks read: a double, a 64-bit count and two booleans.
+        EXPECT_EQ(u.Properties.value("progress").typeId(), QMetaType::Double) << i;
+        EXPECT_EQ(u.Properties.value("count").typeId(), QMetaType::LongLong) << i;
+        EXPECT_EQ(u.Properties.value("progress-visible").typeId(), QMetaType::Bool) << i;
+        if (expected[i].visible) {
+            EXPECT_DOUBLE_EQ(u.Properties.value("progress").toDouble(), expected[i].progress) << i;
+            EXPECT_EQ(u.Properties.value("count").toLongLong(), expected[i].count) << i;
+        }
+        EXPECT_EQ(u.Properties.value("progress-visible").toBool(), expected[i].visible) << i;
+        EXPECT_EQ(u.Properties.value("count-visible").toBool(), expected[i].visible) << i;
+    }
+}

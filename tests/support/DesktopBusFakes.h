@@ -4,7 +4,11 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusMessage>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QDBusUnixFileDescriptor>
 #include <QObject>
 #include <QProcess>
@@ -66,6 +70,43 @@ public slots:
         Notices.push_back({app, summary, body, actions});
         return uint(Notices.size()) + 40;
     }
+};
+
+// Listens for the launcher-entry signal as a dock does: from any sender, on any path.
+class FakeDock : public QObject {
+    Q_OBJECT
+public:
+    struct Update {
+        QString App;
+        QVariantMap Properties;
+    };
+    std::vector<Update> Updates;
+    // The bus takes the match rule in its own time: this returns once a signal sent from
+    // sender has come through (those warm-up signals are not kept).
+    bool Listen(QDBusConnection& bus, QDBusConnection& sender) {
+        if (!bus.connect(QString(), QString(), Interface, "Update", this, SLOT(Updated(QString, QVariantMap)))) return false;
+        QElapsedTimer clock;
+        clock.start();
+        while (!FHeard && clock.elapsed() < 5000) {
+            QDBusMessage ping = QDBusMessage::createSignal("/", Interface, "Update");
+            ping << QString(WarmUp) << QVariantMap();
+            sender.send(ping);
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            QThread::msleep(10);
+        }
+        return FHeard;
+    }
+
+public slots:
+    void Updated(const QString& app, const QVariantMap& properties) {
+        if (app == WarmUp) FHeard = true;
+        else Updates.push_back({app, properties});
+    }
+
+private:
+    static constexpr const char* Interface = "com.canonical.Unity.LauncherEntry";
+    static constexpr const char* WarmUp = "application://warm-up";
+    bool FHeard = false;
 };
 
 // A message bus of the test's own (dbus-daemon), with one connection that offers services
