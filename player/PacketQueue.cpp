@@ -13,17 +13,24 @@ bool TPacketQueue::Put(PacketPtr packet) {
     std::lock_guard lock(FMutex);
     if (FAbort) return false;
     FBytes += packet->size + PacketOverhead;
-    FPackets.push_back(std::move(packet));
+    FPackets.push_back({std::move(packet), 0});
     FChanged.notify_one();
     return true;
 }
 
-void TPacketQueue::PutFlush() {
+void TPacketQueue::PutFlush(int serial) {
     PacketPtr p(avcodec().av_packet_alloc());
     if (!p) return;
     p->data = gFlushData;  // not reference counted: the queue never frees it
     p->size = sizeof gFlushData - 1;
-    Put(std::move(p));
+    std::lock_guard lock(FMutex);
+    if (FAbort) {
+        p->data = nullptr;
+        return;
+    }
+    FBytes += p->size + PacketOverhead;
+    FPackets.push_back({std::move(p), serial});
+    FChanged.notify_one();
 }
 
 void TPacketQueue::PutEmpty() {
@@ -33,17 +40,19 @@ void TPacketQueue::PutEmpty() {
     Put(std::move(p));
 }
 
-int TPacketQueue::Get(PacketPtr& packet, bool block) {
+int TPacketQueue::Get(PacketPtr& packet, bool block, int* serial) {
     std::unique_lock lock(FMutex);
     for (;;) {
         if (FAbort) return -1;
         if (!FPackets.empty()) {
-            packet = std::move(FPackets.front());
+            packet = std::move(FPackets.front().Packet);
+            const int markSerial = FPackets.front().Serial;
             FPackets.pop_front();
             FBytes -= packet->size + PacketOverhead;
             if (IsFlush(packet.get())) {
                 packet->data = nullptr;  // keep av_packet_free away from the static marker
                 packet.reset();
+                if (serial) *serial = markSerial;
                 return 2;
             }
             return 1;
@@ -55,8 +64,8 @@ int TPacketQueue::Get(PacketPtr& packet, bool block) {
 
 void TPacketQueue::Clear() {
     std::lock_guard lock(FMutex);
-    for (PacketPtr& p : FPackets)
-        if (IsFlush(p.get())) p->data = nullptr, p->size = 0;
+    for (TEntry& e : FPackets)
+        if (IsFlush(e.Packet.get())) e.Packet->data = nullptr, e.Packet->size = 0;
     FPackets.clear();
     FBytes = 0;
 }

@@ -1,6 +1,10 @@
 #pragma once
 // A queue of demuxed packets between the read thread and one decoder. The flush packet
-// marks the place where a seek cut the stream: a decoder that takes it drops its state.
+// marks the place where a seek cut the stream: a decoder that takes it drops its state and
+// takes the serial the mark carries for what it decodes from there on.
+//
+// Thread rules: every member may be called from any thread; the read thread puts, one
+// decoder gets, Abort wakes a decoder waiting in Get.
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -17,12 +21,12 @@ public:
 
     // The queue takes the packet; false (packet freed) when the queue was aborted.
     bool Put(PacketPtr packet);
-    void PutFlush();
+    void PutFlush(int serial);
     // An empty packet: tells the decoder to hand out the pictures it still holds.
     void PutEmpty();
-    // 1 with a packet, 2 for the flush mark (no packet), 0 when none waits and block is
-    // false, -1 once aborted.
-    int Get(PacketPtr& packet, bool block);
+    // 1 with a packet, 2 for the flush mark (no packet, its serial in *serial), 0 when none
+    // waits and block is false, -1 once aborted.
+    int Get(PacketPtr& packet, bool block, int* serial = nullptr);
     void Clear();
     void Abort();
     void Start();  // clears the abort flag
@@ -37,7 +41,11 @@ public:
 private:
     mutable std::mutex FMutex;
     std::condition_variable FChanged;
-    std::deque<PacketPtr> FPackets;
+    struct TEntry {
+        PacketPtr Packet;
+        int Serial = 0;  // flush marks only
+    };
+    std::deque<TEntry> FPackets;
     std::int64_t FBytes = 0;
     bool FAbort = false;
 };
