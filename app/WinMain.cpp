@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -454,15 +455,29 @@ void TfrmMain::CloseForUpdate() {
     close();
 }
 
-std::string TfrmMain::OutputFileName(const std::string& source, const std::string& suffix) {
+std::string TfrmMain::RunOutputFile(const std::string& source) {
     IniFile settings(FSettingsFile);
-    std::string path = ::OutputFileName(settings, source, suffix, [this](const std::string& text) {
+    const IniFile formatFile(FGlobal->FormatFile());
+    const int code = settings.ReadInteger(settings_key::Section, settings_key::FormatCode, 1);
+    std::string path = RunOutputFileName(settings, formatFile, code, source, [this](const std::string& text) {
         MessageBoxes().Show(this, TMessageIcon::Warning, "Warning", QString::fromStdString(text));
     });
     // After a fallback the box shows the folder now in use.
     const QString stored = QString::fromStdString(StoredOutputFolder(settings));
     if (edtOutputDir->text() != stored) edtOutputDir->setText(stored);
     return path;
+}
+
+void TfrmMain::RefreshDestinations() {
+    // A folder fallback inside changes the folder box, which would start another round.
+    if (!FGlobal || FRefreshingDestinations || FRunning) return;
+    FRefreshingDestinations = true;
+    for (int i = 0; i < lvFiles->RowCount(); ++i) {
+        TJobRow* row = lvFiles->Row(i);
+        const QString name = QFileInfo(QString::fromStdString(RunOutputFile(row->Record.SourceFile))).fileName();
+        if (row->text(TJobRow::colDestination) != name) row->setText(TJobRow::colDestination, name);
+    }
+    FRefreshingDestinations = false;
 }
 
 void TfrmMain::mnuSkinShow() {
@@ -509,6 +524,7 @@ void TfrmMain::ShowFileInfo(const std::string& source) {
 
 void TfrmMain::edtOutputDirChange(const QString& text) {
     IniFile(FSettingsFile).WriteString(settings_key::Section, settings_key::OutputFolder, text.toStdString());
+    RefreshDestinations();
 }
 
 void TfrmMain::btnOpenClick() {
@@ -548,6 +564,7 @@ void TfrmMain::lst1FormatPicked(const QString& name, int code) {
     FFormatName = name;
     FFormatCode = QString::number(code);
     ReloadParameters();
+    RefreshDestinations();
 }
 
 void TfrmMain::ReloadParameters() { pnlParameters->Load(FFormatCode); }
@@ -566,6 +583,7 @@ void TfrmMain::mnuSettingsClick() {
             FFormatCode = QString::fromStdString(settings.ReadString(settings_key::Section, settings_key::FormatCode, "1"));
             FFormatName = QString::fromStdString(settings.ReadString(settings_key::Section, settings_key::FormatName, StartFormatName));
             ReloadParameters();
+            RefreshDestinations();
         };
     }
     frmSettings->exec();

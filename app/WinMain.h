@@ -61,9 +61,12 @@ public:
     // Null once the window has closed.
     const TGlobalObject* Global() const { return FGlobal.get(); }
 
-    // The output path for a source file (see OutputFileName in formats/OutputName.h); the
-    // folder warning is shown as a message box.
-    std::string OutputFileName(const std::string& source, const std::string& suffix);
+    // The file a run with the stored format writes for a source (RunOutputFileName in
+    // formats/OutputName.h); the folder warning is shown as a message box.
+    std::string RunOutputFile(const std::string& source);
+    // Every row's "Destination File" computed afresh: the format, the output folder or the
+    // files in it may have changed.
+    void RefreshDestinations();
 
     const QString& CurrentFormatName() const { return FFormatName; }
     const QString& CurrentFormatCode() const { return FFormatCode; }
@@ -245,6 +248,7 @@ private:
     TDesktopNotifier* FNotifier = nullptr;
     TLauncherEntry* FDock = nullptr;
     bool FRunning = false;
+    bool FRefreshingDestinations = false;
     QImage FPreviewBitmap;
     QString FAddFolder;  // where the open dialog starts
     std::vector<TAdInfo> FAdList = BuiltInAdInfos();

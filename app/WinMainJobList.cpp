@@ -88,9 +88,7 @@ int TfrmMain::AddFiles(const QStringList& paths) {
     if (!FCCAVC.LoadLibraries(DefaultLibraryFolder())) return 0;
     FCCAVC.ClearTasks();
     IniFile settings(FSettingsFile);
-    const IniFile formatFile(FGlobal->FormatFile());
     const int code = settings.ReadInteger(settings_key::Section, settings_key::FormatCode, 1);
-    const std::string suffix = "_ipod." + formatFile.ReadString(FormatSectionName(code), settings_key::FileExtension, "mp4");
     const std::string zoom = StoredZoomMode(code, settings);
 
     int added = 0;
@@ -100,7 +98,8 @@ int TfrmMain::AddFiles(const QStringList& paths) {
         const QString path = info.isAbsolute() ? given : info.absoluteFilePath();
         if (lvFiles->HasSource(path)) continue;
         const std::string source = path.toStdString();
-        const std::string destination = OutputFileName(source, suffix);
+        // The name the run will write, as it would be written now.
+        const std::string destination = RunOutputFile(source);
 
         TInputOptions input;
         input.FileName = source;
@@ -150,6 +149,7 @@ void TfrmMain::btnRemoveClick() {
     const int index = lvFiles->SelectedIndex();
     if (index < 0 || FRunning) return;
     delete lvFiles->takeTopLevelItem(index);  // the row takes its record with it
+    RefreshDestinations();
     const int count = lvFiles->RowCount();
     lvFiles->SelectRow(count == 0 ? -1 : std::min(index, count - 1));
     if (count == 0) StopPreview();

@@ -94,6 +94,8 @@ void TfrmMain::RestoreJobs(const std::vector<TSavedJob>& jobs) {
     }
     if (lvFiles->RowCount() > 0) {
         for (TCommand command : {cmdRemove, cmdClear, cmdStart}) EnableCommand(command, true);
+        // The names as the format and the folder of today give them.
+        RefreshDestinations();
         lvFiles->SelectRow(0);
     }
 }

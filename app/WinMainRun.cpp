@@ -102,7 +102,6 @@ void TfrmMain::btnStartClick() {
     IniFile settings(FSettingsFile);
     const IniFile formatFile(FGlobal->FormatFile());
     const int code = settings.ReadInteger(settings_key::Section, settings_key::FormatCode, 1);
-    const std::string extension = "." + formatFile.ReadString(FormatSectionName(code), settings_key::FileExtension, "mp4");
     TSizeQuestionBox sizeQuestion(this);
     TAVProbe& probe = FCCAVC.Probe();
 
@@ -117,7 +116,7 @@ void TfrmMain::btnStartClick() {
             FSkipped << QString::fromStdString(source);
             continue;
         }
-        const std::string output = OutputFileName(probe.FileName(), extension);
+        const std::string output = RunOutputFile(source);
         job.ZoomMode = StoredZoomMode(code, settings);
 
         TInputOptions input;
@@ -266,6 +265,7 @@ void TfrmMain::CCAVCTerminate(TCustomFFmpegVCL*, const TTerminateInfo& info) {
         SleepLock().Release();
         Dock().RunEnded();
         NotifyRunEnd(FConvertedCount, int(FFailed.size()));
+        RefreshDestinations();  // the names just written are taken now
         // After a Cancel the window is closed already.
         if (FProgress && FProgress->isVisible()) FProgress->close();
         return;

@@ -407,8 +407,6 @@ int ConvertCommand(const TCommandLine& line) {
         if (t < 0 || size_t(t) >= fileOfTask.size() || fileOfTask[size_t(t)] < 0) return;
         frameEdits.Hook(*info, records[size_t(fileOfTask[size_t(t)])]);
     };
-    const std::string extension =
-        "." + formatFile.ReadString(FormatSectionName(code), settings_key::FileExtension, "mp4");
     TDefaultSizeAnswer sizeAnswer;
     for (size_t i = 0; i < files.size() && !gInterrupted; ++i) {
         Job& job = jobs[i];
@@ -419,7 +417,7 @@ int ConvertCommand(const TCommandLine& line) {
             run.ReportEarlyFailure(i);
             continue;
         }
-        job.Output = OutputFileName(outputSettings, facts.FileName, extension, [](const std::string& text) {
+        job.Output = RunOutputFileName(outputSettings, formatFile, code, facts.FileName, [](const std::string& text) {
             std::fprintf(stderr, "reelshift-cli: %s\n", text.c_str());
         });
         TlvFilesRecord& record = records[i];

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "formats/Catalogue.h"
 #include "platform/IniFile.h"
 #include "platform/SettingsKeys.h"
 
@@ -78,4 +79,16 @@ std::string OutputFileName(IniFile& settings, const std::string& source, const s
     std::string candidate = base + "_(new)" + suffix;
     for (int n = 1; NameTaken(candidate); ++n) candidate = base + "_(new_" + std::to_string(n) + ")" + suffix;
     return candidate;
+}
+
+std::string FormatExtension(const IniFile& formatFile, int code) {
+    const std::string ext = formatFile.ReadString(FormatSectionName(code), settings_key::FileExtension, "mp4");
+    const bool plain = !ext.empty() && ext != "." && ext != ".." && ext.find('/') == std::string::npos &&
+                       ext.find('\0') == std::string::npos;
+    return "." + (plain ? ext : std::string("mp4"));
+}
+
+std::string RunOutputFileName(IniFile& settings, const IniFile& formatFile, int code, const std::string& source,
+                              const TWarningSink& warn) {
+    return OutputFileName(settings, source, FormatExtension(formatFile, code), warn);
 }

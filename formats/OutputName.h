@@ -29,3 +29,13 @@ std::string ForceStoredFolder(IniFile& settings, const std::string& key, const T
 // before either file is written can return the same name.
 std::string OutputFileName(IniFile& settings, const std::string& source, const std::string& suffix,
                            const TWarningSink& warn);
+
+// "." + "FileExt" of the format's section in the definition file ("mp4" when absent). An
+// extension that is not one plain name part (empty, with a slash, "..") would write beside
+// or outside the folder; it reads as "mp4" too.
+std::string FormatExtension(const IniFile& formatFile, int code);
+
+// The file a run writes for source with format code: OutputFileName with the format's
+// extension. The job list's "Destination File" shows the same name, so both come from here.
+std::string RunOutputFileName(IniFile& settings, const IniFile& formatFile, int code, const std::string& source,
+                              const TWarningSink& warn);

@@ -95,10 +95,15 @@ TEST_F(TConversionRunTest, WithoutACheckedRowStartOnlyWarns) {
 TEST_F(TConversionRunTest, TwoClipsToAviBothReachAHundredAndTheFilesHavePictureAndSound) {
     PickAvi();
     Add({Source("one.mp4"), Source("two.mp4")});
+    // The list names the files the run writes.
+    EXPECT_EQ(List().Row(0)->text(TJobRow::colDestination), "one_(new).avi");
+    EXPECT_EQ(List().Row(1)->text(TJobRow::colDestination), "two_(new).avi");
     bool shown = false;
     apptest::WhenModal<TfrmProgress>([&](TfrmProgress*) { shown = true; });
     Start();
     EXPECT_TRUE(shown);
+    // Those names are taken now: a next run would write the numbered ones.
+    EXPECT_EQ(List().Row(0)->text(TJobRow::colDestination), "one_(new_1).avi");
     EXPECT_FALSE(ProgressWindow()->isVisible());
     EXPECT_EQ(Progress(0), "100%");
     EXPECT_EQ(Progress(1), "100%");

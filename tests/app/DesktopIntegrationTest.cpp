@@ -50,6 +50,7 @@ TEST_F(TDesktopIntegrationTest, AfterACrashTheJobsComeBackWithTheirEditsAndCheck
     List().Row(1)->setText(TJobRow::colTrimmed, "0");
     ASSERT_TRUE(QTest::qWaitFor([&] { return TJobListState(StateFile()).Load().value_or(std::vector<TSavedJob>{}).size() == 3; }, 5000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return TJobListState(StateFile()).Load()->at(0).Checked == false; }, 5000));
+    EXPECT_EQ(TJobListState(StateFile()).Load()->at(0).Destination, "a_(new).avi");  // the name the run writes
     Crash();
     fs::remove(gone);
 

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
@@ -15,6 +16,7 @@
 
 #include "app/WinMain.h"
 #include "formats/Catalogue.h"
+#include "formats/ui/FormatListBox.h"
 #include "platform/IniFile.h"
 #include "skin/Skin.h"
 #include "tests/app/AppTestSupport.h"
@@ -73,7 +75,7 @@ TEST_F(TJobListTest, ColumnsHaveTheirCaptionsAndWidthsAndAnAddedRowIsCheckedWith
     EXPECT_EQ(Text(0, 0).toStdString(), a);
     EXPECT_EQ(Text(0, 1), "1");
     EXPECT_EQ(Text(0, 2), "1");
-    EXPECT_EQ(Text(0, 3), "a_(new)_ipod.avi");
+    EXPECT_EQ(Text(0, 3), "a_(new).avi");
     EXPECT_EQ(Text(0, 4), "");
     EXPECT_TRUE(List().Row(0)->Checked());
     for (const char* name : {"btnStartTool", "mnuStart", "btnRemove", "btnClear", "mnuRemove", "mnuClear"})
@@ -105,14 +107,38 @@ TEST_F(TJobListTest, TheSamePathTwiceGivesOneRowAndAnotherLetterCaseTwo) {
     EXPECT_EQ(List().RowCount(), 2);
 }
 
-TEST_F(TJobListTest, ThreeFilesInOneAddEachGetOneSuffixAndATakenNameGetsTheFirstFreeNumber) {
+TEST_F(TJobListTest, TheDestinationIsTheNameTheRunWritesAndFollowsTheFormatTheFolderAndTheList) {
     const std::string out = home.Path() + "/reelshift";
     fs::create_directories(out);
-    WriteFile(out + "/c_(new)_ipod.avi", "taken");
+    WriteFile(out + "/c_(new).avi", "taken");
     Add({a, b, c});
-    EXPECT_EQ(Text(0, 3), "a_(new)_ipod.avi");
-    EXPECT_EQ(Text(1, 3), "b_(new)_ipod.avi");
-    EXPECT_EQ(Text(2, 3), "c_(new_1)_ipod.avi");
+    EXPECT_EQ(Text(0, 3), "a_(new).avi");
+    EXPECT_EQ(Text(1, 3), "b_(new).avi");
+    EXPECT_EQ(Text(2, 3), "c_(new_1).avi");
+
+    // Another format: its extension; the rows follow at once.
+    TFormatListBox* formats = W().FormatList();
+    const std::string mp3 = CatalogueFormatName(CompiledEdition(), 200);
+    if (formats->Catalogue().FindRow(mp3) < 0)
+        formats->ToggleRow(formats->Catalogue().FindRow(CatalogueCategories(CompiledEdition())[2].Name));
+    formats->PickRow(formats->Catalogue().FindRow(mp3));
+    const std::string ext = IniFile(W().Global()->FormatFile()).ReadString("formatInfo200", "FileExt", "avi");
+    ASSERT_NE(ext, "avi");
+    EXPECT_EQ(Text(2, 3).toStdString(), "c_(new)." + ext);
+
+    // Another folder, where a's name is taken.
+    const std::string other = dir.file("other");
+    fs::create_directories(other);
+    WriteFile(other + "/a_(new)." + ext, "taken");
+    W().findChild<QLineEdit*>("edtOutputDir")->setText(QString::fromStdString(other));
+    EXPECT_EQ(Text(0, 3).toStdString(), "a_(new_1)." + ext);
+    EXPECT_EQ(Text(1, 3).toStdString(), "b_(new)." + ext);
+
+    // A name that came free while the row was listed is offered again when the list changes.
+    fs::remove(other + "/a_(new)." + ext);
+    List().SelectRow(2);
+    Action("btnRemove")->trigger();
+    EXPECT_EQ(Text(0, 3).toStdString(), "a_(new)." + ext);
 }
 
 TEST_F(TJobListTest, AfterAnyAddTheFirstRowIsSelectedAndFocused) {

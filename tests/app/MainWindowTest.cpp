@@ -155,8 +155,8 @@ TEST_F(TMainWindowTest, AnOutputFolderThatCannotBeMadeWarnsAndTheBoxShowsTheFall
     WriteFile(dir.file("file"), "x");
     WriteFile(SettingsPath, "[settings]\nOutPutDir=" + dir.file("file") + "/out\n");
     auto w = Open();
-    const std::string out = w->OutputFileName("/src/clip.mp4", ".avi");
-    EXPECT_EQ(out, home.Path() + "/reelshift/clip_(new).avi");
+    const std::string out = w->RunOutputFile("/src/clip.mp4");
+    EXPECT_EQ(out, home.Path() + "/reelshift/clip_(new).mp4");
     ASSERT_EQ(boxes.Shown.size(), 1u);
     EXPECT_EQ(boxes.Shown[0].Caption, "Warning");
     EXPECT_EQ(boxes.Shown[0].Icon, TMessageIcon::Warning);

@@ -46,6 +46,16 @@ TEST_F(TOutputNameTest, OnlyTheLastExtensionIsDroppedAndTheSuffixIsKeptWhole) {
     EXPECT_EQ(OutputFileName(settings, "/m/holiday.2019.mp4", "_ipod.avi", warn), out + "/holiday.2019_(new)_ipod.avi");
     EXPECT_EQ(OutputFileName(settings, "/m/noext", ".mp3", warn), out + "/noext_(new).mp3");
     EXPECT_EQ(OutputFileName(settings, "/m/dir.d/noext", ".mp3", warn), out + "/noext_(new).mp3");
+
+    // The run's name takes the format's extension; one that would leave the folder is refused.
+    IniFile formats(dir.file("formats.ini"));
+    formats.WriteString("formatInfo0", "FileExt", "avi");
+    formats.WriteString("formatInfo1", "FileExt", "../../up");
+    formats.WriteString("formatInfo2", "FileExt", "..");
+    EXPECT_EQ(RunOutputFileName(settings, formats, 0, "/m/clip.mp4", warn), out + "/clip_(new).avi");
+    EXPECT_EQ(RunOutputFileName(settings, formats, 1, "/m/clip.mp4", warn), out + "/clip_(new).mp4");
+    EXPECT_EQ(RunOutputFileName(settings, formats, 2, "/m/clip.mp4", warn), out + "/clip_(new).mp4");
+    EXPECT_EQ(RunOutputFileName(settings, formats, 3, "/m/clip.mp4", warn), out + "/clip_(new).mp4");
 }
 
 TEST_F(TOutputNameTest, CreatesAMissingFolderWithItsParents) {
