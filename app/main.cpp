@@ -1,5 +1,8 @@
 #include <QStyleFactory>
 
+#include <cstdio>
+#include <cstring>
+
 #include "app/Application.h"
 #include "app/GlobalUnit.h"
 #include "app/QtMainThread.h"
@@ -8,7 +11,35 @@
 #include "formats/Edition.h"
 #include "platform/ProgramFolder.h"
 
+namespace {
+
+// --help and --version are answered on the terminal, before anything needs a display; every
+// other argument is a file to add (or one of Qt's own options).
+bool AnswerOnTheTerminal(int argc, char** argv, int& status) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--") == 0) return false;
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs("usage: reelshift [FILE...]\n"
+                       "Converts video and audio files in a window; the files named become jobs.\n"
+                       "reelshift-cli converts from a terminal. See reelshift(1) and reelshift-cli(1).\n",
+                       stdout);
+            status = 0;
+            return true;
+        }
+        if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-V") == 0) {
+            std::printf("reelshift %d.%d.%d.%d\n", REELSHIFT_VERSION_MAJOR, REELSHIFT_VERSION_MINOR,
+                        REELSHIFT_VERSION_PATCH, REELSHIFT_VERSION_TWEAK);
+            status = 0;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    if (int status = 0; AnswerOnTheTerminal(argc, argv, status)) return status;
     TApplication app(argc, argv);
     QApplication::setApplicationName("reelshift");
     // Docks and window lists match the window to its launcher by this name.
@@ -25,7 +56,9 @@ int main(int argc, char** argv) {
     TfrmMain main(EditionGlobalObject());
     cover.SetMainWindow(&main);
     // Files named on the command line ("Open with" of the desktop) become jobs as by Add.
-    main.AddStartupFiles(app.arguments().mid(1));
+    QStringList files = app.arguments().mid(1);
+    files.removeOne("--");  // the first one ends the options; the files follow
+    main.AddStartupFiles(files);
     main.show();
     return app.exec();
 }

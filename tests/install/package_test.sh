@@ -30,6 +30,9 @@ root=$work/root
 dpkg -x "$deb" "$root"
 version=$(dpkg-deb -f "$deb" Version)
 [ "$("$root/usr/bin/reelshift-cli" --version)" = "reelshift-cli $version" ] || fail "installed reelshift-cli --version"
+# The desktop program answers on a terminal without a display.
+[ "$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/usr/bin/reelshift" --version)" = "reelshift $version" ] ||
+  fail "installed reelshift --version"
 
 export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config
 mkdir -p "$HOME"
