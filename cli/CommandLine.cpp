@@ -2,6 +2,8 @@
 
 #include <getopt.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <memory>
 
 namespace {
@@ -102,6 +104,13 @@ std::string UnknownLong(const std::string& typed) {
     return "unknown option '" + typed + "'";
 }
 
+// A file whose name begins with a dash reads as options; say how to name it.
+std::string FileHint(const std::string& arg) {
+    std::error_code ec;
+    if (!std::filesystem::exists(arg, ec)) return "";
+    return " (to name the file '" + arg + "', put -- before it)";
+}
+
 const char* CommandSpelling(TCliCommand c) {
     for (const auto& o : CliOptions())
         if (o.Selects == c) return *o.Name ? o.Name : "";
@@ -140,6 +149,7 @@ TCliParse ParseCommandLine(const std::vector<std::string>& args) {
     optind = 0;  // starts getopt afresh, also for a second command line in one process
     opterr = 0;  // the messages are ours
     for (;;) {
+        const int scanning = std::max(optind, 1);  // the argument getopt looks at next
         const int code = getopt_long(argc, argv.data(), shortOptions.c_str(), longOptions.data(), nullptr);
         if (code == -1) break;
         if (code == 1) {
@@ -154,7 +164,7 @@ TCliParse ParseCommandLine(const std::vector<std::string>& args) {
             if (optopt >= kLongBase)
                 result.Error = NameOfCode(optopt) + " takes no value";
             else if (optopt != 0)
-                result.Error = std::string("unknown option '-") + char(optopt) + "'";
+                result.Error = std::string("unknown option '-") + char(optopt) + "'" + FileHint(args[size_t(scanning)]);
             else
                 result.Error = UnknownLong(Typed(argv[size_t(optind - 1)]));
             return result;

@@ -3,8 +3,13 @@
 #   scripts/package.sh [BUILD_DIR]        default: $REELSHIFT_BUILD_DIR or build
 # The package lands in BUILD_DIR; its path is the last line printed.
 set -euo pipefail
+# A folder named by the caller is taken from where the caller stands; the default from the tree.
+if [ -n "${1:-}" ]; then
+  mkdir -p "$1"
+  build_dir=$(cd "$1" && pwd)
+fi
 cd "$(dirname "$0")/.."
-build_dir=${1:-${REELSHIFT_BUILD_DIR:-build}}
+build_dir=${build_dir:-${REELSHIFT_BUILD_DIR:-build}}
 
 for tool in dpkg-deb dpkg-shlibdeps; do
   command -v "$tool" >/dev/null || { echo "package.sh: $tool is missing (scripts/bootstrap.sh installs it)" >&2; exit 1; }

@@ -111,6 +111,15 @@ TEST(CommandLine, DoubleDashEndsTheOptionsAndMistakesAreNamed) {
         argv.insert(argv.end(), c.args.begin(), c.args.end());
         EXPECT_EQ(ParseCommandLine(argv).Error.find(c.error), 0u) << ParseCommandLine(argv).Error;
     }
+    // A file whose name begins with a dash is refused with the way to name it.
+    testsupport::TempDir dir;
+    testsupport::WriteFile(dir.file("-x.mp4"), "");
+    const fs::path was = fs::current_path();
+    fs::current_path(dir.path());
+    EXPECT_EQ(ParseCommandLine({"reelshift-cli", "--format", "0", "-x.mp4"}).Error,
+              "unknown option '-x' (to name the file '-x.mp4', put -- before it)");
+    fs::current_path(was);
+
     // Help and version answer whatever else the line asks; help first.
     EXPECT_EQ(ParseCommandLine({"reelshift-cli", "--format", "0", "a.mp4", "-h"}).Line.Command, ccHelp);
     EXPECT_EQ(ParseCommandLine({"reelshift-cli", "-V", "--info"}).Line.Command, ccVersion);
