@@ -255,3 +255,33 @@ TEST(Completion, OffersTheProgramsOwnOptionsFormatsAndFiles) {
     EXPECT_EQ(offered[6], dir.file("clips") + "|");
     EXPECT_EQ(offered[7], "");  // no file begins with a dash there; options are not offered
 }
+
+// The same through zsh's completion system, typed into an interactive zsh on a terminal (a dumb
+// one, so that what it shows is plain text).
+TEST(Completion, ZshOffersTheProgramsOwnOptionsAndFormats) {
+    const std::string script = R"(
+        zmodload zsh/zpty || exit 3
+        zpty z 'TERM=dumb zsh -f -i'
+        zpty -w z "PS1='%% '; fpath=($1 \$fpath); autoload -Uz compinit; compinit -u -D; PATH=$2:\$PATH; LISTMAX=10000"
+        shift 2
+        while (( $# >= 2 )); do
+            zpty -w -n z "$1"$'\t'
+            # Waits until the expected text shows (the test's time limit ends a wait that fails).
+            zpty -r z out "*${(b)2}*" && print -r -- "offered: $1"
+            zpty -w z $'\x03'
+            shift 2
+        done
+        zpty -d z)";
+    const std::vector<std::string> lines = {
+        "reelshift-cli --for", "--format=",
+        "reelshift-cli --edition video --format 260", "2603  -- H.264/MPEG-4 AVC Video",
+        "reelshift-cli --zoom ", "center  full    lbox    pan",
+        "reelshift-cli --edition=video --format=iPod\\ Video\\ H", "iPod\\ Video\\ H.264",
+    };
+    std::vector<std::string> argv = {"timeout", "30", "zsh", "-f", "-c", script, "completion",
+                                      testsupport::SourceDir() + "/data/completion", testsupport::BinDir()};
+    argv.insert(argv.end(), lines.begin(), lines.end());
+    const auto r = testsupport::Run(argv);
+    for (size_t i = 0; i < lines.size(); i += 2)
+        EXPECT_NE(r.out.find("offered: " + lines[i] + "\n"), std::string::npos) << lines[i] << "\n" << r.out << r.err;
+}

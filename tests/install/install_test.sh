@@ -24,6 +24,7 @@ for page in reelshift reelshift-cli; do
   test -s "$prefix/share/man/man1/$page.1" || { echo "missing manual page $page(1)"; exit 1; }
 done
 test -s "$prefix/share/bash-completion/completions/reelshift-cli" || { echo "missing completion"; exit 1; }
+test -s "$prefix/share/zsh/vendor-completions/_reelshift-cli" || { echo "missing zsh completion"; exit 1; }
 
 export HOME=$work/home XDG_CONFIG_HOME=$work/config
 mkdir -p "$HOME"

@@ -48,3 +48,4 @@ for page in reelshift reelshift-cli; do
   grep -q "^NAME" <<<"$shown" || fail "man shows no $page(1)"
 done
 bash -n "$root/usr/share/bash-completion/completions/reelshift-cli" || fail "the completion is not bash"
+zsh -n "$root/usr/share/zsh/vendor-completions/_reelshift-cli" || fail "the zsh completion is not zsh"
