@@ -22,8 +22,14 @@ done
 
 lintian --fail-on error "$deb" 2>/dev/null >"$work/lintian.txt" || { cat "$work/lintian.txt"; fail "lintian found errors"; }
 
-# apt resolves every dependency (a simulation: nothing is installed).
-apt-get -s install "$deb" >"$work/apt.txt" 2>&1 || { cat "$work/apt.txt"; fail "apt cannot install the package"; }
+# apt resolves every dependency (a simulation: nothing is installed) as on a machine with nothing
+# installed yet, when it has package lists to resolve from; else against this machine.
+fresh=()
+if compgen -G "/var/lib/apt/lists/*_Packages" >/dev/null; then
+  : >"$work/empty-status"
+  fresh=(-o "Dir::State::status=$work/empty-status")
+fi
+apt-get -s "${fresh[@]}" install "$deb" >"$work/apt.txt" 2>&1 || { cat "$work/apt.txt"; fail "apt cannot install the package"; }
 grep -qE "^Inst reelshift |reelshift is already the newest version" "$work/apt.txt" || { cat "$work/apt.txt"; fail "apt would not install reelshift"; }
 
 root=$work/root
