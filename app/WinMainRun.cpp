@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyle>
 
 #include <algorithm>
 
@@ -280,7 +281,17 @@ void TfrmMain::CCAVCTerminate(TCustomFFmpegVCL*, const TTerminateInfo& info) {
     }
     ++FConvertedCount;
     if (info.TaskIndex < int(FTaskMap.size()))
-        if (TJobRow* row = lvFiles->Row(FTaskMap[size_t(info.TaskIndex)])) row->setText(TJobRow::colProgress, "100%");
+        if (TJobRow* row = lvFiles->Row(FTaskMap[size_t(info.TaskIndex)])) {
+            row->setText(TJobRow::colProgress, "100%");
+            if (info.Incomplete) {
+                // The file is written, but the source ended short of its stated length.
+                const QString text = QString::fromStdString(info.IncompleteMsg);
+                row->setText(TJobRow::colProgress, "100% (incomplete)");
+                row->setIcon(TJobRow::colProgress, lvFiles->style()->standardIcon(QStyle::SP_MessageBoxWarning));
+                row->setToolTip(TJobRow::colProgress, text);
+                mmoLog->appendPlainText(row->text(TJobRow::colSource) + ": " + text);
+            }
+        }
     if (FProgress) {
         FProgress->ShowTaskFinished();
         FProgress->TaskStarted(info.TaskIndex + 1);

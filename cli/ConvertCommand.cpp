@@ -4,7 +4,9 @@
 // format's extension, the format's parameters turned into output options, the same engine
 // component, and the per-file edits (trim, crop, zoom, watermarks, effects; EditOptions.h)
 // given once for all files and drawn by the same frame hook. Exit status: 0 when every file
-// converted, 1 otherwise, 130 after Ctrl-C, 2 for a command line it cannot use.
+// converted, 1 when one failed, 3 when none failed but a source ended clearly short of its
+// stated length (its output holds what arrived), 130 after Ctrl-C, 2 for a command line it
+// cannot use.
 #include <unistd.h>
 
 #include <atomic>
@@ -70,7 +72,8 @@ struct Job {
     bool Started = false;
     bool Ended = false;
     bool Finished = false;
-    std::string Error;
+    bool Incomplete = false;  // finished, but the source ended short of its stated length
+    std::string Error;        // or, when incomplete, how much of the source arrived
     std::chrono::steady_clock::time_point Start;
     std::string Line;  // its progress line while it runs
 };
@@ -188,8 +191,11 @@ private:
             if (!job) continue;
             job->Ended = true;
             job->Finished = t.Finished && !t.Exception;
+            job->Incomplete = job->Finished && t.Incomplete;
             if (!job->Finished)
                 job->Error = t.Exception ? t.ExceptionMsg : std::string("stopped");
+            else if (job->Incomplete)
+                job->Error = t.IncompleteMsg;
             job->Line.clear();
             ClearBlock();
             PrintEnd(size_t(job - FJobs.data()));
@@ -201,14 +207,18 @@ private:
     void PrintEnd(size_t fileIndex) {
         const Job& job = FJobs[fileIndex];
         if (FJson) {
-            std::printf("{\"event\":\"end\",\"task\":%zu,\"file\":%s,\"output\":%s,\"finished\":%s,\"error\":%s}\n",
+            const std::string message = job.Error.empty() ? "null" : JsonString(job.Error);
+            std::printf("{\"event\":\"end\",\"task\":%zu,\"file\":%s,\"output\":%s,\"finished\":%s,\"error\":%s,"
+                        "\"incomplete\":%s}\n",
                         fileIndex, JsonString(job.Source).c_str(),
                         job.Output.empty() ? "null" : JsonString(job.Output).c_str(), job.Finished ? "true" : "false",
-                        job.Error.empty() ? "null" : JsonString(job.Error).c_str());
+                        job.Incomplete ? "null" : message.c_str(), job.Incomplete ? message.c_str() : "null");
         } else if (job.Finished) {
-            std::printf("%s -> %s\n", job.Source.c_str(), job.Output.c_str());
+            std::printf("%s -> %s%s\n", job.Source.c_str(), job.Output.c_str(), job.Incomplete ? " (incomplete)" : "");
         }
-        if (!job.Finished) {
+        if (job.Incomplete) {
+            std::fprintf(stderr, "reelshift-cli: %s: %s\n", job.Source.c_str(), job.Error.c_str());
+        } else if (!job.Finished) {
             // Library texts often name the file already.
             if (job.Error.compare(0, job.Source.size(), job.Source) == 0)
                 std::fprintf(stderr, "reelshift-cli: %s\n", job.Error.c_str());
@@ -318,6 +328,10 @@ int ConvertCommand(const TCommandLine& line) {
     if (codeText.empty() || files.empty()) {
         Usage();
         return 2;
+    }
+    if (const std::string problem = FormatFileProblem(edition); !problem.empty()) {
+        std::fprintf(stderr, "reelshift-cli: %s\n", problem.c_str());
+        return 1;
     }
     const IniFile formatFile(FindFormatFile(edition));
     const std::vector<int> found = FindFormats(edition, formatFile, codeText);
@@ -460,5 +474,7 @@ int ConvertCommand(const TCommandLine& line) {
     if (!completed || gInterrupted) return 130;
     for (const auto& job : jobs)
         if (!job.Finished) return 1;
+    for (const auto& job : jobs)
+        if (job.Incomplete) return 3;
     return 0;
 }

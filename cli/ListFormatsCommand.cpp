@@ -22,6 +22,10 @@ int ListFormatsCommand(const TCommandLine& line) {
             return 2;
         }
     }
+    if (const std::string problem = FormatFileProblem(edition); !problem.empty()) {
+        std::fprintf(stderr, "reelshift-cli: %s\n", problem.c_str());
+        return 1;
+    }
     const IniFile definitions(FindFormatFile(edition));
     for (const auto& category : CatalogueCategories(edition))
         for (size_t i = 0; i < category.Formats.size(); ++i) {

@@ -21,7 +21,11 @@ struct TInputFile {
     bool EofReached = false;
     bool NoPacket = false;
     double TsScale[20];
+    // The source's length in microseconds; a picture stream with an absurd rate does not count.
     int64_t Duration = AV_NOPTS_VALUE;
+    // The length was stated or measured, not guessed from the bit rate: time stamps far past
+    // it are damage, and reading clearly less of it is a shortfall.
+    bool LengthTrusted = false;
 };
 
 class TOutputStream;
@@ -43,6 +47,12 @@ struct TInputStream {
     int64_t NextDts = AV_NOPTS_VALUE;  // expected decoding time of the next packet
     int64_t Pts = 0;                   // current timestamp, microseconds
     bool SawFirstFrame = false;
+    // A picture rate no source has (one picture in hours): its time stamps are useless, the
+    // pictures are timed by their count at the fallback rate instead.
+    bool CountedTimestamps = false;
+    int64_t ReadEndUs = AV_NOPTS_VALUE;   // end of the last packet read, from the file's start
+    int64_t LastGoodUs = AV_NOPTS_VALUE;  // time of the last packet not taken as damage
+    int64_t DamagedPackets = 0;
     std::vector<TOutputStream*> Outputs;
 };
 
@@ -129,6 +139,10 @@ public:
     std::atomic<int64_t> LastDts{AV_NOPTS_VALUE};  // last written dts, stream time base
     std::atomic<int64_t> EndTimeUs{0};             // end of the last written packet, microseconds
     int64_t MaxFrames = INT64_MAX;
+    // Pictures: at most as many as the source's length allows at the output rate, with a
+    // margin; a time stamp jump larger than the limit (encoder ticks) is not filled in.
+    int64_t PictureBudget = INT64_MAX;
+    double JumpLimit = 0.0;
     int64_t RecordingTimeUs = INT64_MAX;  // nothing at or past it is encoded
     std::atomic<double> LastQuality{-1.0};  // quantizer of the last coded frame
     std::atomic<int> LastFrameBytes{0};

@@ -12,6 +12,7 @@
 #include "engine/EngineText.h"
 #include "engine/FFUtils.h"
 #include "engine/FFmpegException.h"
+#include "engine/SourceDamage.h"
 #include "engine/FFmpegLoader.h"
 #include "engine/FFmpegOptions.h"
 #include "engine/Pipeline.h"
@@ -112,8 +113,9 @@ bool TCustomFFmpeg::OpenInput(const std::string& fileName) {
         const int fileIndex = int(FInputs.size());
         for (int i = 0; i < 20; ++i) file->TsScale[i] = s.InputTsScale[fileIndex][i];
         TakeInputStreams(ic);
-        file->Duration = ic->duration;
-        if (ic->duration != AV_NOPTS_VALUE && ic->duration > FTotalDuration) FTotalDuration = ic->duration;
+        file->Duration = SourceLengthUs(ic);
+        file->LengthTrusted = SourceLengthTrusted(ic, file->Duration);
+        if (file->Duration != AV_NOPTS_VALUE && file->Duration > FTotalDuration) FTotalDuration = file->Duration;
         file->TsOffset = s.CopyTs ? s.InputTsOffset : s.InputTsOffset - timestamp;
         if (s.Verbose >= 0) avformat().av_dump_format(ic, fileIndex, fileName.c_str(), 0);
         s.ConsumeInput();
@@ -261,7 +263,12 @@ void TCustomFFmpeg::TakeInputVideoStream(int index, AVStream* st) {
     AVRational sar = st->sample_aspect_ratio.num ? st->sample_aspect_ratio : par->sample_aspect_ratio;
     FInputAspect = (sar.num > 0 && sar.den > 0 && par->height > 0) ? av_q2d(sar) * par->width / par->height : 0.0;
     if (FInputAspect <= 0.0) FInputAspect = par->height > 0 ? double(par->width) / par->height : 4.0 / 3;
-    AVRational rate = st->r_frame_rate.num > 0 ? st->r_frame_rate : st->avg_frame_rate;
+    AVRational rate = StreamPictureRate(st);
+    if (AbsurdPictureRate(rate)) {
+        Log(llWarning, Format("Stream %d: a picture rate of %d/%d is damage: its pictures are timed at %d fps", index,
+                              rate.num, rate.den, FallbackPictureRate.num));
+        rate = FallbackPictureRate;
+    }
     if (st->avg_frame_rate.num > 0 && av_cmp_q(st->avg_frame_rate, rate) != 0 && s.Verbose >= 0 &&
         st->avg_frame_rate.den > 0 && rate.den > 0)
         Log(llInfo, Format("Seems stream %d codec frame rate differs from container frame rate: %2.2f "

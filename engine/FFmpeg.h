@@ -81,6 +81,9 @@ public:
     int64_t DropCount() const { return TRunServices::DropCount; }
     int FrameNumber() const { return FFrameNumber; }
     const std::string& LastReportLine() const { return FReport.LastLine; }
+    // After a run that ended at the end of its source: why the output is incomplete (the
+    // source ended clearly short of its stated length), or empty.
+    const std::string& IncompleteText() const { return FIncompleteText; }
     // Frame rates of the opened inputs' video streams, in order.
     std::vector<AVRational> InputVideoFrameRates() const override;
 
@@ -150,6 +153,14 @@ private:
     void AdjustTimestamps(TInputFile& file, const TInputStream& ist, AVPacket* pkt);
     bool PastRecordingTime(TInputStream& ist, const AVPacket& pkt);
     void PaceToRealTime(const AVPacket& pkt, AVRational tb);
+    // Damaged sources (SourceDamage.cpp): a packet stamped far past the stated length is
+    // dropped; what was read is noted (before the file's offset is added).
+    bool DamagedTimestamp(TInputFile& file, TInputStream& ist, const AVPacket& pkt);
+    void NoteRead(const TInputFile& file, TInputStream& ist, AVPacket& pkt);
+    void PlanPictureBudgets();
+    void CheckPicturesWritten();  // raises when a picture output got none
+    std::string Shortfall() const;  // empty, or why the output is incomplete
+    void LogDamageSummary();
     bool ProcessPacket(TInputStream& ist, AVPacket* pkt);  // null flushes; false: nothing decoded
     bool DecodeSubtitle(TInputStream& ist, AVPacket* pkt);
     bool DecodeFrames(TInputStream& ist, AVPacket* pkt);
@@ -177,6 +188,7 @@ private:
     std::vector<std::unique_ptr<TInputStream>> FInputStreams;
     std::vector<const AVCodec*> FForcedDecoders;  // per stream of the input being opened
     std::string FErrorText;
+    std::string FIncompleteText;
     bool FJoin = false;
     int FJoinCurrent = 0;
     int64_t FTotalDuration = -1;

@@ -681,6 +681,8 @@ void TCustomFFmpegVCL::DoTerminate(TFFmpeg& task) {
         FTerminateInfo.Finished = task.Finished();
         FTerminateInfo.Exception = task.HasException();
         FTerminateInfo.ExceptionMsg = task.ExceptionMsg();
+        FTerminateInfo.IncompleteMsg = task.Finished() && !task.HasException() ? task.IncompleteText() : std::string();
+        FTerminateInfo.Incomplete = !FTerminateInfo.IncompleteMsg.empty();
         Raise(FTerminateInfo);
     }
     TaskEnded();

@@ -64,6 +64,10 @@ struct TTerminateInfo {
     bool Finished = false;
     bool Exception = false;
     std::string ExceptionMsg;
+    // The run reached the end of its source, but the source ended clearly short of its
+    // stated length: the output is finished and holds what arrived. Says how much that was.
+    bool Incomplete = false;
+    std::string IncompleteMsg;
 };
 
 using TCustomHookEvent = std::function<void(TCustomFFmpegVCL* Sender, PHookInfo AHookInfo)>;

@@ -5,6 +5,7 @@
 #include "engine/FFUtils.h"
 #include "engine/FFmpeg.h"
 #include "engine/FFmpegException.h"
+#include "engine/SourceDamage.h"
 
 bool TCustomFFmpeg::ProcessPacket(TInputStream& ist, AVPacket* pkt) {
     const AVRational tb = ist.St->time_base;
@@ -97,13 +98,17 @@ bool TCustomFFmpeg::DecodeFrames(TInputStream& ist, AVPacket* pkt) {
 
 void TCustomFFmpeg::DecodeVideo(TInputStream& ist, AVFrame* frame) {
     const AVRational tb = ist.St->time_base;
-    int64_t ptsUs = frame->best_effort_timestamp != AV_NOPTS_VALUE
+    const bool counted = ist.CountedTimestamps;  // only the pictures' count tells the time
+    int64_t ptsUs = frame->best_effort_timestamp != AV_NOPTS_VALUE && !counted
                         ? avutil().av_rescale_q(frame->best_effort_timestamp, tb, AV_TIME_BASE_Q)
                         : (ist.NextPts != AV_NOPTS_VALUE ? ist.NextPts : 0);
-    AVRational rate = ist.St->avg_frame_rate.num > 0 ? ist.St->avg_frame_rate : ist.St->r_frame_rate;
-    int64_t duration = frame->pkt_duration > 0 ? avutil().av_rescale_q(frame->pkt_duration, tb, AV_TIME_BASE_Q)
-                       : rate.num > 0          ? avutil().av_rescale(AV_TIME_BASE, rate.den, rate.num)
-                                               : 40000;
+    AVRational rate = counted                       ? FallbackPictureRate
+                      : ist.St->avg_frame_rate.num > 0 ? ist.St->avg_frame_rate
+                                                       : ist.St->r_frame_rate;
+    int64_t duration = frame->pkt_duration > 0 && !counted
+                           ? avutil().av_rescale_q(frame->pkt_duration, tb, AV_TIME_BASE_Q)
+                       : rate.num > 0 ? avutil().av_rescale(AV_TIME_BASE, rate.den, rate.num)
+                                      : 40000;
     duration += duration * frame->repeat_pict / 2;
     ist.NextPts = ptsUs + duration;
     // Frames before the start position come from seeking to the previous key frame, or

@@ -11,6 +11,7 @@
 #include "engine/FFUtils.h"
 #include "engine/FFmpeg.h"
 #include "engine/FFmpegException.h"
+#include "engine/SourceDamage.h"
 
 namespace {
 const char* MediaName(AVMediaType t) {
@@ -115,6 +116,8 @@ void TCustomFFmpeg::MakeInputStreams() {
             ist->FileIndex = int(f);
             ist->StreamIndex = int(i);
             ist->St = file.Ctx->streams[i];
+            ist->CountedTimestamps = ist->St->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+                                     AbsurdPictureRate(StreamPictureRate(ist->St));
             FInputStreams.push_back(std::move(ist));
         }
     }

@@ -44,7 +44,9 @@ bool TCustomFFmpeg::Transcode() {
     TRunServices::DupCount = TRunServices::DropCount = 0;
     TRunServices::VideoBytes = TRunServices::AudioBytes = TRunServices::ExtraBytes = 0;
     FFrameNumber = 0;
+    FIncompleteText.clear();
     PrepareRun();
+    PlanPictureBudgets();
     // A run that fails leaves through here: the stages are cancelled and joined before
     // anything they use is freed.
     struct PipelineEnd {
@@ -72,6 +74,10 @@ bool TCustomFFmpeg::Transcode() {
             file->HeaderWritten = false;
         }
     Report(true, -1);
+    LogDamageSummary();
+    CheckPicturesWritten();
+    FIncompleteText = Shortfall();
+    if (!FIncompleteText.empty()) Log(llWarning, FIncompleteText);
     ReleaseRun();
     return !FControl.Stopping();
 }
@@ -90,6 +96,11 @@ void TCustomFFmpeg::Loop() {
         const TLoopStep read = ReadPacket(file, pkt.get(), ist);
         if (read == TLoopStep::End) break;
         if (read == TLoopStep::Again) continue;
+        if (DamagedTimestamp(file, *ist, *pkt)) {
+            avcodec().av_packet_unref(pkt.get());
+            continue;
+        }
+        NoteRead(file, *ist, *pkt);
         AdjustTimestamps(file, *ist, pkt.get());
         if (PastRecordingTime(*ist, *pkt)) {
             avcodec().av_packet_unref(pkt.get());

@@ -254,8 +254,18 @@ void TVideoOutput::Drain(TRunServices& run) {
 
 void TVideoOutput::Output(AVFrame* frame, int64_t ptsUs, TRunServices& run) {
     if (ptsUs != AV_NOPTS_VALUE && ptsUs >= RecordingTimeUs) return;
-    const double syncIpts =
-        ptsUs == AV_NOPTS_VALUE ? double(SyncOpts) : double(ptsUs) / AV_TIME_BASE / av_q2d(Enc->time_base);
+    double syncIpts =
+        ptsUs == AV_NOPTS_VALUE ? double(SyncOpts) : double(ptsUs) / AV_TIME_BASE / av_q2d(Enc->time_base) - FJumpShift;
+    // A leap of the time stamps longer than the source could be is damage: it is neither
+    // filled with copies of one picture nor left as a gap; the pictures go on from here.
+    if (JumpLimit > 0 && std::fabs(syncIpts - double(SyncOpts)) > JumpLimit) {
+        const double leap = syncIpts - double(SyncOpts);
+        run.Log(llWarning, Format("Output stream #%d.%d: the pictures' time stamps leap %.1f s: taken as damage, "
+                                  "the pictures go on without a gap",
+                                  FileIndex, Index, leap * av_q2d(Enc->time_base)));
+        FJumpShift += leap;
+        syncIpts -= leap;
+    }
     int64_t count = 1;
     if (Cfg.SyncMethod != 0) {
         const double delta = syncIpts - double(SyncOpts);
@@ -282,6 +292,14 @@ void TVideoOutput::Output(AVFrame* frame, int64_t ptsUs, TRunServices& run) {
         SyncOpts = std::llrint(syncIpts);
     }
     if (MaxFrames - FrameCount < count) count = MaxFrames - FrameCount;
+    if (PictureBudget - FrameCount < count) {
+        count = std::max<int64_t>(PictureBudget - FrameCount, 0);
+        if (!FBudgetSpent)
+            run.Log(llWarning, Format("Output stream #%d.%d: %lld pictures are as many as the source's length allows; "
+                                      "the rest is dropped",
+                                      FileIndex, Index, (long long)PictureBudget));
+        FBudgetSpent = true;
+    }
     for (int64_t i = 0; i < count; ++i) {
         if (run.StopRequested()) break;
         frame->pts = SyncOpts;

@@ -55,5 +55,7 @@ private:
     FramePtr FFiltered;
     std::string FSourceName;  // "#file.stream" for messages
     bool FFlushed = false;
+    double FJumpShift = 0.0;    // encoder ticks taken out of the time stamps after damaged leaps
+    bool FBudgetSpent = false;  // the picture budget was reached (told once)
     std::function<void(AVFrame& frame, int64_t ptsUs)> FHandoff;
 };

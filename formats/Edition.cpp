@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -54,6 +56,22 @@ std::string FindFormatFile(TEdition edition, const std::string& programFolder) {
 std::string FindFormatFile(TEdition edition) {
     return FindFormatFile(edition, ProgramFolder());
 }
+
+std::string FormatFileProblem(TEdition edition, const std::string& programFolder) {
+    namespace fs = std::filesystem;
+    const std::string found = FindFormatFile(edition, programFolder);
+    std::error_code ec;
+    if (!fs::is_regular_file(found, ec)) {
+        const std::string& name = EditionProfile(edition).FormatFileName;
+        const fs::path installed = (fs::path(programFolder) / ".." / "share" / "reelshift" / name).lexically_normal();
+        return "the format definition file " + found + " is missing (also looked for " + installed.string() + ")";
+    }
+    if (::access(found.c_str(), R_OK) != 0)
+        return "the format definition file " + found + " cannot be read: " + std::strerror(errno);
+    return {};
+}
+
+std::string FormatFileProblem(TEdition edition) { return FormatFileProblem(edition, ProgramFolder()); }
 
 std::string UserConfigFolder() {
     std::string base;

@@ -25,6 +25,11 @@ bool ParseEditionName(const std::string& name, TEdition& edition);
 // the program (which then does not exist, so every format reads as undefined).
 std::string FindFormatFile(TEdition edition);
 std::string FindFormatFile(TEdition edition, const std::string& programFolder);
+// Empty when the edition's format definition file can be read; otherwise why not, naming
+// the places it was looked for. Without it every format reads as undefined and converts
+// into the wrong file, so a converter must not go on.
+std::string FormatFileProblem(TEdition edition);
+std::string FormatFileProblem(TEdition edition, const std::string& programFolder);
 
 // The user's configuration folder for this program: $XDG_CONFIG_HOME/reelshift, else
 // ~/.config/reelshift.

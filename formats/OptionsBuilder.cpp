@@ -81,15 +81,18 @@ TBars LetterboxBars(int contentW, int contentH, int frameW, int frameH) {
     TBars bars;
     if (contentW <= 0 || contentH <= 0 || frameW <= 0 || frameH <= 0) return bars;
     const long double sw = contentW, sh = contentH, w = frameW, h = frameH;
+    // A very wide or tall source would shrink to no rows or columns: the picture keeps at
+    // least two (the encoders' smallest even size).
+    auto content = [](long double v) { return std::max(2, Even(static_cast<int>(std::trunc(v)))); };
     // Content height when the width is fitted; bars above and below.
     auto fitHeight = [&] {
-        const int c = Even(static_cast<int>(std::trunc(sh / (sw / w))));
+        const int c = content(sh / (sw / w));
         bars.Top = bars.Bottom = (frameH - c) / 4 * 2;
         bars.Left = bars.Right = 0;
     };
     // Content width when the height is fitted; bars left and right.
     auto fitWidth = [&] {
-        const int c = Even(static_cast<int>(std::trunc(sw / (sh / h))));
+        const int c = content(sw / (sh / h));
         bars.Left = bars.Right = (frameW - c) / 4 * 2;
         bars.Top = bars.Bottom = 0;
     };
