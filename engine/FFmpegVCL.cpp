@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <filesystem>
 
 #include "engine/FFUtils.h"
 #include "engine/FFmpegException.h"
@@ -206,6 +207,12 @@ void TFFmpeg::Execute() {
     } catch (...) {
         SetError(CurrentExceptionText());
     }
+    // A failed run's output is not a result: it goes, so nothing looks converted.
+    if (FException)
+        for (const TOutputOptions& o : OutputOptions) {
+            std::error_code ec;
+            if (!o.FileName.empty()) std::filesystem::remove(o.FileName, ec);
+        }
     {
         std::lock_guard lock(FStateLock);
         FState = TState::Ending;

@@ -129,7 +129,15 @@ void TCustomFFmpeg::CheckOutputsHaveStreams() {
             const std::string text = Format("Output file #%d does not contain any stream", int(o));
             if (!FOutputs[o]->MissingAudio) throw FFmpegException(text);
             Log(llError, text);
-            throw FFmpegException("The file has no audio stream to convert");
+            bool anyStream = false;
+            for (const auto& file : FInputs)
+                for (unsigned i = 0; i < file->Ctx->nb_streams; ++i) {
+                    const AVMediaType type = file->Ctx->streams[i]->codecpar->codec_type;
+                    anyStream |= type == AVMEDIA_TYPE_VIDEO || type == AVMEDIA_TYPE_AUDIO;
+                }
+            // A picture-only source asked for sound is one thing; a file with nothing in it another.
+            throw FFmpegException(anyStream ? "The file has no audio stream to convert"
+                                            : "The file has no picture or sound stream to convert");
         }
     }
 }

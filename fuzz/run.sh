@@ -1,44 +1,98 @@
 #!/usr/bin/env bash
-# Builds the probe fuzzer with clang (libFuzzer + AddressSanitizer + UBSan) and runs it.
-#   fuzz/run.sh [SECONDS]     default 600; one job, at low priority
-# Corpus: fuzz/corpus (generated small media files, not kept in git); findings in
-# fuzz/artifacts. The media libraries are the system's, loaded at run time as usual.
+# Builds a fuzz target with clang (libFuzzer + AddressSanitizer + UBSan) and runs it.
+#   fuzz/run.sh [probe|convert] [SECONDS]     default probe, 600 s; one job, at low priority
+# probe: the media probe on arbitrary bytes. convert: a whole conversion (input, engine,
+# output in the scratch folder), stopped after FUZZ_SECONDS_PER_RUN (default 5) seconds.
+# Corpus: fuzz/corpus (probe) and fuzz/corpus-convert (generated small media files, not kept
+# in git); findings in fuzz/artifacts. The media libraries are the system's, loaded at run time
+# as usual.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+target=probe
+case "${1:-}" in probe | convert) target=$1; shift ;; esac
 seconds=${1:-600}
 out=${FUZZ_BUILD_DIR:-build-fuzz}
-mkdir -p "$out" fuzz/corpus fuzz/artifacts
+corpus=fuzz/corpus
+[ "$target" = convert ] && corpus=fuzz/corpus-convert
+mkdir -p "$out" "$corpus" fuzz/artifacts
 
 flags="-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
   -fno-omit-frame-pointer -I. \
   $(pkg-config --cflags libavcodec libavformat libavutil libswscale libswresample libavfilter sdl2) \
   -D__STDC_CONSTANT_MACROS"
-sources="fuzz/ProbeFuzzer.cpp player/AVProbe.cpp engine/FFmpegLoader.cpp engine/FFmpegLogger.cpp \
-  engine/FFUtils.cpp engine/MainThread.cpp platform/IniFile.cpp platform/ProgramFolder.cpp"
+base="engine/FFmpegLoader.cpp engine/FFmpegLogger.cpp engine/FFUtils.cpp engine/MainThread.cpp \
+  platform/IniFile.cpp platform/ProgramFolder.cpp platform/Text.cpp player/AVProbe.cpp"
+if [ "$target" = probe ]; then
+  sources="fuzz/ProbeFuzzer.cpp $base"
+else
+  # The whole engine: every unit of the folder (the media base is in $base already).
+  engine=$(ls engine/*.cpp | grep -v -e FFmpegLoader -e FFmpegLogger -e FFUtils -e MainThread)
+  sources="fuzz/ConvertFuzzer.cpp $base $engine"
+fi
 # shellcheck disable=SC2086
-nice -n 10 clang++ $flags $sources -ldl -lpthread -o "$out/probe_fuzzer"
+nice -n 10 clang++ $flags $sources -ldl -lpthread -o "$out/${target}_fuzzer"
 
-if [ -z "$(ls -A fuzz/corpus)" ]; then
+gen() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }
+v=(-f lavfi -i testsrc2=size=64x48:rate=25)
+a=(-f lavfi -i sine=sample_rate=8000)
+if [ "$target" = probe ] && [ -z "$(ls -A "$corpus")" ]; then
   # Seeds: tiny clips in the containers a user adds most.
-  gen() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }
-  v=(-f lavfi -i testsrc2=size=64x48:rate=25)
-  a=(-f lavfi -i sine=sample_rate=8000)
-  gen "${v[@]}" "${a[@]}" -t 0.3 -c:v libx264 -c:a aac fuzz/corpus/h264_aac.mp4
-  gen "${v[@]}" "${a[@]}" -t 0.3 -c:v mpeg4 -c:a mp3 fuzz/corpus/mpeg4_mp3.avi
-  gen "${v[@]}" "${a[@]}" -t 0.3 -c:v mpeg2video -c:a mp2 fuzz/corpus/mpeg2.ts
-  gen "${v[@]}" "${a[@]}" -t 0.3 -c:v mpeg2video -c:a mp2 -f vob fuzz/corpus/mpeg2.mpg
-  gen "${v[@]}" "${a[@]}" -t 0.3 -c:v flv1 -c:a mp3 -ar 22050 fuzz/corpus/flv1.flv
-  gen "${v[@]}" "${a[@]}" -t 0.3 -c:v libvpx -c:a libvorbis fuzz/corpus/vp8.webm
-  gen "${v[@]}" "${a[@]}" -t 0.3 -c:v mjpeg -c:a pcm_s16le -metadata title=seed fuzz/corpus/mjpeg.mkv
-  gen "${v[@]}" "${a[@]}" -t 0.3 -c:v wmv2 -c:a wmav2 fuzz/corpus/wmv2.wmv
-  gen "${v[@]}" "${a[@]}" -t 0.3 -c:v h263 -s 128x96 -c:a aac -ar 8000 -ac 1 fuzz/corpus/h263.3gp
-  gen "${a[@]}" -t 0.3 -c:a libmp3lame -metadata artist=seed -metadata album=seed fuzz/corpus/tone.mp3
-  gen "${a[@]}" -t 0.3 -c:a pcm_s16le fuzz/corpus/tone.wav
-  gen "${a[@]}" -t 0.3 -c:a libvorbis fuzz/corpus/tone.ogg
-  gen "${a[@]}" -t 0.3 -c:a ac3 -ar 48000 fuzz/corpus/tone.ac3
-  gen "${a[@]}" -t 0.3 -c:a aac -metadata:s:a language=eng fuzz/corpus/tone.m4a
+  gen "${v[@]}" "${a[@]}" -t 0.3 -c:v libx264 -c:a aac $corpus/h264_aac.mp4
+  gen "${v[@]}" "${a[@]}" -t 0.3 -c:v mpeg4 -c:a mp3 $corpus/mpeg4_mp3.avi
+  gen "${v[@]}" "${a[@]}" -t 0.3 -c:v mpeg2video -c:a mp2 $corpus/mpeg2.ts
+  gen "${v[@]}" "${a[@]}" -t 0.3 -c:v mpeg2video -c:a mp2 -f vob $corpus/mpeg2.mpg
+  gen "${v[@]}" "${a[@]}" -t 0.3 -c:v flv1 -c:a mp3 -ar 22050 $corpus/flv1.flv
+  gen "${v[@]}" "${a[@]}" -t 0.3 -c:v libvpx -c:a libvorbis $corpus/vp8.webm
+  gen "${v[@]}" "${a[@]}" -t 0.3 -c:v mjpeg -c:a pcm_s16le -metadata title=seed $corpus/mjpeg.mkv
+  gen "${v[@]}" "${a[@]}" -t 0.3 -c:v wmv2 -c:a wmav2 $corpus/wmv2.wmv
+  gen "${v[@]}" "${a[@]}" -t 0.3 -c:v h263 -s 128x96 -c:a aac -ar 8000 -ac 1 $corpus/h263.3gp
+  gen "${a[@]}" -t 0.3 -c:a libmp3lame -metadata artist=seed -metadata album=seed $corpus/tone.mp3
+  gen "${a[@]}" -t 0.3 -c:a pcm_s16le $corpus/tone.wav
+  gen "${a[@]}" -t 0.3 -c:a libvorbis $corpus/tone.ogg
+  gen "${a[@]}" -t 0.3 -c:a ac3 -ar 48000 $corpus/tone.ac3
+  gen "${a[@]}" -t 0.3 -c:a aac -metadata:s:a language=eng $corpus/tone.m4a
+fi
+if [ "$target" = convert ] && [ -z "$(ls -A "$corpus")" ]; then
+  # Seeds: a short clip in each container the add filter offers that ffmpeg can write.
+  clip() { gen "${v[@]}" "${a[@]}" -t 0.2 "$@"; }
+  clip -c:v mpeg4 -c:a libmp3lame $corpus/seed.avi
+  clip -c:v wmv2 -c:a wmav2 $corpus/seed.asf
+  clip -c:v wmv2 -c:a wmav2 $corpus/seed.wmv
+  clip -c:v flv1 -c:a libmp3lame -ar 22050 $corpus/seed.flv
+  clip -c:v mpeg4 -c:a libvorbis $corpus/seed.mkv
+  clip -c:v mpeg4 -c:a aac $corpus/seed.mov
+  clip -c:v h263 -s 128x96 -c:a aac -ar 8000 -ac 1 $corpus/seed.3gp
+  clip -c:v h263 -s 128x96 -c:a aac -ar 8000 -ac 1 -f 3g2 $corpus/seed.3g2
+  clip -c:v libx264 -c:a aac -f mp4 $corpus/seed.m4v
+  clip -c:v libx264 -c:a aac $corpus/seed.mp4
+  clip -c:v mpeg1video -c:a mp2 -f mpeg $corpus/seed.mpg
+  clip -c:v mpeg1video -c:a mp2 -f mpeg $corpus/seed.dat
+  clip -c:v libtheora -c:a libvorbis -f ogg $corpus/seed.ogm
+  clip -c:v mpeg2video -c:a mp2 -f vob $corpus/seed.vob
+  clip -c:v rv10 -s 64x48 -c:a ac3 -ar 48000 -f rm $corpus/seed.rm
+  clip -c:v mpeg2video -c:a mp2 $corpus/seed.ts
+  clip -c:v libx264 -c:a aac -f mpegts -mpegts_m2ts_mode 1 $corpus/seed.m2ts
+  clip -c:v flv1 -c:a libmp3lame -ar 22050 -f swf $corpus/seed.swf
+  gen "${v[@]}" -t 0.2 -c:v mjpeg -f mjpeg $corpus/seed.mjpg
+  gen "${v[@]}" -t 0.2 -f gif $corpus/seed.gif
+  gen "${v[@]}" -t 0.2 -c:v mpeg1video -f mpeg1video $corpus/seed.mpv
+  tone() { gen "${a[@]}" -t 0.2 "$@"; }
+  tone -c:a libmp3lame $corpus/seed.mp3
+  tone -c:a aac -f adts $corpus/seed.aac
+  tone -c:a pcm_s16le $corpus/seed.wav
+  tone -c:a wmav2 -f asf $corpus/seed.wma
+  tone -c:a libvorbis $corpus/seed.ogg
+  tone -c:a flac $corpus/seed.flac
+  tone -c:a aac $corpus/seed.m4a
+  tone -c:a libvorbis -f matroska $corpus/seed.mka
+  tone -c:a mp2 -f mp2 $corpus/seed.mp2
+  tone -c:a ac3 -ar 48000 $corpus/seed.ac3
+  tone -c:a dca -strict -2 -ar 48000 -ac 2 -f dts $corpus/seed.dts || true
+  tone -c:a wavpack $corpus/seed.wv
+  tone -c:a tta $corpus/seed.tta
 fi
 
 export FUZZ_SCRATCH_DIR=${FUZZ_SCRATCH_DIR:-/dev/shm}
-exec nice -n 10 "$out/probe_fuzzer" -max_total_time="$seconds" -max_len=65536 \
-  -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix=fuzz/artifacts/ fuzz/corpus
+# shellcheck disable=SC2086
+exec nice -n 10 "$out/${target}_fuzzer" -max_total_time="$seconds" -max_len=65536 \
+  -timeout=$([ "$target" = convert ] && echo 30 || echo 10) -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix=fuzz/artifacts/ $corpus
