@@ -140,6 +140,13 @@ void TJobListView::drawRow(QPainter* painter, const QStyleOptionViewItem& option
         if (cell.width() <= 0) continue;
         const int alignment = header()->model()->headerData(column, Qt::Horizontal, Qt::TextAlignmentRole).toInt();
         const Qt::Alignment horizontal = Qt::Alignment(alignment) & Qt::AlignHorizontal_Mask;
+        // A cell's icon (a warning) stands before its text.
+        if (const QIcon icon = row->icon(column); !icon.isNull()) {
+            const int side = std::min(16, cell.height());
+            icon.paint(painter, QRect(cell.left(), cell.top() + (cell.height() - side) / 2, side, side));
+            cell.setLeft(cell.left() + side + 2);
+            if (cell.width() <= 0) continue;
+        }
         const QString text = metrics.elidedText(row->text(column), Qt::ElideRight, cell.width());
         painter->drawText(cell, int(horizontal ? horizontal : Qt::AlignLeft) | Qt::AlignVCenter | Qt::TextSingleLine,
                           text);

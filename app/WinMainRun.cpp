@@ -286,7 +286,7 @@ void TfrmMain::CCAVCTerminate(TCustomFFmpegVCL*, const TTerminateInfo& info) {
             if (info.Incomplete) {
                 // The file is written, but the source ended short of its stated length.
                 const QString text = QString::fromStdString(info.IncompleteMsg);
-                row->setText(TJobRow::colProgress, "100% (incomplete)");
+                row->setText(TJobRow::colProgress, "Incomplete");
                 row->setIcon(TJobRow::colProgress, lvFiles->style()->standardIcon(QStyle::SP_MessageBoxWarning));
                 row->setToolTip(TJobRow::colProgress, text);
                 mmoLog->appendPlainText(row->text(TJobRow::colSource) + ": " + text);

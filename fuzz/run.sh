@@ -20,6 +20,10 @@ flags="-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recov
   -fno-omit-frame-pointer -I. \
   $(pkg-config --cflags libavcodec libavformat libavutil libswscale libswresample libavfilter sdl2) \
   -D__STDC_CONSTANT_MACROS"
+# The version the component reports, from the project's own line.
+IFS=. read -r major minor patch tweak <<< "$(sed -n 's/^project(ReelShift VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)"
+flags="$flags -DREELSHIFT_VERSION_MAJOR=$major -DREELSHIFT_VERSION_MINOR=$minor -DREELSHIFT_VERSION_PATCH=$patch \
+  -DREELSHIFT_VERSION_TWEAK=$tweak"
 base="engine/FFmpegLoader.cpp engine/FFmpegLogger.cpp engine/FFUtils.cpp engine/MainThread.cpp \
   platform/IniFile.cpp platform/ProgramFolder.cpp platform/Text.cpp player/AVProbe.cpp"
 if [ "$target" = probe ]; then
