@@ -74,7 +74,7 @@ largest_engine=0 largest_ffmpeg=0
 for f in "$WORK"/damaged/*; do
     d="$WORK/out"; rm -rf "$d"; mkdir -p "$d"
     set +e
-    nice -n 19 timeout -s KILL "$LIMIT" "$CLI" --format 0 --edition mp4avi --settings "$WORK/empty.ini" \
+    nice -n 19 timeout -k 5 "$LIMIT" "$CLI" --format 0 --edition mp4avi --settings "$WORK/empty.ini" \
         --output-dir "$d" "$f" > /dev/null 2> "$WORK/err"
     status=$?
     set -e
@@ -86,7 +86,7 @@ for f in "$WORK"/damaged/*; do
 
     rm -f "$WORK/f.avi"
     set +e
-    nice -n 19 timeout -s KILL "$LIMIT" ffmpeg -nostdin -v error -y -i "$f" -c:v mpeg4 -b:v 1200k -r 29.97 \
+    nice -n 19 timeout -k 5 "$LIMIT" ffmpeg -nostdin -v error -y -i "$f" -c:v mpeg4 -b:v 1200k -r 29.97 \
         -s 640x480 -c:a libmp3lame -b:a 128k -ar 44100 -ac 2 "$WORK/f.avi" > /dev/null 2> "$WORK/err"
     status=$?
     set -e
