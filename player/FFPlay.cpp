@@ -38,6 +38,21 @@ void WaitServing(Done done, int stepMs = 10) {
 
 }  // namespace
 
+std::unique_lock<std::recursive_timed_mutex> TFFPlayer::LockServing() const {
+    // The display loop holds the lock while it handles an event, and waits there for the
+    // playback's threads (the sound callback, the decoders, when it closes the playback),
+    // which must never wait for the main thread in turn; should one ever do (a hook handler
+    // that hands work to the main thread), the main thread serves its queue while it waits.
+    std::unique_lock lock(FPlayerLock, std::defer_lock);
+    MainThread& main = TheMainThread();
+    if (!main.IsMainThread()) {
+        lock.lock();
+        return lock;
+    }
+    while (!lock.try_lock_for(std::chrono::milliseconds(2))) main.ServePending();
+    return lock;
+}
+
 const char* AudioDriverName(TAudioDriver driver) {
     switch (driver) {
     case adDirectSound: return "pulseaudio";
@@ -101,18 +116,7 @@ bool TFFPlayer::Open(const std::string& fileName, VideoSink* window, bool startP
     if (TFFPlayer* other = ActivePlayer(); other && other != this) other->Stop(true);
     Stop(true);
 
-    if (const char* driver = AudioDriverName(FAudioDriver); *driver) setenv("SDL_AUDIODRIVER", driver, 1);
-    const unsigned long handle = window ? window->SurfaceHandle() : 0;
-    if (sdl().SDL_InitSubSystem(SDL_INIT_AUDIO | SDL_INIT_TIMER) < 0) {
-        Fail(Format("Could not initialize SDL with ScreenHandle(%u): %s", unsigned(handle), sdl().SDL_GetError()),
-             true);
-        return false;
-    }
-    FSdlStarted = true;
-    if (window) {
-        const char* driver = sdl().SDL_GetCurrentAudioDriver();
-        FFLogger().Log(this, llDebug, Format("using audio driver: %s\n", driver ? driver : ""));
-    }
+    if (!StartSdl(window)) return false;
     ResetState();
 
     TPlaybackOptions options;
@@ -134,15 +138,15 @@ bool TFFPlayer::Open(const std::string& fileName, VideoSink* window, bool startP
     }
     TPlayback* p = playback.get();  // FPlayback changes only on this thread until Open returns
     {
-        std::lock_guard lock(FPlayerLock);
-        FPlayback = std::move(playback);
+        auto lock = LockServing();
+        SetPlayback(std::move(playback));
     }
     try {
         p->Start();
     } catch (const std::system_error&) {
         Fail("SDL_CreateThread() failed.", true);
-        std::lock_guard lock(FPlayerLock);
-        FPlayback.reset();
+        auto lock = LockServing();
+        SetPlayback(nullptr);
         ShutDownSdl();
         return false;
     }
@@ -151,14 +155,36 @@ bool TFFPlayer::Open(const std::string& fileName, VideoSink* window, bool startP
         WaitServing([&] { return p->ReadThreadFinished(); });
         FLastError = p->Error();
         {
-            std::lock_guard lock(FPlayerLock);
-            FPlayback.reset();
+            auto lock = LockServing();
+            SetPlayback(nullptr);
         }
         ResetState();
         ShutDownSdl();
         return false;
     }
 
+    Started(*p, fileName, window, startPaused);
+    return true;
+}
+
+bool TFFPlayer::StartSdl(VideoSink* window) {
+    if (const char* driver = AudioDriverName(FAudioDriver); *driver) setenv("SDL_AUDIODRIVER", driver, 1);
+    const unsigned long handle = window ? window->SurfaceHandle() : 0;
+    if (sdl().SDL_InitSubSystem(SDL_INIT_AUDIO | SDL_INIT_TIMER) < 0) {
+        Fail(Format("Could not initialize SDL with ScreenHandle(%u): %s", unsigned(handle), sdl().SDL_GetError()),
+             true);
+        return false;
+    }
+    FSdlStarted = true;
+    if (window) {
+        const char* driver = sdl().SDL_GetCurrentAudioDriver();
+        FFLogger().Log(this, llDebug, Format("using audio driver: %s\n", driver ? driver : ""));
+    }
+    return true;
+}
+
+void TFFPlayer::Started(TPlayback& playback, const std::string& fileName, VideoSink* window, bool startPaused) {
+    TPlayback* p = &playback;
     if (!p->HasVideo() && !FDisableDisplay) p->SetVisualisation(true);
     p->StartRefresh([this] { PostLoop(leRefresh); });
     FFileName = fileName;
@@ -195,7 +221,6 @@ bool TFFPlayer::Open(const std::string& fileName, VideoSink* window, bool startP
     FPauseAtStart = startPaused && !p->HasVideo();
     FPlayThreadFinished.Reset();
     FPlayThread = std::thread([this] { PlayThread(); });
-    return true;
 }
 
 void TFFPlayer::PostLoop(TLoopEvent event) {
@@ -209,8 +234,11 @@ void TFFPlayer::ClosePlayback() {
     if (!FPlayback) return;
     FProbe.CloseFile();
     FPlayback->Close();
-    FLastStats = FPlayback->Statistics();
-    FPlayback.reset();
+    {
+        std::lock_guard lock(FPlaybackMutex);
+        FLastStats = FPlayback->Statistics();
+    }
+    SetPlayback(nullptr);
     FCurrentPosition = -1;
     if (FWindow) FWindow->ClearPicture();
 }
@@ -363,7 +391,7 @@ void TFFPlayer::JoinThreads() {
 void TFFPlayer::Stop(bool shutdown) {
     bool have;
     {
-        std::lock_guard lock(FPlayerLock);
+        auto lock = LockServing();
         have = FPlayback != nullptr;
         if (have && FPlayback->Paused()) FPlayback->TogglePause();
     }
@@ -379,17 +407,17 @@ void TFFPlayer::Stop(bool shutdown) {
                 PostLoop(leQuit);
                 bool blocked;
                 {
-                    std::lock_guard lock(FPlayerLock);
+                    auto lock = LockServing();
                     blocked = FPlayback && FPlayback->InBlockingRead();
                 }
                 if ((looks > 10 && blocked) || looks > 20) {
-                    std::lock_guard lock(FPlayerLock);
+                    auto lock = LockServing();
                     ClosePlayback();
                 }
             }
         }
     } else if (have && shutdown) {
-        std::lock_guard lock(FPlayerLock);
+        auto lock = LockServing();
         ClosePlayback();
     }
     if (shutdown) {
@@ -401,7 +429,7 @@ void TFFPlayer::Stop(bool shutdown) {
 
 void TFFPlayer::Pause() {
     {
-        std::lock_guard lock(FPlayerLock);
+        auto lock = LockServing();
         if (!FPlayback || FPlayback->Paused()) return;
         FPlayback->TogglePause();
     }
@@ -410,42 +438,52 @@ void TFFPlayer::Pause() {
 
 void TFFPlayer::Resume() {
     {
-        std::lock_guard lock(FPlayerLock);
+        auto lock = LockServing();
         if (!FPlayback || !FPlayback->Paused()) return;
         FPlayback->TogglePause();
     }
     ReportState(psResume);
 }
 
-std::int64_t TFFPlayer::CurrentPosition() const {
-    std::lock_guard lock(FPlayerLock);
-    return FPlayback ? FPlayback->CurrentPosition() : FCurrentPosition.load();
+void TFFPlayer::SetPlayback(std::shared_ptr<TPlayback> playback) {
+    // Under FPlayerLock.
+    std::lock_guard lock(FPlaybackMutex);
+    FPlayback = std::move(playback);
 }
 
-bool TFFPlayer::Playing() const {
-    std::lock_guard lock(FPlayerLock);
-    return FPlayback != nullptr;
+std::shared_ptr<TPlayback> TFFPlayer::CurrentPlayback() const {
+    std::lock_guard lock(FPlaybackMutex);
+    return FPlayback;
 }
+
+// The queries take no player lock: they read the playback's own thread-safe state, so the
+// main thread never waits for the display loop to ask.
+std::int64_t TFFPlayer::CurrentPosition() const {
+    const auto p = CurrentPlayback();
+    return p ? p->CurrentPosition() : FCurrentPosition.load();
+}
+
+bool TFFPlayer::Playing() const { return CurrentPlayback() != nullptr; }
 
 bool TFFPlayer::Paused() const {
-    std::lock_guard lock(FPlayerLock);
-    return FPlayback && FPlayback->Paused();
+    const auto p = CurrentPlayback();
+    return p && p->Paused();
 }
 
 TPlaybackStatistics TFFPlayer::Statistics() const {
-    std::lock_guard lock(FPlayerLock);
+    std::lock_guard lock(FPlaybackMutex);
     return FPlayback ? FPlayback->Statistics() : FLastStats;
 }
 
 double TFFPlayer::AudioClock() const {
-    std::lock_guard lock(FPlayerLock);
-    return FPlayback ? FPlayback->AudioClock() : 0;
+    const auto p = CurrentPlayback();
+    return p ? p->AudioClock() : 0;
 }
 
 void TFFPlayer::Seek(int seekFlags, bool wait, std::int64_t target) {
     std::shared_ptr<TPlayback> p;
     {
-        std::lock_guard lock(FPlayerLock);
+        auto lock = LockServing();
         p = FPlayback;
         if (!p) return;
         seekFlags &= 0xF;
@@ -465,7 +503,7 @@ void TFFPlayer::Seek(int seekFlags, bool wait, std::int64_t target) {
 void TFFPlayer::SeekBy(int seekFlags, bool wait, double seconds) {
     std::shared_ptr<TPlayback> p;
     {
-        std::lock_guard lock(FPlayerLock);
+        auto lock = LockServing();
         p = FPlayback;
         if (!p) return;
         seekFlags &= 0xF;
@@ -488,15 +526,15 @@ void TFFPlayer::SeekBy(int seekFlags, bool wait, double seconds) {
 }
 
 const TFrameBitmap& TFFPlayer::CurrentFrame(std::int64_t* pts) {
-    std::lock_guard lock(FPlayerLock);
+    const auto p = CurrentPlayback();
     std::int64_t us = -1;
-    if (!FPlayback || !FPlayback->HasVideo()) {
+    if (!p || !p->HasVideo()) {
         FCurrentFrame.Resize(0, 0);
-    } else if (auto shown = FPlayback->ShownPicture(&us)) {
+    } else if (auto shown = p->ShownPicture(&us)) {
         FCurrentFrame = *shown;
     } else {
         FCurrentFrame.Resize(0, 0);
-        FCurrentFrame.Resize(FPlayback->CodedWidth(), FPlayback->CodedHeight());
+        FCurrentFrame.Resize(p->CodedWidth(), p->CodedHeight());
         us = -1;
     }
     if (pts) *pts = us;

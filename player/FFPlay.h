@@ -127,7 +127,14 @@ private:
     int ScreenHeight() const override { return FScreenHeight; }
     void PlaybackQuit() override { PostLoop(leQuit); }
 
+    // The player lock, taken by any thread but the display loop's.
+    std::unique_lock<std::recursive_timed_mutex> LockServing() const;
+    void SetPlayback(std::shared_ptr<TPlayback> playback);
+    std::shared_ptr<TPlayback> CurrentPlayback() const;
     void Fail(const std::string& message, bool log);
+    bool StartSdl(VideoSink* window);
+    // After a successful open: the file-open event, then the display loop and the reports.
+    void Started(TPlayback& playback, const std::string& fileName, VideoSink* window, bool startPaused);
     void ReportState(TPlayState state);
     void PostEvent(TEventKind kind, TPlayState state, std::int64_t time);
     bool TakeEvent(TEventRecord& record);
@@ -161,8 +168,11 @@ private:
     bool FSdlStarted = false;
     bool FPauseAtStart = false;
 
-    // The playback and the lock the display loop holds while it handles one event.
-    mutable std::recursive_mutex FPlayerLock;
+    // The playback and the lock the display loop holds while it handles one event. The
+    // pointer changes under both locks; FPlaybackMutex alone guards reading it, and is
+    // never held while waiting.
+    mutable std::recursive_timed_mutex FPlayerLock;
+    mutable std::mutex FPlaybackMutex;
     std::shared_ptr<TPlayback> FPlayback;  // shared with callers that wait on it
 
     // Display loop events.
@@ -184,7 +194,7 @@ private:
     std::atomic<bool> FEventThreadStop{false};
     std::atomic<bool> FInHandler{false};  // one of our handlers runs, called by the event thread
     std::vector<std::thread> FRetiredThreads;  // event threads left by a nested Stop
-    TPlaybackStatistics FLastStats;
+    TPlaybackStatistics FLastStats;  // under FPlaybackMutex
 
     friend class TFFPlayerTestAccess;
 };

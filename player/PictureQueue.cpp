@@ -89,9 +89,11 @@ bool TPictureQueue::TakeDue(TQueuedPicture& shown) {
         const double now = TPlaybackClocks::Now();
         const bool stale = slot.Serial != FCtx.Seek.Serial();
         const bool firstAfterSeek = FCtx.Seek.AfterSeek() && !stale;
-        if (FCtx.Paused && !firstAfterSeek && FShownAny) break;  // paused: the picture stays
+        // Paused, the picture on show stays; but pictures from before a seek go at once, or
+        // the decoder, waiting for room, would never reach the picture the seek landed on.
+        if (FCtx.Paused && !stale && !firstAfterSeek && FShownAny) break;
         if (!stale && !firstAfterSeek && FShownAny && now < slot.Target) break;
-        FCtx.Clocks.PictureAt(slot.Pts, now);
+        if (!stale) FCtx.Clocks.PictureAt(slot.Pts, now);
         const double nextTarget =
             FCount > 1 ? FSlots[(FRead + 1) % Size].Target : slot.Target + FLastQueuedPts - slot.Pts;
         bool drop = stale;

@@ -69,7 +69,9 @@ struct TPlaybackContext {
     TPlaybackClocks Clocks{Paused};
     TSeekControl Seek;
 
-    void Log(TLogLevel level, const std::string& message) const { FFLogger().Log(Sender, level, message); }
+    // Posted, never waited for: the sound callback and the decoders must not wait for the
+    // main thread, which may be waiting for them (closing the device, joining a thread).
+    void Log(TLogLevel level, const std::string& message) const { FFLogger().Post(Sender, level, message); }
 
     void CountShown(double avOffset, bool withSound);
     void CountDropped();

@@ -13,6 +13,8 @@ namespace {
 constexpr std::int64_t MaxQueueBytes = 15 * 1024 * 1024;
 constexpr std::int64_t MinAudioQueueBytes = 20 * 16 * 1024;
 constexpr int MinFrames = 5;
+// Reads that fail one after the other, 100 ms apart, before the input counts as ended.
+constexpr int MaxReadFailures = 10;
 
 }  // namespace
 
@@ -233,18 +235,18 @@ void TPlayback::ReadLoop() {
                 FCtx.EndReached = true;
             continue;
         }
-        if (!ReadPacket(*packet)) break;
+        ReadPacket(*packet);
     }
 }
 
-bool TPlayback::ReadPacket(AVPacket& packet) {
+void TPlayback::ReadPacket(AVPacket& packet) {
     AVFormatContext* ic = FInput.get();
     FInBlockingRead = true;
     const int err = avformat().av_read_frame(ic, &packet);
     FInBlockingRead = false;
     if (err == AVERROR(EAGAIN)) {
         SleepMs(10);
-        return true;
+        return;
     }
     if (err < 0) {
         FCtx.Seek.PictureReady.Set();
@@ -255,14 +257,18 @@ bool TPlayback::ReadPacket(AVPacket& packet) {
             else
                 FCtx.Log(llError, Format("error #%d while reading file: %s", err, FOptions.FileName.c_str()));
         }
-        if (err == AVERROR_EOF || (ic->pb && ic->pb->eof_reached)) {
+        // The end, a failing device, or a demuxer that keeps failing at the same place: what
+        // was read plays out and the end is reported, rather than a frozen picture that
+        // still counts as playing.
+        if (err == AVERROR_EOF || (ic->pb && (ic->pb->eof_reached || ic->pb->error)) ||
+            ++FReadFailures >= MaxReadFailures) {
             FCtx.EndOfInput = true;
-            return true;
+            return;
         }
-        if (ic->pb && ic->pb->error) return false;
         SleepMs(100);
-        return true;
+        return;
     }
+    FReadFailures = 0;
     PacketPtr owned(avcodec().av_packet_alloc());
     avcodec().av_packet_move_ref(owned.get(), &packet);
     const int index = owned->stream_index;
@@ -272,7 +278,6 @@ bool TPlayback::ReadPacket(AVPacket& packet) {
         FVideo.Packets().Put(std::move(owned));
     else if (index == FSubtitles.Stream())
         FSubtitles.Packets().Put(std::move(owned));
-    return true;
 }
 
 // ---- seeking ----
@@ -316,6 +321,7 @@ void TPlayback::PerformSeek() {
     FCtx.EndReached = false;
     FCtx.EndReported = false;
     FErrorReported = false;
+    FReadFailures = 0;
     FCtx.Seek.Finish();
 }
 

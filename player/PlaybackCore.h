@@ -101,7 +101,7 @@ private:
     bool OpenInput();
     bool OpenStream(int index);
     void ReadLoop();
-    bool ReadPacket(AVPacket& packet);  // false when the loop should end
+    void ReadPacket(AVPacket& packet);
     void PerformSeek();
     void CloseStreams();
     bool QueuesFull() const;
@@ -129,6 +129,7 @@ private:
     std::int64_t FDuration = -1;
     bool FImageSequence = false;
     bool FErrorReported = false;
+    int FReadFailures = 0;  // in a row
 
     std::thread FReadThread;
     std::thread FRefreshThread;

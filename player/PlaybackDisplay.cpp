@@ -63,7 +63,7 @@ void TPlayback::Redraw() {
         pts = FShownPts;
     }
     if (!shown || !FSink) return;
-    ShowPicture(shown, pts, true);
+    ShowPicture(shown, pts, false);  // its subtitles are in it already
 }
 
 void TPlayback::DrawWaves() {
@@ -114,10 +114,12 @@ void TPlayback::CheckPositionAndEnd() {
     // Sound alone: its clock stops with the last sample, which may fall short of the
     // container's length; once everything is played the position is the end.
     if (!video && FCtx.EndReached && FDuration > 0) us = FDuration;
-    if (FDuration > 0 && us >= FDuration) us = FDuration;
+    const bool atEnd = FDuration > 0 && us >= FDuration;
+    if (atEnd) us = FDuration;
     FCurrentPosition = us;
+    // Reports are 10 ms apart at least, but the end is always reported, however near.
     if (FCtx.Host.WantsPositions() && !FCtx.Paused &&
-        (!FPositionReported || std::llabs(us - FLastReported) > 10000)) {
+        (!FPositionReported || std::llabs(us - FLastReported) > 10000 || (atEnd && us != FLastReported))) {
         FPositionReported = true;
         FLastReported = us;
         FCtx.Host.PlaybackPosition(us);

@@ -64,6 +64,7 @@ void TSoundOutput::Close() {
     if (FDevice) sdl().SDL_CloseAudioDevice(FDevice);  // returns once the callback has left
     FDevice = 0;
     FSwr.reset();
+    avutil().av_channel_layout_uninit(&FLastLayout);
     FCodec.reset();
     FPackets.Clear();
 }
@@ -78,7 +79,10 @@ void TSoundOutput::LatestSamples(std::vector<std::int16_t>& out, int count) {
 }
 
 bool TSoundOutput::Resample(AVFrame& frame, int& bytes) {
-    if (!FSwr || frame.format != FLastFormat) {
+    // A stream may change its rate or its channels anywhere (joined recordings, broadcasts):
+    // a converter made for other input would play at the wrong speed or pitch.
+    if (!FSwr || frame.format != FLastFormat || frame.sample_rate != FLastRate ||
+        avutil().av_channel_layout_compare(&frame.ch_layout, &FLastLayout) != 0) {
         AVChannelLayout out{};
         avutil().av_channel_layout_default(&out, FChannels);
         SwrContext* swr = nullptr;
@@ -94,6 +98,9 @@ bool TSoundOutput::Resample(AVFrame& frame, int& bytes) {
         }
         FSwr.reset(swr);
         FLastFormat = frame.format;
+        FLastRate = frame.sample_rate;
+        avutil().av_channel_layout_uninit(&FLastLayout);
+        avutil().av_channel_layout_copy(&FLastLayout, &frame.ch_layout);
     }
     const int bytesPerFrame = 2 * FChannels;
     int capacity = int(FBuffer.size()) / bytesPerFrame;

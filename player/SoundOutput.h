@@ -47,7 +47,8 @@ private:
     // SDL's audio thread.
     SwrPtr FSwr;
     FramePtr FFrame;
-    int FLastFormat = -1;
+    int FLastFormat = -1, FLastRate = 0;  // what the converter was made for
+    AVChannelLayout FLastLayout{};
     std::vector<std::uint8_t> FBuffer;  // decoded, signed 16-bit
     int FBufSize = 0, FBufIndex = 0;
     double FClock = 0;  // end of the decoded data, seconds

@@ -62,8 +62,14 @@ void TVideoDecoder::Thread() {
         const bool drain = TPacketQueue::IsEmptyMark(packet.get());
         int err = avcodec().avcodec_send_packet(FCodec.get(), drain ? nullptr : packet.get());
         if (err < 0 && err != AVERROR_EOF && err != AVERROR(EAGAIN)) continue;
-        while (avcodec().avcodec_receive_frame(FCodec.get(), frame.get()) >= 0)
+        while (avcodec().avcodec_receive_frame(FCodec.get(), frame.get()) >= 0) {
+            if (FSerial != FCtx.Seek.Serial()) {
+                // Decoded before a seek that has happened since: nobody will show it.
+                avutil().av_frame_unref(frame.get());
+                continue;
+            }
             if (!Picture(*frame, timeBase)) break;
+        }
         if (FPackets.Aborted()) break;
     }
 }
@@ -94,9 +100,12 @@ bool TVideoDecoder::Picture(AVFrame& frame, double timeBase) {
 }
 
 bool TVideoDecoder::Queue(const AVFrame& bgr, double pts, std::int64_t pos) {
+    // A seek makes this picture worthless: stop waiting for room for it.
+    auto stale = [this] { return FSerial != FCtx.Seek.Serial(); };
     std::shared_ptr<TFrameBitmap> bitmap =
-        FPictures.WaitForRoom([this] { return FCtx.Abort || FPackets.Aborted(); });
-    if (!bitmap) return false;
+        FPictures.WaitForRoom([&] { return FCtx.Abort || FPackets.Aborted() || stale(); });
+    if (FCtx.Abort || FPackets.Aborted()) return false;
+    if (!bitmap) return true;  // stale: the decoder goes on to the flush mark
     CopyIntoBitmap(bgr, *bitmap);
     if (FCtx.Host.WantsHook()) {
         const std::int64_t us = std::llround(pts * 1000000.0) - FCtx.StartTime;
@@ -110,6 +119,7 @@ bool TVideoDecoder::Queue(const AVFrame& bgr, double pts, std::int64_t pos) {
             CopyIntoBitmap(bgr, *bitmap);
         }
     }
+    if (stale()) return true;
     FPictures.Put(std::move(bitmap), pts, pos, FSerial);
     // Reported by the display thread, after it has reported that it plays.
     if (++FQueued == 2 && FCtx.StartPaused && !FPauseReportDone.exchange(true)) FPauseReportDue = true;

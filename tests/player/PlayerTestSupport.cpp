@@ -21,6 +21,38 @@ void MakeWithFfmpeg(const std::vector<std::string>& args) {
     auto r = testsupport::Run(argv);
     if (r.exitCode != 0) throw std::runtime_error("ffmpeg failed: " + r.err);
 }
+
+std::uint32_t BigEndian32(const std::string& d, std::size_t at) {
+    return std::uint32_t(std::uint8_t(d[at])) << 24 | std::uint32_t(std::uint8_t(d[at + 1])) << 16 |
+           std::uint32_t(std::uint8_t(d[at + 2])) << 8 | std::uint32_t(std::uint8_t(d[at + 3]));
+}
+
+// A fragmented MP4 whose second fragment points its samples before the start of the file:
+// every read from there on fails the same way, and never as the end of the file.
+void MakeUnreadableAfterOneSecond(const std::string& output) {
+    const std::string whole = output + ".whole.mp4";
+    testsupport::MakeClip(whole, 3, {"-c:v", "libx264", "-preset", "ultrafast", "-g", "25", "-c:a", "aac",
+                                     "-movflags", "frag_keyframe+empty_moov"});
+    std::string d = testsupport::ReadFile(whole);
+    std::vector<std::size_t> moofs;
+    for (std::size_t at = 0; at + 8 <= d.size();) {
+        const std::uint32_t size = BigEndian32(d, at);
+        if (d.compare(at + 4, 4, "moof") == 0) moofs.push_back(at);
+        if (size < 8) break;
+        at += size;
+    }
+    if (moofs.size() < 2) throw std::runtime_error("no second fragment in " + whole);
+    const std::size_t end = moofs[1] + BigEndian32(d, moofs[1]);
+    int patched = 0;
+    for (std::size_t at = d.find("trun", moofs[1]); at != std::string::npos && at < end; at = d.find("trun", at + 4)) {
+        if (!(BigEndian32(d, at + 4) & 1)) continue;  // no data offset
+        const char offset[4] = {char(0x90), 0, 0, 0};
+        d.replace(at + 12, 4, offset, 4);
+        ++patched;
+    }
+    if (!patched) throw std::runtime_error("no data offset in " + whole);
+    testsupport::WriteFile(output, d);
+}
 }  // namespace
 
 void SetUpPlayerLibraries() {
@@ -44,8 +76,16 @@ std::string Clip(const std::string& name) {
                         "color=c=black:s=160x120:r=25,drawbox=c=white:t=fill:enable='lt(mod(t\\,1)\\,0.039)'",
                         "-f", "lavfi", "-i",
                         "aevalsrc='if(lt(mod(t\\,1)\\,0.01)\\,0.9*sin(2*PI*1000*t)\\,0)':s=44100", "-t", "3",
-                        "-c:v", "libx264", "-preset", "ultrafast", "-bf", "0", "-c:a", "aac",
+                        "-c:v", "libx264", "-preset", "ultrafast", "-bf", "0", "-g", "25", "-c:a", "aac",
                         gDir->file("flash.mp4")});
+        MakeUnreadableAfterOneSecond(gDir->file("unreadable.mp4"));
+        // A second of mono at 22 050 Hz, then a second of stereo at 44 100 Hz, in one stream.
+        MakeWithFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=22050", "-t", "1", "-ac", "1", "-c:a",
+                        "aac", "-f", "mpegts", gDir->file("first.ts")});
+        MakeWithFfmpeg({"-f", "lavfi", "-i", "sine=frequency=660:sample_rate=44100", "-t", "1", "-ac", "2", "-c:a",
+                        "aac", "-output_ts_offset", "1", "-f", "mpegts", gDir->file("second.ts")});
+        testsupport::WriteFile(gDir->file("ratechange.ts"), testsupport::ReadFile(gDir->file("first.ts")) +
+                                                                 testsupport::ReadFile(gDir->file("second.ts")));
     }
     return gDir->file(name);
 }

@@ -17,7 +17,9 @@ void SetUpPlayerLibraries();
 
 // The clips of the suite, made once: "clip.mp4" (3 s, 320x240 at 25 fps, H.264 and AAC),
 // "tone.m4a" (2 s of sound), "flash.mp4" (3 s, a white picture and a click at every whole
-// second).
+// second, a key picture at each), "unreadable.mp4" (like clip.mp4, but every read fails
+// after its first second), "ratechange.ts" (1 s of mono sound at 22 050 Hz, then 1 s of
+// stereo at 44 100 Hz).
 std::string Clip(const std::string& name);
 
 double Seconds();  // a steady clock

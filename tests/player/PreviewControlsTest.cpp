@@ -240,3 +240,25 @@ TEST_F(PreviewControlsTest, TheEndRewindsAndAFileThatCannotPlayLeavesTheButtons)
     c->StopPreview();
     EXPECT_FALSE(c->Player().Playing());
 }
+
+TEST_F(PreviewControlsTest, ASnapshotAfterASeekWhilePausedSavesThePictureTheSeekLandedOn) {
+    auto c = Make();
+    const std::string source = Clip("flash.mp4");  // black, white at whole seconds
+    c->SelectedSource = [&] { return source; };
+    c->imgbtnPlayClick();
+    ASSERT_TRUE(PlayUntil(*c, [&] { return c->Player().CurrentPosition() > 300000; }, 5));
+    c->imgbtnPAuseClick();
+    PlayUntil(*c, [] { return false; }, 0.3);
+    const std::string snaps = Dir.file("snaps");
+    IniFile ini(Settings);
+    ini.WriteString("settings", "SnapOutPutDir", snaps);
+    ini.WriteInteger("settings", "snapJpg", 0);
+    // What the seek bar's release does, paused: the white picture at 1 s is shown and saved.
+    c->Player().Seek(0, false, 1000000);
+    ASSERT_TRUE(PlayUntil(*c, [&] { return c->Player().CurrentPosition() == 1000000; }, 3));
+    c->imgbtnSnapClick();
+    const QImage full(QString::fromStdString(snaps + "/Snapshot_full.bmp"));
+    ASSERT_EQ(full.size(), QSize(160, 120));
+    EXPECT_GT(qGray(full.pixel(80, 60)), 200) << "the picture at 1 s, not the black one before the seek";
+    c->StopPreview();
+}
