@@ -321,8 +321,9 @@ TEST_F(PlayerTest, AReadErrorEndsThePlaybackAfterWhatWasRead) {
 TEST_F(PlayerTest, SoundThatChangesRateAndChannelsMidStreamPlaysAtItsOwnSpeed) {
     TFFPlayer player;
     TReports reports(player);
+    const std::string clip = Clip("ratechange.ts");
     const double start = Seconds();
-    ASSERT_TRUE(player.Open(Clip("ratechange.ts"), nullptr, false)) << player.LastError();
+    ASSERT_TRUE(player.Open(clip, nullptr, false)) << player.LastError();
     ASSERT_TRUE(ServeUntil([&] { return reports.Count(psEnd) > 0; }, 6));
     // Converted for the first second's rate, the second second took 2.8 s more.
     const double took = Seconds() - start;
