@@ -95,7 +95,7 @@ std::string TJobListState::DefaultPath() {
     return base + "/reelshift/joblist.json";
 }
 
-bool TJobListState::Save(const std::vector<TSavedJob>& jobs) const {
+bool TJobListState::Save(const std::vector<TSavedJob>& jobs, const std::string& runFolder) const {
     QJsonArray rows;
     for (const TSavedJob& job : jobs)
         rows.append(QJsonObject{{"Record", RecordToJson(job.Record)},
@@ -104,7 +104,9 @@ bool TJobListState::Save(const std::vector<TSavedJob>& jobs) const {
                                 {"TrimmedLength", Q(job.TrimmedLength)},
                                 {"Destination", Q(job.Destination)},
                                 {"Progress", Q(job.Progress)}});
-    const QJsonDocument doc(QJsonObject{{"version", FileVersion}, {"jobs", rows}});
+    QJsonObject top{{"version", FileVersion}, {"jobs", rows}};
+    if (!runFolder.empty()) top["runFolder"] = Q(runFolder);
+    const QJsonDocument doc(top);
     const QString path = Q(FPath);
     QDir().mkpath(QFileInfo(path).absolutePath());
     QSaveFile file(path);  // written beside and renamed over the old file on commit
@@ -133,6 +135,13 @@ std::optional<std::vector<TSavedJob>> TJobListState::Load() const {
         jobs.push_back(std::move(job));
     }
     return jobs;
+}
+
+std::string TJobListState::LoadRunFolder() const {
+    QFile file(Q(FPath));
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
+    return doc.isObject() ? S(doc.object()["runFolder"]) : std::string();
 }
 
 bool TJobListState::Exists() const { return QFileInfo::exists(Q(FPath)); }

@@ -28,9 +28,13 @@ public:
     const std::string& Path() const { return FPath; }
     // Replaces the file as a whole (a crash mid-write leaves the previous version); false
     // when it cannot be written.
-    bool Save(const std::vector<TSavedJob>& jobs) const;
+    // runFolder: the output folder of a run under way, whose temporary files a crash leaves.
+    bool Save(const std::vector<TSavedJob>& jobs, const std::string& runFolder = {}) const;
     // The saved rows; nothing when there is no file or it cannot be read.
     std::optional<std::vector<TSavedJob>> Load() const;
+    // The output folder of the run that was under way when the file was written; empty
+    // when none was.
+    std::string LoadRunFolder() const;
     bool Exists() const;
     void Remove() const;
 

@@ -22,6 +22,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <set>
+
 #include "app/Application.h"
 #include "app/Directory.h"
 #include "app/JobList.h"
@@ -455,13 +457,17 @@ void TfrmMain::CloseForUpdate() {
     close();
 }
 
-std::string TfrmMain::RunOutputFile(const std::string& source) {
+std::string TfrmMain::RunOutputFile(const std::string& source,
+                                    const std::function<bool(const std::string&)>& alsoTaken) {
     IniFile settings(FSettingsFile);
     const IniFile formatFile(FGlobal->FormatFile());
     const int code = settings.ReadInteger(settings_key::Section, settings_key::FormatCode, 1);
-    std::string path = RunOutputFileName(settings, formatFile, code, source, [this](const std::string& text) {
-        MessageBoxes().Show(this, TMessageIcon::Warning, "Warning", QString::fromStdString(text));
-    });
+    std::string path = RunOutputFileName(
+        settings, formatFile, code, source,
+        [this](const std::string& text) {
+            MessageBoxes().Show(this, TMessageIcon::Warning, "Warning", QString::fromStdString(text));
+        },
+        alsoTaken);
     // After a fallback the box shows the folder now in use.
     const QString stored = QString::fromStdString(StoredOutputFolder(settings));
     if (edtOutputDir->text() != stored) edtOutputDir->setText(stored);
@@ -472,9 +478,15 @@ void TfrmMain::RefreshDestinations() {
     // A folder fallback inside changes the folder box, which would start another round.
     if (!FGlobal || FRefreshingDestinations || FRunning) return;
     FRefreshingDestinations = true;
+    // The checked rows get distinct names, as the run gives them.
+    std::set<std::string> planned;
+    auto plannedAlready = [&planned](const std::string& path) { return planned.count(path) > 0; };
     for (int i = 0; i < lvFiles->RowCount(); ++i) {
         TJobRow* row = lvFiles->Row(i);
-        const QString name = QFileInfo(QString::fromStdString(RunOutputFile(row->Record.SourceFile))).fileName();
+        const std::string path =
+            RunOutputFile(row->Record.SourceFile, row->Checked() ? plannedAlready : std::function<bool(const std::string&)>());
+        if (row->Checked()) planned.insert(path);
+        const QString name = QFileInfo(QString::fromStdString(path)).fileName();
         if (row->text(TJobRow::colDestination) != name) row->setText(TJobRow::colDestination, name);
     }
     FRefreshingDestinations = false;

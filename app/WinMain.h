@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -62,8 +63,10 @@ public:
     const TGlobalObject* Global() const { return FGlobal.get(); }
 
     // The file a run with the stored format writes for a source (RunOutputFileName in
-    // formats/OutputName.h); the folder warning is shown as a message box.
-    std::string RunOutputFile(const std::string& source);
+    // formats/OutputName.h); the folder warning is shown as a message box. alsoTaken: names
+    // given out already by the run being planned.
+    std::string RunOutputFile(const std::string& source,
+                              const std::function<bool(const std::string&)>& alsoTaken = nullptr);
     // Every row's "Destination File" computed afresh: the format, the output folder or the
     // files in it may have changed.
     void RefreshDestinations();
@@ -233,6 +236,7 @@ private:
     TRunFrameEdits FFrameEdits;  // what the hook draws, prepared once per task
     QStringList FSkipped;  // sources that could not be opened at Start
     QStringList FFailed;   // sources whose conversion failed, with the reason
+    std::string FRunFolder;  // the output folder while a run is under way (kept in the job list file)
     int FConvertedCount = 0;
     struct TDesktopBuses {
         QDBusConnection System, Session;

@@ -87,6 +87,7 @@ int TfrmMain::AddFiles(const QStringList& paths) {
     if (!FGlobal || FRunning) return 0;
     if (!FCCAVC.LoadLibraries(DefaultLibraryFolder())) return 0;
     FCCAVC.ClearTasks();
+    FCCAVC.SetOpenOnStart(false);  // the task is made to open the file now
     IniFile settings(FSettingsFile);
     const int code = settings.ReadInteger(settings_key::Section, settings_key::FormatCode, 1);
     const std::string zoom = StoredZoomMode(code, settings);

@@ -8,6 +8,7 @@
 #include "app/JobList.h"
 #include "app/MessageBoxes.h"
 #include "app/WinMain.h"
+#include "engine/OutputClaim.h"
 
 void TfrmMain::WatchJobList() {
     // Changes arrive in bursts (an Add of many files, a progress report per row); one write
@@ -25,7 +26,14 @@ void TfrmMain::WatchJobList() {
 }
 
 void TfrmMain::JobListChanged() {
-    if (FKeepJobList && FStateTimer) FStateTimer->start();
+    if (!FKeepJobList || !FStateTimer) return;
+    // During a run the rows change with every report; a list of thousands of rows is
+    // written at most once a second then, not after each change.
+    if (FRunning) {
+        if (!FStateTimer->isActive()) FStateTimer->start(1000);
+        return;
+    }
+    FStateTimer->start(0);
 }
 
 void TfrmMain::JobEdited() { JobListChanged(); }
@@ -48,13 +56,21 @@ std::vector<TSavedJob> TfrmMain::SavedJobs() const {
 
 void TfrmMain::SaveJobList() {
     if (!FKeepJobList) return;
-    if (!FJobState.Save(SavedJobs()) && !FJobStateWarned) {
+    if (!FJobState.Save(SavedJobs(), FRunFolder) && !FJobStateWarned) {
         FJobStateWarned = true;  // once: the list works on, it only would not survive a crash
         mmoLog->appendPlainText(QString::fromStdString("The job list cannot be kept in " + FJobState.Path()));
     }
 }
 
 void TfrmMain::OfferJobRecovery() {
+    // A run cut short by a crash left its unfinished files under their temporary names.
+    if (const std::string folder = FJobState.LoadRunFolder(); !folder.empty()) {
+        if (const int removed = RemoveAbandonedOutputs(folder); removed > 0)
+            mmoLog->appendPlainText(QString("%1 unfinished %2 of the last run removed from %3")
+                                        .arg(removed)
+                                        .arg(removed == 1 ? "file" : "files")
+                                        .arg(QString::fromStdString(folder)));
+    }
     const auto saved = FJobState.Exists() ? FJobState.Load() : std::nullopt;
     if (saved && !saved->empty()) {
         const TRestorableJobs split = SplitBySourcePresence(*saved);

@@ -7,6 +7,7 @@
 #include <QStyle>
 
 #include <algorithm>
+#include <set>
 
 #include "app/JobList.h"
 #include "app/MessageBoxes.h"
@@ -30,6 +31,8 @@ namespace {
 const char* const NoCheckedRow = "Please select a file by clicking the check box!";
 const char* const SkippedIntro = "These files could not be opened and were not converted:";
 const char* const FailedIntro = "These files could not be converted:";
+const char* const RowFailedText = "Failed";
+const char* const RowCancelledText = "Cancelled";
 
 // The frame-size question of the options builder, as a message box.
 class TSizeQuestionBox : public TSizeQuestion {
@@ -105,6 +108,15 @@ void TfrmMain::btnStartClick() {
     const int code = settings.ReadInteger(settings_key::Section, settings_key::FormatCode, 1);
     TSizeQuestionBox sizeQuestion(this);
     TAVProbe& probe = FCCAVC.Probe();
+    // Each task opens its files when its turn comes and gives them back when it ends: a
+    // waiting job costs its options only, however many there are. Its output is written
+    // under a temporary name and never replaces a file that appeared meanwhile.
+    FCCAVC.SetOpenOnStart(true);
+    FCCAVC.SetOutputPolicy(TOutputPolicy::Keep);
+    // No file is written before its task runs, so the names the run gives out are kept
+    // apart here: distinct from each other as well as from the files in the folder.
+    std::set<std::string> planned;
+    auto plannedAlready = [&planned](const std::string& path) { return planned.count(path) > 0; };
 
     for (int rowIndex = 0; rowIndex < lvFiles->RowCount(); ++rowIndex) {
         TJobRow* row = lvFiles->Row(rowIndex);
@@ -117,7 +129,8 @@ void TfrmMain::btnStartClick() {
             FSkipped << QString::fromStdString(source);
             continue;
         }
-        const std::string output = RunOutputFile(source);
+        const std::string output = RunOutputFile(source, plannedAlready);
+        planned.insert(output);
         job.ZoomMode = StoredZoomMode(code, settings);
 
         TInputOptions input;
@@ -125,16 +138,15 @@ void TfrmMain::btnStartClick() {
         MakeJobOptions(job, code, formatFile, settings, SourceSummary(probe), sizeQuestion, input, options);
         options.FileName = output;
 
+        probe.CloseFile();
         const int task = FCCAVC.AddTask(source, &input);
         if (task < 0) {
-            probe.CloseFile();
             FSkipped << QString::fromStdString(source);
             continue;
         }
-        // An output that cannot be opened is not refused here: its task fails at once when
-        // its turn comes and the run goes on with the next.
+        // An input or output that cannot be opened when its turn comes fails its task, and
+        // the run goes on with the next.
         FCCAVC.SetOutputFile(task, output, &options);
-        probe.CloseFile();
         FTaskMap.push_back(rowIndex);
         FTaskJobs.push_back(&job);
     }
@@ -145,6 +157,8 @@ void TfrmMain::btnStartClick() {
     }
 
     FRunning = true;
+    FRunFolder = StoredOutputFolder(settings);
+    SaveJobList();  // a crash from here on leaves temporary files in that folder
     SleepLock().Acquire("ReelShift", "Converting videos");
     Dock().RunStarted(int(FTaskMap.size()));
     for (TCommand command : {cmdAdd, cmdRemove, cmdClear, cmdStart}) EnableCommand(command, false);
@@ -263,6 +277,8 @@ void TfrmMain::CCAVCTerminate(TCustomFFmpegVCL*, const TTerminateInfo& info) {
         FCCAVC.ClearTasks();
         FTaskJobs.clear();
         FRunning = false;
+        FRunFolder.clear();
+        JobListChanged();
         SleepLock().Release();
         Dock().RunEnded();
         NotifyRunEnd(FConvertedCount, int(FFailed.size()));
@@ -273,10 +289,16 @@ void TfrmMain::CCAVCTerminate(TCustomFFmpegVCL*, const TTerminateInfo& info) {
     }
     Dock().TaskEnded();
     if (!info.Finished) {
-        // Stopped or failed: the row keeps its last percentage; a failure is told after the run.
-        if (info.Exception && info.TaskIndex < int(FTaskMap.size()))
-            if (TJobRow* row = lvFiles->Row(FTaskMap[size_t(info.TaskIndex)]))
-                FFailed << row->text(TJobRow::colSource) + ": " + QString::fromStdString(info.ExceptionMsg);
+        // Failed or stopped mid-file: the file was removed, and the row says so rather than
+        // keep a percentage of a file that is not there. A task stopped before its turn
+        // keeps what its row showed. A failure is told after the run.
+        TJobRow* row = info.TaskIndex < int(FTaskMap.size()) ? lvFiles->Row(FTaskMap[size_t(info.TaskIndex)]) : nullptr;
+        if (row && info.Exception) {
+            row->setText(TJobRow::colProgress, RowFailedText);
+            FFailed << row->text(TJobRow::colSource) + ": " + QString::fromStdString(info.ExceptionMsg);
+        } else if (row && info.Started) {
+            row->setText(TJobRow::colProgress, RowCancelledText);
+        }
         return;
     }
     ++FConvertedCount;

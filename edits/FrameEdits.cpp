@@ -212,7 +212,9 @@ void TRunFrameEdits::Hook(THookInfo& info, const TlvFilesRecord& job) {
     }
     if (edits->Empty()) {
         info.Update = false;
-        info.StopHook = true;
+        info.StopHook = true;  // never asked again for this task: nothing to keep for it
+        std::lock_guard lock(FLock);
+        FByTask.erase(info.TaskIndex);
         return;
     }
     if (info.Bitmap) edits->Draw(*info.Bitmap);

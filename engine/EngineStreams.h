@@ -10,6 +10,7 @@
 
 #include "engine/AVHandles.h"
 #include "engine/FFmpegLogger.h"
+#include "engine/OutputClaim.h"
 
 struct TInputFile {
     InputContextPtr Ctx;
@@ -57,6 +58,9 @@ struct TInputStream {
 };
 
 struct TOutputFile {
+    // The temporary file written in place of FileName until the run completes; freed after
+    // Ctx, which closes the file.
+    std::unique_ptr<TOutputClaim> Claim;
     OutputContextPtr Ctx;  // closes the file when freed (CloseAll)
     std::string FileName;
     bool FileOpened = false;

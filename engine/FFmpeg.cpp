@@ -18,6 +18,17 @@
 #include "engine/Pipeline.h"
 #include "engine/VideoOutput.h"
 
+namespace fs = std::filesystem;
+
+namespace {
+// A file written directly (no temporary name) that got nothing is not left behind.
+void RemoveIfEmpty(const TOutputFile& f) {
+    if (f.Claim) return;
+    std::error_code ec;
+    if (fs::file_size(f.FileName, ec) == 0 && !ec) fs::remove(f.FileName, ec);
+}
+}  // namespace
+
 TCustomFFmpeg::TCustomFFmpeg() { Reset(); }
 
 TCustomFFmpeg::~TCustomFFmpeg() {
@@ -323,6 +334,11 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
             FTotalDuration = sum == 0 ? -1 : sum;
         }
         return OutputCount();
+    } catch (const TOutputSkipped& e) {
+        // Not a failure: the caller hears it as such and leaves the task alone.
+        FErrorText = e.what();
+        DropOutputsFrom(streamsBefore, filesBefore);
+        throw;
     } catch (const FFmpegException& e) {
         FErrorText = e.what();
         DropOutputsFrom(streamsBefore, filesBefore);
@@ -410,7 +426,28 @@ void TCustomFFmpeg::OpenOutputFile(AVFormatContext* oc, const std::string& fileN
     if ((ofmt->flags & AVFMT_NEEDNUMBER) && !avformat().av_filename_number_test(fileName.c_str()))
         throw FFmpegException(EngineErrorText(fileName, -33));
     if (!(ofmt->flags & AVFMT_NOFILE)) {
-        int r = avformat().avio_open(&oc->pb, fileName.c_str(), AVIO_FLAG_WRITE);
+        std::string target = fileName;
+        if (TOutputClaim::Applies(fileName)) {
+            TOutputFile& file = *FOutputs.back();
+            const bool skip = OutputPolicy == TOutputPolicy::Skip;
+            bool busy = false;
+            std::string why;
+            file.Claim = TOutputClaim::Take(fileName, &busy, &why);
+            if (!file.Claim && busy) {
+                const std::string text = fileName + " is being converted by another program";
+                if (skip) throw TOutputSkipped(text);
+                throw FFmpegException(text);
+            }
+            if (!file.Claim) throw FFmpegException(EngineErrorText(fileName, AVERROR(errno ? errno : EIO)));
+            // Looked at only once the name is ours: a writer that finished meanwhile is seen.
+            std::error_code ec;
+            if (skip && fs::exists(fs::symlink_status(fileName, ec))) throw TOutputSkipped(fileName + " exists already");
+            target = file.Claim->TemporaryPath();
+            // Muxers that read their file back (moving the index to the front) open it by this name.
+            avutil().av_freep(&oc->url);
+            oc->url = avutil().av_strdup(target.c_str());
+        }
+        int r = avformat().avio_open(&oc->pb, target.c_str(), AVIO_FLAG_WRITE);
         if (r < 0) throw FFmpegException(EngineErrorText(fileName, r));
         FOutputs.back()->FileOpened = true;
     }
@@ -430,8 +467,7 @@ void TCustomFFmpeg::DropOutputsFrom(size_t streams, size_t files) {
         auto& f = FOutputs.back();
         if (f->FileOpened) {
             avformat().avio_closep(&f->Ctx->pb);
-            std::error_code ec;
-            if (std::filesystem::file_size(f->FileName, ec) == 0 && !ec) std::filesystem::remove(f->FileName, ec);
+            RemoveIfEmpty(*f);
         }
         FOutputs.pop_back();
     }
@@ -494,11 +530,33 @@ void TCustomFFmpeg::NewOutputStream(AVFormatContext* oc, AVMediaType type) {
 
 // ---------------------------------------------------------------- cleanup
 
+void TCustomFFmpeg::CommitOutputs() {
+    for (auto& f : FOutputs) {
+        if (!f->Claim) continue;
+        AVFormatContext* oc = f->Ctx.get();
+        // Closed before it is named: a write that failed at the end (a full disk) shows here.
+        if (oc->pb) {
+            const int r = avformat().avio_closep(&oc->pb);
+            if (r < 0) throw FFmpegException(EngineErrorText(f->FileName, r));
+        }
+        std::string why;
+        if (!f->Claim->Commit(OutputPolicy == TOutputPolicy::Replace, &why))
+            throw FFmpegException(Format("Cannot name the finished file %s: %s", f->FileName.c_str(), why.c_str()));
+    }
+}
+
 void TCustomFFmpeg::ReleaseRun() {
     FVStats.Close();
     FHook.Release();
     FPreview.Release();
     FDecoded.reset();
+}
+
+void TCustomFFmpeg::Release() {
+    CloseAll();
+    FParser.reset();
+    FGeneric.Clear();
+    FSettings = TEngineSettings();
 }
 
 void TCustomFFmpeg::CloseAll() {
@@ -507,12 +565,9 @@ void TCustomFFmpeg::CloseAll() {
     FOutputStreams.clear();
     for (auto& f : FOutputs) {
         f->Ctx.reset();  // closes the file first
-        if (f->FileOpened) {
-            std::error_code ec;
-            if (std::filesystem::file_size(f->FileName, ec) == 0 && !ec) std::filesystem::remove(f->FileName, ec);
-        }
+        if (f->FileOpened) RemoveIfEmpty(*f);
     }
-    FOutputs.clear();
+    FOutputs.clear();  // a claim not committed removes its temporary file
     FInputStreams.clear();
     FInputs.clear();
     FJoin = false;

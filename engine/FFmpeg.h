@@ -34,6 +34,13 @@ using TEngineProgressEvent = std::function<void(const TEngineProgress& Info, con
 
 class TPipeline;
 
+// What a finished output does with a file of its final name.
+enum class TOutputPolicy {
+    Replace,  // the finished file replaces it in one step
+    Keep,     // it stays; the task fails instead of overwriting it
+    Skip,     // the task is skipped (TOutputSkipped) when it exists or another program converts it
+};
+
 class TCustomFFmpeg : public TOptionHost, private TRunServices {
 public:
     TCustomFFmpeg();
@@ -51,7 +58,8 @@ public:
     void ParseOption(const std::string& name, const std::string& value);
 
     bool OpenInput(const std::string& fileName);
-    // The number of outputs after adding, or -1 (the reason in ErrorText).
+    // The number of outputs after adding, or -1 (the reason in ErrorText). Raises
+    // TOutputSkipped when the output policy skips the name.
     int OpenOutput(const std::string& fileName, bool join);
     void NewVideoStream(AVFormatContext* oc);
     void NewAudioStream(AVFormatContext* oc);
@@ -60,8 +68,12 @@ public:
     // The whole run: preparation, loop, flushing, trailers, final report. Raises on errors;
     // returns true when it ran to its end without a stop request.
     bool Transcode();
-    // Closes and frees everything the task opened; a zero-byte output is deleted.
+    // Closes and frees everything the task opened. An output not given its final name by a
+    // completed run is deleted (its temporary file, or a zero-byte file written directly).
     void CloseAll();
+    // CloseAll, and the option store and its library templates too: the task holds nothing
+    // until Reset.
+    void Release();
 
     // A stop request is seen once per packet and once per output frame.
     void RequestStop() { FControl.RequestStop(); }
@@ -92,6 +104,7 @@ public:
     // Processor cores this task may keep busy (tasks running side by side share the
     // machine); 0: all of them. Decides the codecs' threads and whether stages overlap.
     int CoreShare = 0;
+    TOutputPolicy OutputPolicy = TOutputPolicy::Replace;
     int PreviewFlags = 0;               // bit 0: preview window, bit 1: preview bitmap; either feeds OnPreviewBitmap
     TEngineHook OnCustomHook;
     TEnginePreview OnPreviewBitmap;
@@ -120,6 +133,7 @@ private:
     void SetOutputMetadata(AVFormatContext* oc) const;
     void OpenOutputFile(AVFormatContext* oc, const std::string& fileName);
     void DropOutputsFrom(size_t streams, size_t files);
+    void CommitOutputs();  // the completed run's files take their final names
     TOutputStream* AddStream(AVFormatContext* oc, std::unique_ptr<TOutputStream> ost);
     int OutputFileIndex(AVFormatContext* oc) const;
     void SetupBitstreamFilters(TOutputStream& ost, AVMediaType type);

@@ -8,3 +8,10 @@ class FFmpegException : public std::runtime_error {
 public:
     explicit FFmpegException(const std::string& message) : std::runtime_error(message) {}
 };
+
+// The output was left alone: it exists already, or another program is converting it. Not a
+// failure of the source; the task ends without converting.
+class TOutputSkipped : public FFmpegException {
+public:
+    using FFmpegException::FFmpegException;
+};

@@ -164,8 +164,9 @@ void TFFmpeg::SetState(TState state) {
 bool TFFmpeg::Start(bool threaded, TThreadPriority priority) {
     std::unique_lock lock(FStateLock);
     if (FState != TState::Ready) return false;
-    if (OutputCount() == 0 || InputCount() == 0) {
-        SetError(OutputCount() == 0 ? "At least one output file must be specified"
+    const bool noOutput = OutputCount() == 0 && PlannedOutputs == 0;
+    if (noOutput || (InputCount() == 0 && OpenSteps.empty())) {
+        SetError(noOutput ? "At least one output file must be specified"
                                     : "At least one input file must be specified");
         try {
             CloseAll();
@@ -179,6 +180,7 @@ bool TFFmpeg::Start(bool threaded, TThreadPriority priority) {
     }
     FFinished = false;
     FThreadedRun = threaded;
+    FStartedRun = true;
     FState = TState::Running;
     if (PreviewMask != 0) PreviewFlags = 2;
     if (threaded) {
@@ -197,22 +199,33 @@ bool TFFmpeg::Start(bool threaded, TThreadPriority priority) {
 void TFFmpeg::Execute() {
     CannotWait guard;
     FFinished = false;
+    const bool opensHere = !OpenSteps.empty();
     try {
-        FFinished = Transcode();
-    } catch (...) {
-        SetError(CurrentExceptionText());
-    }
-    try {
-        CloseAll();
-    } catch (...) {
-        SetError(CurrentExceptionText());
-    }
-    // A failed run's output is not a result: it goes, so nothing looks converted.
-    if (FException)
-        for (const TOutputOptions& o : OutputOptions) {
-            std::error_code ec;
-            if (!o.FileName.empty()) std::filesystem::remove(o.FileName, ec);
+        if (opensHere) {
+            const auto steps = std::move(OpenSteps);
+            OpenSteps.clear();
+            for (const auto& step : steps) step(*this);
         }
+        FFinished = Transcode();
+    } catch (const TOutputSkipped& e) {
+        FFLogger().Log(this, llInfo, e.what());
+        std::lock_guard lock(FErrorLock);
+        FExceptionMsg = e.what();
+        FSkipped = true;
+    } catch (...) {
+        SetError(CurrentExceptionText());
+    }
+    try {
+        // A task that opened its files at its start gives back everything it took.
+        if (opensHere)
+            Release();
+        else
+            CloseAll();
+    } catch (...) {
+        SetError(CurrentExceptionText());
+    }
+    // A failed run's output is not a result: it was written under its temporary name, which
+    // went with the output above. The final name is not touched: a file there is not ours.
     {
         std::lock_guard lock(FStateLock);
         FState = TState::Ending;
@@ -377,29 +390,42 @@ int TCustomFFmpegVCL::AddTask(const std::string& fileName, const TInputOptions* 
     auto owned = std::make_unique<TFFmpeg>();
     TFFmpeg* task = owned.get();
     try {
-        task->Reset();
-        task->Settings().Verbose = FVerbose;
+        const int verbose = FVerbose;
+        task->OutputPolicy = FOutputPolicy;
         task->PreviewMask = (FPreview ? 1 : 0) | (FPreviewBitmap ? 2 : 0);
         task->OnPreviewBitmap = [this, task](const TFrameBitmap& bitmap, int64_t pts, int frameNumber) {
             const int mask = task->PreviewMask;
             if (mask & 1) ShowPreview(*task, bitmap, pts);
             if (mask & 2) DoPreviewBitmap(*task, bitmap, pts, frameNumber);
         };
-        std::string name = fileName;
-        if (options) {
-            TInputOptions copy = *options;
-            if (copy.FileName.empty()) copy.FileName = fileName;
-            name = copy.FileName;
-            task->InputOptions.push_back(copy);
-            for (const auto& [key, value] : ToEngineOptions(copy)) task->ParseOption(key, value);
+        TInputOptions copy = options ? *options : TInputOptions();
+        if (copy.FileName.empty()) copy.FileName = fileName;
+        task->InputOptions.push_back(copy);
+        const bool parse = options != nullptr;
+        auto open = [parse, copy](TFFmpeg& t) {
+            if (parse)
+                for (const auto& [key, value] : ToEngineOptions(copy)) t.ParseOption(key, value);
+            if (!t.OpenInput(copy.FileName)) throw FFmpegException(t.ErrorText());
+        };
+        if (FOpenOnStart) {
+            task->Release();  // what the engine object made for itself waits for the start too
+            task->OpenSteps.push_back([verbose](TFFmpeg& t) {
+                // The run's own choices survive the fresh settings.
+                const bool pipeline = t.Settings().Pipeline;
+                t.Reset();
+                t.Settings().Verbose = verbose;
+                t.Settings().Pipeline = t.Settings().Pipeline && pipeline;
+            });
+            task->OpenSteps.push_back(open);
         } else {
-            TInputOptions copy;
-            copy.FileName = fileName;
-            task->InputOptions.push_back(copy);
-        }
-        if (!task->OpenInput(name)) {
-            SetLastError(task->ErrorText());
-            return -1;
+            task->Reset();
+            task->Settings().Verbose = verbose;
+            try {
+                open(*task);
+            } catch (const FFmpegException& e) {
+                SetLastError(e.what());
+                return -1;
+            }
         }
         task->OnProgress = [this, task](const TEngineProgress& values, const std::string& line) {
             if (!OnProgress) {
@@ -424,50 +450,53 @@ bool TCustomFFmpegVCL::SetOutputFile(int taskIndex, const std::string& fileName,
         SetLastError(Format("Invalid task index %d", taskIndex));
         return false;
     }
-    if (task->OutputCount() >= TFFmpeg::MaxFiles) {
+    if (task->OutputCount() + task->PlannedOutputs >= TFFmpeg::MaxFiles) {
         SetLastError(Format("max output files %d reached", TFFmpeg::MaxFiles));
         return false;
     }
-    try {
-        if (!options) {
-            TOutputOptions reset;
-            reset.FileName = fileName;
-            task->OutputOptions.push_back(reset);
-            if (task->OpenOutput(fileName, false) < 0) {
-                task->OutputOptions.pop_back();
-                SetLastError(task->ErrorText());
-                return false;
-            }
-            return true;
-        }
-        TOutputOptions o = *options;
+    std::function<void(TFFmpeg&)> open;
+    TOutputOptions o;
+    if (!options) {
+        o.FileName = fileName;
+        open = [fileName](TFFmpeg& t) {
+            if (t.OpenOutput(fileName, false) < 0) throw FFmpegException(t.ErrorText());
+        };
+    } else {
+        o = *options;
         if (o.FileName.empty()) o.FileName = fileName;
-        task->OutputOptions.push_back(o);
-
-        // Target preset first: it knows the norm to fall back on, which no option carries.
-        if (o.Target >= 1 && o.Target <= 3)
-            task->Parser()->ApplyTarget(TargetType(o.Target), TargetNormText(o.TargetNorm),
+        open = [this, o](TFFmpeg& t) {
+            // Target preset first: it knows the norm to fall back on, which no option carries.
+            if (o.Target >= 1 && o.Target <= 3)
+                t.Parser()->ApplyTarget(TargetType(o.Target), TargetNormText(o.TargetNorm),
                                         o.DefaultNorm == 1 ? "pal" : "ntsc");
-        TOutputOptions rest = o;
-        rest.Target = 0;
-        const auto all = ToEngineOptions(rest);
-        rest.ExtOptions = WithoutStreamLines(o.ExtOptions);
-        const auto beforeOpen = ToEngineOptions(rest);
-        for (const auto& [key, value] : beforeOpen) task->ParseOption(key, value);
-        if (o.CustomHook) {
-            task->OnCustomHook = [this, task](TFrameBitmap& bitmap, bool& update, bool& stopHook, int64_t pts,
+            TOutputOptions rest = o;
+            rest.Target = 0;
+            const auto all = ToEngineOptions(rest);
+            rest.ExtOptions = WithoutStreamLines(o.ExtOptions);
+            const auto beforeOpen = ToEngineOptions(rest);
+            for (const auto& [key, value] : beforeOpen) t.ParseOption(key, value);
+            if (o.CustomHook) {
+                TFFmpeg* task = &t;
+                t.OnCustomHook = [this, task](TFrameBitmap& bitmap, bool& update, bool& stopHook, int64_t pts,
                                               int frameNumber) {
-                DoCustomHook(*task, bitmap, update, stopHook, pts, frameNumber);
-            };
-        }
-        if (task->OpenOutput(o.FileName, o.Join) < 0) {
-            task->OutputOptions.pop_back();
-            SetLastError(task->ErrorText());
-            return false;
-        }
-        for (size_t i = beforeOpen.size(); i < all.size(); ++i) task->ParseOption(all[i].first, all[i].second);
+                    DoCustomHook(*task, bitmap, update, stopHook, pts, frameNumber);
+                };
+            }
+            if (t.OpenOutput(o.FileName, o.Join) < 0) throw FFmpegException(t.ErrorText());
+            for (size_t i = beforeOpen.size(); i < all.size(); ++i) t.ParseOption(all[i].first, all[i].second);
+        };
+    }
+    task->OutputOptions.push_back(o);
+    if (FOpenOnStart) {
+        task->OpenSteps.push_back(open);
+        ++task->PlannedOutputs;
+        return true;
+    }
+    try {
+        open(*task);
         return true;
     } catch (...) {
+        task->OutputOptions.pop_back();
         SetLastError(CurrentExceptionText());
         return false;
     }
@@ -690,6 +719,8 @@ void TCustomFFmpegVCL::DoTerminate(TFFmpeg& task) {
         FTerminateInfo.ExceptionMsg = task.ExceptionMsg();
         FTerminateInfo.IncompleteMsg = task.Finished() && !task.HasException() ? task.IncompleteText() : std::string();
         FTerminateInfo.Incomplete = !FTerminateInfo.IncompleteMsg.empty();
+        FTerminateInfo.Started = task.StartedRun();
+        FTerminateInfo.Skipped = task.Skipped();
         Raise(FTerminateInfo);
     }
     TaskEnded();

@@ -68,6 +68,8 @@ struct TTerminateInfo {
     // stated length: the output is finished and holds what arrived. Says how much that was.
     bool Incomplete = false;
     std::string IncompleteMsg;
+    bool Started = false;  // the task's run began (false: stopped before its turn)
+    bool Skipped = false;  // its output was left alone (TOutputPolicy::Skip); ExceptionMsg says why
 };
 
 using TCustomHookEvent = std::function<void(TCustomFFmpegVCL* Sender, PHookInfo AHookInfo)>;
@@ -121,6 +123,14 @@ public:
     bool Ended() const { return FState == TState::Ending || FState == TState::Done; }
     bool Finished() const { return FFinished; }
     bool HasException() const { return FException; }
+    bool Skipped() const { return FSkipped; }
+    bool StartedRun() const { return FStartedRun; }
+
+    // What opens the task's files when its run starts, on the run's thread, in order; empty
+    // when they were opened as the task was set up. Until then the task holds no library
+    // object and no file.
+    std::vector<std::function<void(TFFmpeg& task)>> OpenSteps;
+    int PlannedOutputs = 0;  // outputs among OpenSteps
     std::string ExceptionMsg() const;
     bool Paused() const { return FState == TState::Paused; }
 
@@ -151,6 +161,8 @@ private:
     // The outcome, written by the run before it reports its end.
     std::atomic<bool> FFinished{false};
     std::atomic<bool> FException{false};
+    std::atomic<bool> FSkipped{false};
+    std::atomic<bool> FStartedRun{false};
     mutable std::mutex FErrorLock;
     std::string FExceptionMsg;
 };
@@ -207,6 +219,15 @@ public:
     void SetTriggerEventInMainThread(bool value) { FTriggerEventInMainThread = value; }
     int Verbose() const { return FVerbose; }
     void SetVerbose(int value) { FVerbose = value; }
+    // When set, AddTask and SetOutputFile only record what to open; each task opens its input
+    // and output when its turn comes and releases everything when it ends, so a waiting task
+    // costs no descriptor and no library context. An input or output that cannot be opened
+    // then fails its task (OnTerminate) instead of AddTask or SetOutputFile.
+    bool OpenOnStart() const { return FOpenOnStart; }
+    void SetOpenOnStart(bool value) { FOpenOnStart = value; }
+    // Given to every new task: what its finished output does with an existing file.
+    TOutputPolicy OutputPolicy() const { return FOutputPolicy; }
+    void SetOutputPolicy(TOutputPolicy value) { FOutputPolicy = value; }
 
     // State of the run, for the callers that follow it.
     bool Working() const { return FWorking; }
@@ -242,6 +263,8 @@ private:
     mutable std::mutex FErrorLock;
     std::string FLastError;
     int FVerbose = 1;
+    bool FOpenOnStart = false;
+    TOutputPolicy FOutputPolicy = TOutputPolicy::Replace;
 
     bool FPreview = false;
     bool FPreviewBitmap = false;

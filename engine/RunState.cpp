@@ -103,6 +103,7 @@ void TFrameHookStage::Run(AVFrame* frame, int64_t ptsUs, int frameNumber, const 
 void TFrameHookStage::Release() {
     FToRGB.reset();
     FFromRGB.reset();
+    FBitmap = TFrameBitmap();
 }
 
 // ---------------------------------------------------------------- preview

@@ -61,7 +61,12 @@ private:
 class TPreviewStage {
 public:
     void Offer(const AVFrame& frame, int64_t ptsUs, int frameNumber, const TEnginePreview& preview);
-    void Release() { FToRGB.reset(); }
+    // The picture goes too: a finished task waiting to be cleared keeps nothing of its run.
+    void Release() {
+        FToRGB.reset();
+        FBitmap = TFrameBitmap();
+        FLast = 0;
+    }
 
 private:
     TFrameBitmap FBitmap;

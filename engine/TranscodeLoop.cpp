@@ -79,7 +79,9 @@ bool TCustomFFmpeg::Transcode() {
     FIncompleteText = Shortfall();
     if (!FIncompleteText.empty()) Log(llWarning, FIncompleteText);
     ReleaseRun();
-    return !FControl.Stopping();
+    if (FControl.Stopping()) return false;
+    CommitOutputs();
+    return true;
 }
 
 void TCustomFFmpeg::Loop() {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "engine/OutputClaim.h"
 #include "formats/Catalogue.h"
 #include "platform/IniFile.h"
 #include "platform/SettingsKeys.h"
@@ -70,14 +71,22 @@ std::string ForceStoredFolder(IniFile& settings, const std::string& key, const T
     return folder;
 }
 
-std::string OutputFileName(IniFile& settings, const std::string& source, const std::string& suffix,
-                           const TWarningSink& warn) {
+namespace {
+std::string NameBase(IniFile& settings, const std::string& source, const TWarningSink& warn) {
     std::string folder = ForceStoredFolder(settings, settings_key::OutputFolder, warn);
     if (folder.empty() || folder.back() != '/') folder += '/';
-    const std::string base = folder + BaseName(source);
+    return folder + BaseName(source);
+}
+}  // namespace
 
+std::string OutputFileName(IniFile& settings, const std::string& source, const std::string& suffix,
+                           const TWarningSink& warn, const std::function<bool(const std::string& path)>& alsoTaken) {
+    const std::string base = NameBase(settings, source, warn);
+    auto taken = [&](const std::string& name) {
+        return NameTaken(name) || NameTaken(TOutputClaim::TemporaryName(name)) || (alsoTaken && alsoTaken(name));
+    };
     std::string candidate = base + "_(new)" + suffix;
-    for (int n = 1; NameTaken(candidate); ++n) candidate = base + "_(new_" + std::to_string(n) + ")" + suffix;
+    for (int n = 1; taken(candidate); ++n) candidate = base + "_(new_" + std::to_string(n) + ")" + suffix;
     return candidate;
 }
 
@@ -89,6 +98,11 @@ std::string FormatExtension(const IniFile& formatFile, int code) {
 }
 
 std::string RunOutputFileName(IniFile& settings, const IniFile& formatFile, int code, const std::string& source,
-                              const TWarningSink& warn) {
-    return OutputFileName(settings, source, FormatExtension(formatFile, code), warn);
+                              const TWarningSink& warn, const std::function<bool(const std::string& path)>& alsoTaken) {
+    return OutputFileName(settings, source, FormatExtension(formatFile, code), warn, alsoTaken);
+}
+
+std::string UnnumberedRunOutputFileName(IniFile& settings, const IniFile& formatFile, int code,
+                                        const std::string& source, const TWarningSink& warn) {
+    return NameBase(settings, source, warn) + "_(new)" + FormatExtension(formatFile, code);
 }

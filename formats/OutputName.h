@@ -27,8 +27,13 @@ std::string ForceStoredFolder(IniFile& settings, const std::string& key, const T
 // ".avi"). When the stored folder does not exist and cannot be created, the warning is
 // shown, the default folder is created and stored instead. Reserves nothing: two calls
 // before either file is written can return the same name.
+//
+// A name counts as taken when a file of that name exists, when its temporary file exists
+// (another run is writing it) and, for a run planning many names at once, when alsoTaken
+// says so (the names it has given out already).
 std::string OutputFileName(IniFile& settings, const std::string& source, const std::string& suffix,
-                           const TWarningSink& warn);
+                           const TWarningSink& warn,
+                           const std::function<bool(const std::string& path)>& alsoTaken = nullptr);
 
 // "." + "FileExt" of the format's section in the definition file ("mp4" when absent). An
 // extension that is not one plain name part (empty, with a slash, "..") would write beside
@@ -38,4 +43,10 @@ std::string FormatExtension(const IniFile& formatFile, int code);
 // The file a run writes for source with format code: OutputFileName with the format's
 // extension. The job list's "Destination File" shows the same name, so both come from here.
 std::string RunOutputFileName(IniFile& settings, const IniFile& formatFile, int code, const std::string& source,
-                              const TWarningSink& warn);
+                              const TWarningSink& warn,
+                              const std::function<bool(const std::string& path)>& alsoTaken = nullptr);
+
+// The name without numbering, whether taken or not: folder + name + "_(new)" + the format's
+// extension (the folder made as above).
+std::string UnnumberedRunOutputFileName(IniFile& settings, const IniFile& formatFile, int code,
+                                        const std::string& source, const TWarningSink& warn);

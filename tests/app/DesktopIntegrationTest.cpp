@@ -12,6 +12,7 @@
 #include "app/JobListState.h"
 #include "app/WinMain.h"
 #include "app/WinProgress.h"
+#include "engine/OutputClaim.h"
 #include "formats/ui/FormatListBox.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/DesktopBusFakes.h"
@@ -53,10 +54,20 @@ TEST_F(TDesktopIntegrationTest, AfterACrashTheJobsComeBackWithTheirEditsAndCheck
     EXPECT_EQ(TJobListState(StateFile()).Load()->at(0).Destination, "a_(new).avi");  // the name the run writes
     Crash();
     fs::remove(gone);
+    // The crash came in a run: its folder holds a file cut short, and one that another
+    // program is writing now.
+    const std::string runFolder = home.Path() + "/reelshift";
+    fs::create_directories(runFolder);
+    testsupport::WriteFile(runFolder + "/.cut_(new).avi.reelshift-part", "half a file");
+    auto writing = TOutputClaim::Take(runFolder + "/busy_(new).avi", nullptr, nullptr);
+    ASSERT_TRUE(writing);
+    ASSERT_TRUE(TJobListState(StateFile()).Save(*TJobListState(StateFile()).Load(), runFolder));
 
     boxes.Answer = true;
     TfrmMain& again = Window();
     ASSERT_TRUE(QTest::qWaitFor([&] { return List().RowCount() == 2; }, 5000));
+    EXPECT_FALSE(fs::exists(runFolder + "/.cut_(new).avi.reelshift-part"));
+    EXPECT_TRUE(fs::exists(writing->TemporaryPath()));
     ASSERT_EQ(boxes.Asked.size(), 1u);
     EXPECT_TRUE(boxes.Asked[0].Text.contains("Restore the 2 jobs")) << boxes.Asked[0].Text.toStdString();
     EXPECT_TRUE(boxes.Asked[0].Text.contains(QString::fromStdString(gone))) << boxes.Asked[0].Text.toStdString();

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +25,7 @@
 #include "engine/FFmpegLoader.h"
 #include "engine/FFmpegVCL.h"
 #include "engine/MainThread.h"
+#include "engine/OutputClaim.h"
 #include "player/AVProbe.h"
 #include "tests/support/TestSupport.h"
 
@@ -664,4 +666,97 @@ TEST_F(Component, DestroyedInAPausedRunItStopsJoinsAndReportsEveryTask) {
     ASSERT_FALSE(records.empty());
     EXPECT_EQ(records[0].TaskIndex, 0);
     EXPECT_FALSE(records[0].Finished);
+}
+
+namespace {
+int OpenDescriptors() {
+    int n = 0;
+    for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) (void)e, ++n;
+    return n;
+}
+std::vector<std::string> FilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+}  // namespace
+
+// Tasks that open their files at their turn: nothing held while waiting, the output under a
+// hidden name until it is complete, nothing left by a failed or stopped task, and a name
+// another writer holds is skipped or refused.
+TEST_F(Component, TasksOpenedAtTheirTurnHoldNothingWaitingAndLeaveOnlyFinishedFiles) {
+    TFFmpegVCL vcl;
+    vcl.SetOpenOnStart(true);
+    vcl.SetOutputPolicy(TOutputPolicy::Keep);
+    TerminateLog log;
+    log.Attach(vcl);
+    const int before = OpenDescriptors();
+    std::vector<std::string> seenDuringRun;
+    std::atomic<int> frames{0};
+    vcl.OnCustomHook = [&](TCustomFFmpegVCL*, PHookInfo h) {
+        h->Update = false;
+        if (++frames == 3 && h->TaskIndex == 0) seenDuringRun = FilesIn(Out.path().string());
+        if (h->TaskIndex == 1 && frames > 3) vcl.StopTask(false);  // stopped mid-file
+    };
+    TOutputOptions o = Options();
+    o.CustomHook = true;
+    for (const char* name : {"a.avi", "b.avi"}) AddJob(vcl, Out.file(name), o);
+    TOutputOptions bad = Options();
+    bad.VideoCodec = "nosuchencoder";
+    AddJob(vcl, Out.file("c.avi"), bad);  // accepted now, fails at its turn
+    EXPECT_EQ(OpenDescriptors(), before);
+    EXPECT_TRUE(FilesIn(Out.path().string()).empty());
+
+    vcl.StartTask(1);
+    ASSERT_TRUE(log.WaitAllEnded());
+    EXPECT_EQ(seenDuringRun, std::vector<std::string>{".a.avi.reelshift-part"});
+    std::map<int, TTerminateInfo> ends;
+    for (const auto& r : log.Copy()) ends[r.TaskIndex] = r;
+    ASSERT_EQ(ends.size(), 4u);
+    EXPECT_TRUE(ends[0].Finished && ends[0].Started);
+    EXPECT_TRUE(!ends[1].Finished && ends[1].Started && !ends[1].Exception);  // stopped mid-file
+    EXPECT_TRUE(!ends[2].Finished && !ends[2].Started);                      // never began
+    EXPECT_EQ(FilesIn(Out.path().string()), std::vector<std::string>{"a.avi"});
+    EXPECT_EQ(ProbeValue(Out.file("a.avi"), "stream=codec_name"), "mpeg4\nmp2");
+    vcl.ClearTasks();
+    EXPECT_EQ(OpenDescriptors(), before);
+
+    // c fails at its turn with the encoder's text; d is held by another writer: refused when
+    // keeping, skipped when skipping; a held temporary file outlives a clean-up, an
+    // abandoned one does not.
+    bool busy = false;
+    auto other = TOutputClaim::Take(Out.file("d.avi"), &busy, nullptr);
+    ASSERT_TRUE(other);
+    std::filesystem::copy_file(Clip(), Out.file(".e.avi.reelshift-part"));
+    EXPECT_TRUE(TOutputClaim::Busy(Out.file("d.avi")));
+    EXPECT_FALSE(TOutputClaim::Busy(Out.file("e.avi")));
+    EXPECT_EQ(RemoveAbandonedOutputs(Out.path().string()), 1);
+    log.records.clear();
+    AddJob(vcl, Out.file("c.avi"), bad);
+    AddJob(vcl, Out.file("d.avi"), Options());
+    vcl.StartTask(0);
+    auto records = log.Copy();
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_TRUE(records[0].Exception);
+    EXPECT_NE(records[0].ExceptionMsg.find("nosuchencoder"), std::string::npos) << records[0].ExceptionMsg;
+    EXPECT_TRUE(records[1].Exception);
+    EXPECT_NE(records[1].ExceptionMsg.find("being converted by another program"), std::string::npos);
+    vcl.ClearTasks();
+    log.records.clear();
+    vcl.SetOutputPolicy(TOutputPolicy::Skip);
+    AddJob(vcl, Out.file("d.avi"), Options());
+    AddJob(vcl, Out.file("a.avi"), Options());  // finished before: skipped too
+    vcl.StartTask(0);
+    records = log.Copy();
+    ASSERT_EQ(records.size(), 3u);
+    for (int i : {0, 1}) {
+        EXPECT_TRUE(records[i].Skipped) << i;
+        EXPECT_FALSE(records[i].Exception) << i;
+    }
+    EXPECT_NE(records[1].ExceptionMsg.find("exists already"), std::string::npos) << records[1].ExceptionMsg;
+    vcl.ClearTasks();
+    EXPECT_EQ(FilesIn(Out.path().string()), (std::vector<std::string>{".d.avi.reelshift-part", "a.avi"}));
+    other.reset();
+    EXPECT_EQ(FilesIn(Out.path().string()), std::vector<std::string>{"a.avi"});
 }

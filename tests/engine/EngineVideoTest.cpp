@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 
 #include "tests/engine/EngineTestSupport.h"
 
@@ -146,7 +147,7 @@ TEST(StopRequest, StopsInTheMiddleOfARunOfDuplicates) {
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_FALSE(r.finished);
     EXPECT_EQ(encoded, 1);
-    EXPECT_EQ(CountFrames(job.output), 1);
+    EXPECT_FALSE(std::filesystem::exists(job.output));  // a stopped run leaves no file behind
 }
 
 TEST(Geometry, APictureSizeChangeMidwayKeepsTheOutputSizeAndTheClock) {
