@@ -30,6 +30,8 @@ const std::vector<TCliOption>& CliOptions() {
         {"settings", 0, true, ccNone, ccConvert},
         {"jobs", 0, true, ccNone, ccConvert},
         {"json", 0, false, ccNone, ccConvert},
+        {"skip-existing", 0, false, ccNone, ccConvert},
+        {"overwrite", 0, false, ccNone, ccConvert},
         // The per-file edits (cli/EditOptions.h).
         {"trim", 0, true, ccNone, kEdits},
         {"crop", 0, true, ccNone, kEdits},

@@ -4,9 +4,12 @@
 // format's extension, the format's parameters turned into output options, the same engine
 // component, and the per-file edits (trim, crop, zoom, watermarks, effects; EditOptions.h)
 // given once for all files and drawn by the same frame hook. Exit status: 0 when every file
-// converted, 1 when one failed, 3 when none failed but a source ended clearly short of its
-// stated length (its output holds what arrived), 130 after Ctrl-C, 2 for a command line it
-// cannot use.
+// converted (or was skipped), 1 when one failed, 3 when none failed but a source ended
+// clearly short of its stated length (its output holds what arrived), 130 after Ctrl-C, 2 for
+// a command line it cannot use. --skip-existing and --overwrite make a batch that can be
+// given again: each source has one name without numbering, and a file already made (or being
+// made by another run) is skipped or replaced. An output is complete under its final name or
+// not there at all.
 #include <unistd.h>
 
 #include <atomic>
@@ -18,6 +21,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -73,7 +77,8 @@ struct Job {
     bool Ended = false;
     bool Finished = false;
     bool Incomplete = false;  // finished, but the source ended short of its stated length
-    std::string Error;        // or, when incomplete, how much of the source arrived
+    bool Skipped = false;     // its output exists or another program converts it (--skip-existing)
+    std::string Error;        // why it failed or was skipped; when incomplete, how much arrived
     std::chrono::steady_clock::time_point Start;
     std::string Line;  // its progress line while it runs
 };
@@ -123,6 +128,14 @@ public:
         }
         Redraw(true);
         return !interrupted;
+    }
+
+    void ReportSkipped(size_t fileIndex, const std::string& why) {
+        Job& job = FJobs[fileIndex];
+        job.Ended = true;
+        job.Skipped = true;
+        job.Error = why;
+        PrintEnd(fileIndex);
     }
 
     void ReportEarlyFailure(size_t fileIndex) {
@@ -192,8 +205,9 @@ private:
             job->Ended = true;
             job->Finished = t.Finished && !t.Exception;
             job->Incomplete = job->Finished && t.Incomplete;
+            job->Skipped = t.Skipped;
             if (!job->Finished)
-                job->Error = t.Exception ? t.ExceptionMsg : std::string("stopped");
+                job->Error = t.Exception || t.Skipped ? t.ExceptionMsg : std::string("stopped");
             else if (job->Incomplete)
                 job->Error = t.IncompleteMsg;
             job->Line.clear();
@@ -207,14 +221,23 @@ private:
     void PrintEnd(size_t fileIndex) {
         const Job& job = FJobs[fileIndex];
         if (FJson) {
-            const std::string message = job.Error.empty() ? "null" : JsonString(job.Error);
+            const std::string message = job.Error.empty() || job.Skipped ? "null" : JsonString(job.Error);
             std::printf("{\"event\":\"end\",\"task\":%zu,\"file\":%s,\"output\":%s,\"finished\":%s,\"error\":%s,"
-                        "\"incomplete\":%s}\n",
+                        "\"incomplete\":%s,\"skipped\":%s}\n",
                         fileIndex, JsonString(job.Source).c_str(),
                         job.Output.empty() ? "null" : JsonString(job.Output).c_str(), job.Finished ? "true" : "false",
-                        job.Incomplete ? "null" : message.c_str(), job.Incomplete ? message.c_str() : "null");
+                        job.Incomplete ? "null" : message.c_str(), job.Incomplete ? message.c_str() : "null",
+                        job.Skipped ? "true" : "false");
+            if (job.Skipped) {
+                std::fflush(stdout);
+                return;
+            }
         } else if (job.Finished) {
             std::printf("%s -> %s%s\n", job.Source.c_str(), job.Output.c_str(), job.Incomplete ? " (incomplete)" : "");
+        } else if (job.Skipped) {
+            std::printf("%s: skipped, %s\n", job.Source.c_str(), job.Error.c_str());
+            std::fflush(stdout);
+            return;
         }
         if (job.Incomplete) {
             std::fprintf(stderr, "reelshift-cli: %s: %s\n", job.Source.c_str(), job.Error.c_str());
@@ -290,7 +313,7 @@ int ConvertCommand(const TCommandLine& line) {
     TEdition edition = CompiledEdition();
     std::string codeText, outputDir, settingsPath;
     int jobsAtOnce = 1;
-    bool json = false;
+    bool json = false, skipExisting = false, overwrite = false;
     std::vector<std::string> files;
     TCommandEdits edits;
     for (const TCliArgument& arg : line.Arguments) {
@@ -318,6 +341,10 @@ int ConvertCommand(const TCommandLine& line) {
             jobsAtOnce = *n;
         } else if (a == "--json") {
             json = true;
+        } else if (a == "--skip-existing") {
+            skipExisting = true;
+        } else if (a == "--overwrite") {
+            overwrite = true;
         } else if (IsEditOption(a)) {
             if (auto error = ReadEditOption(a, v, edits)) {
                 std::fprintf(stderr, "reelshift-cli: %s\n", error->c_str());
@@ -327,6 +354,10 @@ int ConvertCommand(const TCommandLine& line) {
     }
     if (codeText.empty() || files.empty()) {
         Usage();
+        return 2;
+    }
+    if (skipExisting && overwrite) {
+        std::fprintf(stderr, "reelshift-cli: --skip-existing and --overwrite exclude each other\n");
         return 2;
     }
     if (const std::string problem = FormatFileProblem(edition); !problem.empty()) {
@@ -354,6 +385,21 @@ int ConvertCommand(const TCommandLine& line) {
 
     TFFmpegVCL vcl;
     FFLogger().TriggerEventInMainThread = false;  // nothing is shown of the log
+    // A file waiting for its turn holds nothing, however long the list. Each output is
+    // written under a temporary name whose lock tells other runs that it is being made.
+    vcl.SetOpenOnStart(true);
+    vcl.SetOutputPolicy(skipExisting ? TOutputPolicy::Skip : overwrite ? TOutputPolicy::Replace : TOutputPolicy::Keep);
+    auto warn = [](const std::string& text) { std::fprintf(stderr, "reelshift-cli: %s\n", text.c_str()); };
+    // With either option a source has one name, without numbering: a run given again (or
+    // on another machine over the same folder) finds the files already made.
+    const bool unnumbered = skipExisting || overwrite;
+    std::vector<std::string> alreadyMade(files.size());
+    if (skipExisting)
+        for (size_t i = 0; i < files.size(); ++i) {
+            const std::string name = UnnumberedRunOutputFileName(outputSettings, formatFile, code, files[i], warn);
+            std::error_code ec;
+            if (fs::exists(fs::symlink_status(name, ec))) alreadyMade[i] = name;
+        }
     if (!vcl.LoadLibraries(DefaultLibraryFolder())) {
         std::fprintf(stderr, "reelshift-cli: %s\n", vcl.LastError().c_str());
         return 1;
@@ -368,6 +414,7 @@ int ConvertCommand(const TCommandLine& line) {
     std::vector<TlvFilesRecord> records(files.size());
     std::vector<ProbedSource> probed(files.size());
     for (size_t i = 0; i < files.size(); ++i) {
+        if (!alreadyMade[i].empty()) continue;  // nothing to read it for
         ProbedSource& facts = probed[i];
         TAVProbe& probe = vcl.Probe();
         int64_t duration = 0;
@@ -422,18 +469,25 @@ int ConvertCommand(const TCommandLine& line) {
         frameEdits.Hook(*info, records[size_t(fileOfTask[size_t(t)])]);
     };
     TDefaultSizeAnswer sizeAnswer;
+    std::set<std::string> planned;  // no file exists before its task runs: the names are kept apart here
+    auto plannedAlready = [&planned](const std::string& path) { return planned.count(path) > 0; };
     for (size_t i = 0; i < files.size() && !gInterrupted; ++i) {
         Job& job = jobs[i];
         job.Source = files[i];
+        if (!alreadyMade[i].empty()) {
+            job.Output = alreadyMade[i];
+            run.ReportSkipped(i, alreadyMade[i] + " exists already");
+            continue;
+        }
         const ProbedSource& facts = probed[i];
         if (!facts.Readable) {
             job.Error = facts.Error;
             run.ReportEarlyFailure(i);
             continue;
         }
-        job.Output = RunOutputFileName(outputSettings, formatFile, code, facts.FileName, [](const std::string& text) {
-            std::fprintf(stderr, "reelshift-cli: %s\n", text.c_str());
-        });
+        job.Output = unnumbered ? UnnumberedRunOutputFileName(outputSettings, formatFile, code, facts.FileName, warn)
+                                : RunOutputFileName(outputSettings, formatFile, code, facts.FileName, warn, plannedAlready);
+        planned.insert(job.Output);
         TlvFilesRecord& record = records[i];
         record.ZoomMode = edits.Zoom ? *edits.Zoom : StoredZoomMode(code, userSettings);
         TInputOptions input;
@@ -465,7 +519,7 @@ int ConvertCommand(const TCommandLine& line) {
         vcl.StartTask(jobsAtOnce);
         completed = run.Follow(vcl);
     }
-    vcl.ClearTasks();  // also removes outputs that were opened but never written
+    vcl.ClearTasks();
     for (auto& job : jobs)
         if (job.Task >= 0 && !job.Ended && !completed) {
             job.Error = "stopped before the start";
@@ -473,7 +527,7 @@ int ConvertCommand(const TCommandLine& line) {
         }
     if (!completed || gInterrupted) return 130;
     for (const auto& job : jobs)
-        if (!job.Finished) return 1;
+        if (!job.Finished && !job.Skipped) return 1;
     for (const auto& job : jobs)
         if (job.Incomplete) return 3;
     return 0;

@@ -3,7 +3,8 @@
 void PrintUsage(std::FILE* to) {
     std::fputs(
         "usage: reelshift-cli --format CODE|NAME|EXTENSION [--edition mp4avi|video] [--output-dir DIR]\n"
-        "                     [--settings FILE] [--jobs N] [--json] [EDITS] [--] FILE...\n"
+        "                     [--settings FILE] [--jobs N] [--json] [--skip-existing | --overwrite]\n"
+        "                     [EDITS] [--] FILE...\n"
         "       reelshift-cli --list-formats [--edition mp4avi|video]\n"
         "       reelshift-cli --info FILE...\n"
         "       reelshift-cli --engine [--input-option KEY=VALUE]... INPUT... [--join] -o OUTPUT [KEY=VALUE]...\n"
@@ -12,6 +13,8 @@ void PrintUsage(std::FILE* to) {
         "       reelshift-cli --version | -V\n"
         "       reelshift-cli --help | -h\n"
         "Options come in any order, as --option VALUE or --option=VALUE; -- ends them.\n"
+        "  --skip-existing   leave out a file whose NAME_(new).EXT exists or is being made by another run\n"
+        "  --overwrite       write NAME_(new).EXT, replacing a file of that name when done\n"
         "edits, applied to every file --format converts:\n"
         "  --trim START,END             seconds (12.5) or h:mm:ss.mmm\n"
         "  --crop LEFT,TOP,RIGHT,BOTTOM source pixels, made even\n"

@@ -16,7 +16,7 @@ packages=(
   libsdl2-dev libgtest-dev libgmock-dev
   ffmpeg xvfb xauth fonts-dejavu-core
   desktop-file-utils appstream librsvg2-bin dbus-daemon man-db groff-base bash-completion
-  dpkg-dev lintian zsh
+  dpkg-dev lintian zsh parallel
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -10,7 +10,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
 #include <sstream>
 
 #include "tests/support/TestSupport.h"
@@ -215,4 +217,131 @@ TEST_F(Convert, AFormatMayBeNamedByItsNameOrExtensionWhenThatNamesExactlyOne) {
     for (const char* candidate : {"0\t", "104\t", "106\t", "107\t"})
         EXPECT_NE(r.err.find(candidate), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(Dir.file("out") + "/clip_(new).avi"));
+}
+
+namespace {
+// The end events of --json output, by file.
+std::multimap<std::string, QJsonObject> EndsByFile(const std::string& out) {
+    std::multimap<std::string, QJsonObject> ends;
+    for (const auto& line : Lines(out)) {
+        QJsonObject o = ParseLine(line);
+        if (o.value("event").toString() == "end") ends.emplace(o.value("file").toString().toStdString(), o);
+    }
+    return ends;
+}
+std::vector<std::string> Names(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+double Seconds(const std::string& file) {
+    const std::string d = ProbeValue(file, "format=duration");
+    return d.empty() ? -1.0 : std::stod(d);
+}
+}  // namespace
+
+// A batch killed mid-file leaves no incomplete file under a final name; the same command with
+// --skip-existing then converts only what is missing.
+TEST_F(Convert, AKilledBatchResumedWithSkipExistingConvertsOnlyWhatIsMissing) {
+    const std::string source = Dir.file("long.avi");
+    MakeClip(source, 6, {"-s", "320x240", "-c:v", "mpeg4", "-c:a", "mp2"});
+    std::vector<std::string> files;
+    for (const char* name : {"a.avi", "b.avi", "c.avi"}) {
+        files.push_back(Dir.file(name));
+        fs::create_hard_link(source, files.back());
+    }
+    const std::string out = Dir.file("out");
+    std::vector<std::string> argv = {CliPath(), "--format", "0", "--skip-existing", "--json", "--settings",
+                                     Dir.file("settings.ini"), "--output-dir", out};
+    argv.insert(argv.end(), files.begin(), files.end());
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, pipeFds[1], 1);
+    posix_spawn_file_actions_addclose(&fa, pipeFds[0]);
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, args[0], &fa, nullptr, args.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&fa);
+    ::close(pipeFds[1]);
+    // Killed as the second file reports progress: the first is done, the second half-written.
+    std::string text;
+    char buf[512];
+    ssize_t n;
+    bool killed = false;
+    while (!killed && (n = ::read(pipeFds[0], buf, sizeof buf)) > 0) {
+        text.append(buf, size_t(n));
+        for (const auto& line : Lines(text)) {
+            QJsonObject o = ParseLine(line);
+            if (o.value("event").toString() == "progress" && o.value("task").toInt() == 1 && o.value("percent").toInt() > 0) {
+                ::kill(pid, SIGKILL);
+                killed = true;
+                break;
+            }
+        }
+    }
+    ::close(pipeFds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(killed) << text;
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(Names(out), (std::vector<std::string>{".b_(new).avi.reelshift-part", "a_(new).avi"}));
+    EXPECT_NEAR(Seconds(out + "/a_(new).avi"), 6.0, 0.3);
+
+    std::vector<std::string> again = {"--format", "0", "--skip-existing", "--json"};
+    again.insert(again.end(), files.begin(), files.end());
+    auto r = Cli(again);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    auto ends = EndsByFile(r.out);
+    ASSERT_EQ(ends.size(), 3u) << r.out;
+    EXPECT_TRUE(ends.find(files[0])->second.value("skipped").toBool());
+    for (size_t i : {1u, 2u}) {
+        EXPECT_TRUE(ends.find(files[i])->second.value("finished").toBool()) << files[i];
+        EXPECT_FALSE(ends.find(files[i])->second.value("skipped").toBool()) << files[i];
+    }
+    EXPECT_EQ(Names(out), (std::vector<std::string>{"a_(new).avi", "b_(new).avi", "c_(new).avi"}));
+    for (const auto& name : Names(out)) EXPECT_NEAR(Seconds(out + "/" + name), 6.0, 0.3) << name;
+
+    // --overwrite makes the one name again; without either option the next name is numbered.
+    r = Cli({"--format", "0", "--overwrite", files[0]});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Cli({"--format", "0", "--overwrite", "--skip-existing", files[0]}).exitCode, 2);
+    EXPECT_EQ(Names(out).size(), 3u);
+}
+
+// Two runs over overlapping lists, side by side through GNU parallel, as two machines sharing a
+// batch would: every file is converted once, the other run skips it.
+TEST_F(Convert, TwoSkipExistingRunsWithOverlappingListsConvertEachFileOnce) {
+    if (testsupport::Run({"parallel", "--version"}).exitCode != 0) GTEST_SKIP() << "GNU parallel is not installed";
+    std::vector<std::string> files;
+    for (int i = 0; i < 6; ++i) {
+        files.push_back(Dir.file("f" + std::to_string(i) + ".mp4"));
+        fs::create_hard_link(Clip(), files.back());
+    }
+    const std::string out = Dir.file("out");
+    const std::string share1 = files[0] + " " + files[1] + " " + files[2] + " " + files[3];
+    const std::string share2 = files[2] + " " + files[3] + " " + files[4] + " " + files[5];
+    auto r = testsupport::Run({"parallel", "--will-cite", "-j2", "--colsep", " ", CliPath(), "--format", "0", "--skip-existing",
+                  "--json", "--settings", Dir.file("settings.ini"), "--output-dir", out, "{1}", "{2}", "{3}", "{4}",
+                  ":::", share1, share2});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    auto ends = EndsByFile(r.out);
+    ASSERT_EQ(ends.size(), 8u) << r.out;
+    for (const auto& file : files) {
+        int converted = 0, skipped = 0;
+        for (auto [it, last] = ends.equal_range(file); it != last; ++it) {
+            converted += it->second.value("finished").toBool();
+            skipped += it->second.value("skipped").toBool();
+        }
+        EXPECT_EQ(converted, 1) << file;
+        EXPECT_EQ(skipped, ends.count(file) - 1) << file;
+    }
+    const std::vector<std::string> expected = {"f0_(new).avi", "f1_(new).avi", "f2_(new).avi",
+                                               "f3_(new).avi", "f4_(new).avi", "f5_(new).avi"};
+    EXPECT_EQ(Names(out), expected);
+    for (const auto& name : expected) EXPECT_NEAR(Seconds(out + "/" + name), 2.0, 0.2) << name;
 }
