@@ -38,18 +38,22 @@ void WaitServing(Done done, int stepMs = 10) {
 
 }  // namespace
 
-std::unique_lock<std::recursive_timed_mutex> TFFPlayer::LockServing() const {
+std::unique_lock<std::recursive_mutex> TFFPlayer::LockServing() const {
     // The display loop holds the lock while it handles an event, and waits there for the
     // playback's threads (the sound callback, the decoders, when it closes the playback),
     // which must never wait for the main thread in turn; should one ever do (a hook handler
     // that hands work to the main thread), the main thread serves its queue while it waits.
-    std::unique_lock lock(FPlayerLock, std::defer_lock);
+    std::unique_lock lock(FPlayerLock, std::try_to_lock);
+    if (lock.owns_lock()) return lock;
     MainThread& main = TheMainThread();
     if (!main.IsMainThread()) {
         lock.lock();
         return lock;
     }
-    while (!lock.try_lock_for(std::chrono::milliseconds(2))) main.ServePending();
+    while (!lock.try_lock()) {
+        main.ServePending();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     return lock;
 }
 

@@ -128,7 +128,7 @@ private:
     void PlaybackQuit() override { PostLoop(leQuit); }
 
     // The player lock, taken by any thread but the display loop's.
-    std::unique_lock<std::recursive_timed_mutex> LockServing() const;
+    std::unique_lock<std::recursive_mutex> LockServing() const;
     void SetPlayback(std::shared_ptr<TPlayback> playback);
     std::shared_ptr<TPlayback> CurrentPlayback() const;
     void Fail(const std::string& message, bool log);
@@ -171,7 +171,7 @@ private:
     // The playback and the lock the display loop holds while it handles one event. The
     // pointer changes under both locks; FPlaybackMutex alone guards reading it, and is
     // never held while waiting.
-    mutable std::recursive_timed_mutex FPlayerLock;
+    mutable std::recursive_mutex FPlayerLock;
     mutable std::mutex FPlaybackMutex;
     std::shared_ptr<TPlayback> FPlayback;  // shared with callers that wait on it
 
