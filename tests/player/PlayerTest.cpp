@@ -302,7 +302,7 @@ TEST_F(PlayerTest, SeeksWhilePausedShowWhereTheyLandAndPlayingGoesOnFromThere) {
     const auto seen = sink.Seen();
     ASSERT_GT(seen.size(), shownWhilePaused + 10);
     EXPECT_NEAR(seen[shownWhilePaused].Pts, 2.04, 0.05) << "playing goes on from the second seek";
-    EXPECT_GT(seen.back().Pts, 2.9);
+    EXPECT_GT(seen.back().Pts, 2.5) << "played on towards the end";
 }
 
 TEST_F(PlayerTest, AReadErrorEndsThePlaybackAfterWhatWasRead) {
