@@ -331,6 +331,28 @@ TEST_F(PlayerTest, SoundThatChangesRateAndChannelsMidStreamPlaysAtItsOwnSpeed) {
     EXPECT_LT(took, 3.0) << "two seconds of sound take two seconds";
 }
 
+TEST_F(PlayerTest, ARedrawShowsTheSubtitleAsItWasNotBlendedAgain) {
+    TRecordingSink sink;  // outlives the player, which paints into it
+    TFFPlayer player;
+    TReports reports(player);
+    ASSERT_TRUE(player.Open(Clip("subtitled.mkv"), &sink, false)) << player.LastError();
+    ASSERT_TRUE(ServeUntil([&] { return player.CurrentPosition() > 500000; }, 5));
+    player.Pause();
+    ServeFor(0.1);
+    const std::size_t shown = sink.Seen().size();
+    ASSERT_GT(shown, 0u);
+    const int corner = sink.Seen().back().Corner[1];
+    EXPECT_GT(corner, 100) << "half-opaque white over black";
+    EXPECT_LT(corner, 160);
+    // Each change of shape redraws the picture on show: the subtitle stays as it was.
+    player.SetAspectRatio(2.0f);
+    ASSERT_TRUE(ServeUntil([&] { return sink.Seen().size() == shown + 1; }, 1));
+    player.SetAspectRatio(1.0f);
+    ASSERT_TRUE(ServeUntil([&] { return sink.Seen().size() == shown + 2; }, 1));
+    EXPECT_EQ(sink.Seen()[shown].Corner[1], corner);
+    EXPECT_EQ(sink.Seen()[shown + 1].Corner[1], corner);
+}
+
 TEST_F(PlayerTest, BadFilesFailToOpenWithTheReason) {
     testsupport::TempDir dir;
     const std::string empty = dir.file("empty.mp4");

@@ -53,6 +53,46 @@ void MakeUnreadableAfterOneSecond(const std::string& output) {
     if (!patched) throw std::runtime_error("no data offset in " + whole);
     testsupport::WriteFile(output, d);
 }
+void Put(std::string& out, std::uint32_t value, int bytes) {
+    for (int k = bytes - 1; k >= 0; --k) out += char((value >> (8 * k)) & 0xff);
+}
+
+void PgsSegment(std::string& out, std::uint8_t type, const std::string& data) {
+    out += "PG";
+    Put(out, 0, 4);  // presentation time
+    Put(out, 0, 4);  // decoding time
+    out += char(type);
+    Put(out, std::uint32_t(data.size()), 2);
+    out += data;
+}
+
+// A black clip with one bitmap subtitle from its start: a 32x32 square at the top left, white
+// at half opacity (the ffmpeg program cannot make bitmap subtitles, so they are written here
+// as a Blu-ray subtitle stream and muxed in).
+void MakeSubtitled(const std::string& output) {
+    const std::string video = output + ".video.mp4", sup = output + ".sup";
+    MakeWithFfmpeg({"-f", "lavfi", "-i", "color=c=black:s=320x240:r=25", "-t", "3", "-c:v", "libx264", "-preset",
+                    "ultrafast", video});
+    std::string pcs, wds, pds, ods, rle;
+    Put(pcs, 320, 2), Put(pcs, 240, 2), Put(pcs, 0x10, 1), Put(pcs, 0, 2), Put(pcs, 0x80, 1), Put(pcs, 0, 1);
+    Put(pcs, 0, 1), Put(pcs, 1, 1), Put(pcs, 0, 2), Put(pcs, 0, 1), Put(pcs, 0, 1), Put(pcs, 0, 2), Put(pcs, 0, 2);
+    Put(wds, 1, 1), Put(wds, 0, 1), Put(wds, 0, 2), Put(wds, 0, 2), Put(wds, 32, 2), Put(wds, 32, 2);
+    Put(pds, 0, 1), Put(pds, 0, 1), Put(pds, 1, 1), Put(pds, 235, 1), Put(pds, 128, 1), Put(pds, 128, 1);
+    Put(pds, 128, 1);  // opacity
+    for (int y = 0; y < 32; ++y) rle += std::string("\x00\xa0\x01\x00\x00", 5);  // 32 of colour 1, end of line
+    Put(ods, 0, 2), Put(ods, 0, 1), Put(ods, 0xc0, 1), Put(ods, std::uint32_t(rle.size() + 4), 3);
+    Put(ods, 32, 2), Put(ods, 32, 2);
+    ods += rle;
+    std::string stream;
+    PgsSegment(stream, 0x16, pcs);
+    PgsSegment(stream, 0x17, wds);
+    PgsSegment(stream, 0x14, pds);
+    PgsSegment(stream, 0x15, ods);
+    PgsSegment(stream, 0x80, "");
+    testsupport::WriteFile(sup, stream);
+    MakeWithFfmpeg({"-i", video, "-i", sup, "-map", "0", "-map", "1", "-c", "copy", output});
+}
+
 }  // namespace
 
 void SetUpPlayerLibraries() {
@@ -79,6 +119,7 @@ std::string Clip(const std::string& name) {
                         "-c:v", "libx264", "-preset", "ultrafast", "-bf", "0", "-g", "25", "-c:a", "aac",
                         gDir->file("flash.mp4")});
         MakeUnreadableAfterOneSecond(gDir->file("unreadable.mp4"));
+        MakeSubtitled(gDir->file("subtitled.mkv"));
         // A second of mono at 22 050 Hz, then a second of stereo at 44 100 Hz, in one stream.
         MakeWithFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=22050", "-t", "1", "-ac", "1", "-c:a",
                         "aac", "-f", "mpegts", gDir->file("first.ts")});

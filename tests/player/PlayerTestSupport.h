@@ -19,7 +19,8 @@ void SetUpPlayerLibraries();
 // "tone.m4a" (2 s of sound), "flash.mp4" (3 s, a white picture and a click at every whole
 // second, a key picture at each), "unreadable.mp4" (like clip.mp4, but every read fails
 // after its first second), "ratechange.ts" (1 s of mono sound at 22 050 Hz, then 1 s of
-// stereo at 44 100 Hz).
+// stereo at 44 100 Hz), "subtitled.mkv" (3 s of black with a half-opaque white bitmap
+// subtitle over its top left corner).
 std::string Clip(const std::string& name);
 
 double Seconds();  // a steady clock
