@@ -147,6 +147,7 @@ void TfrmMain::CreateMenus() {
     QMenu* file = menuBar()->addMenu("&File");
     file->setObjectName("mnuFile");
     mnuAdd = AddAction(file, "mnuAdd", "&Add");
+    connect(AddAction(file, "mnuAddFolder", "Add &Folder..."), &QAction::triggered, this, &TfrmMain::AddFolderWithDialog);
     mnuRemove = AddAction(file, "mnuRemove", "&Remove", false);
     mnuClear = AddAction(file, "mnuClear", "&Clear", false);
     file->addSeparator();

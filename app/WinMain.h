@@ -86,8 +86,12 @@ public:
     TJobListView* JobList() const { return lvFiles; }
     // "&Add": the open-file dialog, then AddFiles with the chosen files.
     void AddWithDialog();
-    // Adds files as "&Add" does: folders, paths already in the list and files that hold no
-    // picture or sound are skipped without a word. Returns the number of rows added.
+    // "Add &Folder...": a folder chooser, then AddFiles with the folder.
+    void AddFolderWithDialog();
+    // Adds files as "&Add" does: paths already in the list and files that hold no picture or
+    // sound are skipped without a word. A folder adds every file below it that the edition's
+    // add filter takes, in name order; its other files are named in one message at the end.
+    // Returns the number of rows added.
     int AddFiles(const QStringList& paths);
     // The job record of a row; null for an index out of range.
     TlvFilesRecord* JobRecord(int row);

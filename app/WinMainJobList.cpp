@@ -1,17 +1,26 @@
 // The main window's job list: adding, removing, checking, and its menus.
 #include <QAction>
+#include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenu>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <QSet>
 #include <QToolBar>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
+#include <vector>
 
 #include "app/JobList.h"
+#include "app/MessageBoxes.h"
 #include "app/WinMain.h"
 #include "engine/FFmpegLoader.h"
+#include "engine/MainThread.h"
 #include "formats/Catalogue.h"
 #include "formats/OptionsBuilder.h"
 #include "platform/IniFile.h"
@@ -29,6 +38,7 @@ void TfrmMain::CreatePopupMenu() {
         return action;
     };
     add("pmnAdd", "Add", &TfrmMain::AddWithDialog);
+    add("pmnAddFolder", "Add Folder...", &TfrmMain::AddFolderWithDialog);
     add("pmnRemove", "Remove", &TfrmMain::btnRemoveClick);
     add("pmnClear", "Clear", &TfrmMain::btnClearClick);
     pmnFiles->addSeparator();
@@ -83,58 +93,170 @@ void TfrmMain::AddWithDialog() {
     AddFiles(dialog.selectedFiles());
 }
 
+namespace {
+
+// What Add needs of a file: whether it holds something to convert, and its length.
+struct TProbedFile {
+    bool Read = false;  // probed (a cancelled Add leaves the rest unread)
+    bool Media = false;
+    int64_t Duration = -1;
+};
+
+// The extensions the edition's add filter takes, lower case; the catch-all "*.*" is left
+// out, so that a folder's other files are told apart.
+QSet<QString> AddFilterExtensions() {
+    QSet<QString> extensions;
+    const QStringList parts = QString::fromStdString(AddFilesFilter(CompiledEdition())).split('|');
+    for (int i = 1; i < parts.size(); i += 2)
+        for (const QString& pattern : parts[i].split(';', Qt::SkipEmptyParts))
+            if (pattern.startsWith("*.") && pattern != "*.*") extensions.insert(pattern.mid(2).toLower());
+    return extensions;
+}
+
+// Every file below folder, in name order (whole paths compared, so a folder's files stay
+// together).
+QStringList FilesBelow(const QString& folder) {
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) files << it.next();
+    std::sort(files.begin(), files.end(), [](const QString& a, const QString& b) {
+        const int c = QString::compare(a, b, Qt::CaseInsensitive);
+        return c != 0 ? c < 0 : a < b;
+    });
+    return files;
+}
+
+}  // namespace
+
+void TfrmMain::AddFolderWithDialog() {
+    if (!FCCAVC.LoadLibraries(DefaultLibraryFolder())) return;
+    if (FAddFolder.isEmpty()) FAddFolder = QDir::homePath();
+    QFileDialog dialog(this, "Add Folder", FAddFolder);
+    dialog.setObjectName("dlgAddFolder");
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    const int answer = dialog.exec();
+    activateWindow();
+    if (answer != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+    FAddFolder = dialog.selectedFiles().first();
+    AddFiles(dialog.selectedFiles());
+}
+
 int TfrmMain::AddFiles(const QStringList& paths) {
     if (!FGlobal || FRunning) return 0;
     if (!FCCAVC.LoadLibraries(DefaultLibraryFolder())) return 0;
     FCCAVC.ClearTasks();
-    FCCAVC.SetOpenOnStart(false);  // the task is made to open the file now
     IniFile settings(FSettingsFile);
     const int code = settings.ReadInteger(settings_key::Section, settings_key::FormatCode, 1);
     const std::string zoom = StoredZoomMode(code, settings);
 
-    int added = 0;
+    // A folder stands for the files below it that the add filter takes; the others are told
+    // of once, at the end.
+    const QSet<QString> extensions = AddFilterExtensions();
+    QStringList files, notTaken;
+    QSet<QString> seen;
+    auto take = [&](const QString& path) {
+        if (lvFiles->HasSource(path) || seen.contains(path)) return;
+        seen.insert(path);
+        files << path;
+    };
     for (const QString& given : paths) {
         const QFileInfo info(given);
-        if (given.isEmpty() || info.isDir()) continue;
-        const QString path = info.isAbsolute() ? given : info.absoluteFilePath();
-        if (lvFiles->HasSource(path)) continue;
-        const std::string source = path.toStdString();
-        // The name the run will write, as it would be written now.
-        const std::string destination = RunOutputFile(source);
-
-        TInputOptions input;
-        input.FileName = source;
-        const int task = FCCAVC.AddTask(source, &input);
-        if (task < 0) continue;
-        TAVProbe* probe = FCCAVC.InputProbe(task, 0);
-        if (!probe || !HasConvertibleStream(*probe)) {
-            FCCAVC.ClearTasks();
+        if (given.isEmpty()) continue;
+        if (info.isDir()) {
+            for (const QString& file : FilesBelow(info.absoluteFilePath())) {
+                if (extensions.contains(QFileInfo(file).suffix().toLower()))
+                    take(file);
+                else
+                    notTaken << file;
+            }
             continue;
         }
-        EnableCommand(cmdStart, true);
+        take(info.isAbsolute() ? given : info.absoluteFilePath());
+    }
 
+    // Reading a file's streams is the only work Add does: a few files at once, each on a
+    // thread with a probe of its own; the rows then go in in the order chosen. The window
+    // keeps painting and a long Add can be cancelled.
+    std::vector<TProbedFile> probed(size_t(files.size()));
+    std::atomic<size_t> next{0}, done{0}, workersDone{0};
+    std::atomic<bool> cancel{false};
+    std::vector<std::string> names;
+    names.reserve(size_t(files.size()));
+    for (const QString& f : files) names.push_back(f.toStdString());
+    auto probeSome = [&] {
+        TAVProbe probe;
+        for (size_t i; !cancel && (i = next++) < names.size(); ++done) {
+            probed[i].Read = true;
+            if (!probe.LoadFile(names[i])) continue;
+            probed[i].Media = HasConvertibleStream(probe);
+            probed[i].Duration = probe.FileStreamInfo().Duration;
+            probe.CloseFile();
+        }
+        ++workersDone;
+    };
+    if (names.size() < 4) {
+        probeSome();
+    } else {
+        const size_t threads = std::min<size_t>(names.size(), std::max(2u, std::thread::hardware_concurrency()));
+        std::vector<std::thread> workers;
+        for (size_t t = 0; t < threads; ++t) workers.emplace_back(probeSome);
+        QProgressDialog progress("Adding files...", "Cancel", 0, int(names.size()), this);
+        progress.setObjectName("dlgAddProgress");
+        progress.setWindowTitle("Add");
+        progress.setWindowModality(Qt::WindowModal);
+        progress.setMinimumDuration(400);
+        while (done < names.size() && !(cancel = cancel || progress.wasCanceled())) {
+            progress.setValue(int(done));
+            // Probes may log, which waits for this thread: serve it while waiting.
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 30);
+            TheMainThread().ServePending();
+        }
+        while (workersDone < threads) {
+            TheMainThread().ServePending();
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        }
+        for (auto& w : workers) w.join();
+        progress.reset();
+    }
+
+    int added = 0;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (!probed[i].Read || !probed[i].Media) continue;
+        const QString& path = files[int(i)];
+        const std::string& source = names[i];
+        EnableCommand(cmdStart, true);
         TlvFilesRecord record;
         record.SourceFile = source;
         record.ZoomMode = zoom;
         auto* row = new TJobRow(record);
-        const QString seconds = QString::fromStdString(WholeSecondsText(probe->FileStreamInfo().Duration));
+        const QString seconds = QString::fromStdString(WholeSecondsText(probed[i].Duration));
         row->setText(TJobRow::colSource, path);
         row->setText(TJobRow::colLength, seconds);
         row->setText(TJobRow::colTrimmed, seconds);
-        row->setText(TJobRow::colDestination, QFileInfo(QString::fromStdString(destination)).fileName());
         lvFiles->addTopLevelItem(row);
         if (lvFiles->RowCount() == 1) lvFiles->CreateColumns();
-
         EnableCommand(cmdClear, true);
         EnableCommand(cmdRemove, true);
-        FCCAVC.RemoveTask(task);
-        FCCAVC.ClearTasks();
         ++added;
     }
     if (added > 0) {
+        RefreshDestinations();  // the names the run will write, as it would write them now
         lvFiles->SelectRow(0);
         lvFiles->setFocus();
         lvFiles->viewport()->update();
+    }
+    if (!notTaken.isEmpty()) {
+        const int shown = std::min<int>(notTaken.size(), 20);
+        QString text = QString("%1 %2 in the folder %3 not of a kind this program converts and %4 skipped:\n")
+                           .arg(notTaken.size())
+                           .arg(notTaken.size() == 1 ? "file" : "files")
+                           .arg(notTaken.size() == 1 ? "is" : "are")
+                           .arg(notTaken.size() == 1 ? "was" : "were");
+        for (int i = 0; i < shown; ++i) text += "\n" + notTaken[i];
+        if (notTaken.size() > shown) text += QString("\n... and %1 more").arg(notTaken.size() - shown);
+        MessageBoxes().Show(this, TMessageIcon::Warning, "Warning", text);
     }
     return added;
 }
@@ -197,7 +319,7 @@ void TfrmMain::pmnFilesShow() {
     const bool ready = RowSelected();
     for (QAction* action : pmnFiles->actions()) {
         if (action->isSeparator()) continue;
-        if (action->objectName() == "pmnAdd") action->setEnabled(true);
+        if (action->objectName() == "pmnAdd" || action->objectName() == "pmnAddFolder") action->setEnabled(true);
         else
             action->setEnabled(ready);
     }

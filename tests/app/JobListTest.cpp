@@ -280,17 +280,27 @@ TEST_F(TJobListTest, BadInputAtEveryDoorLeavesOnlyTheTwoGoodClips) {
 
 TEST_F(TJobListTest, FilesDroppedOnTheListAreAddedByTheSameRules) {
     Add({a});
+    // A dropped folder brings the files below it that the add filter takes, in name order;
+    // the others are named once.
+    const std::string folder = dir.file("dropped");
+    std::filesystem::create_directories(folder + "/sub");
+    std::filesystem::copy_file(a, folder + "/sub/c.mp4");
+    WriteFile(folder + "/notes.txt", "not a video");
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(b)), QUrl::fromLocalFile(QString::fromStdString(a)),
-                  QUrl::fromLocalFile(dir.path().c_str()), QUrl("https://example.com/c.mp4")});
+                  QUrl::fromLocalFile(QString::fromStdString(folder)), QUrl("https://example.com/c.mp4")});
     const QPoint at = List().viewport()->rect().center();
     QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
     QApplication::sendEvent(List().viewport(), &enter);
     EXPECT_TRUE(enter.isAccepted());
     QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
     QApplication::sendEvent(List().viewport(), &drop);
-    ASSERT_EQ(List().RowCount(), 2);
+    ASSERT_EQ(List().RowCount(), 3);
     EXPECT_EQ(Text(1, 0).toStdString(), b);
+    EXPECT_EQ(Text(2, 0).toStdString(), folder + "/sub/c.mp4");
+    ASSERT_EQ(boxes.Shown.size(), 1u);
+    EXPECT_TRUE(boxes.Shown[0].Text.startsWith("1 file in the folder is not")) << boxes.Shown[0].Text.toStdString();
+    EXPECT_TRUE(boxes.Shown[0].Text.contains("notes.txt"));
 
     QMimeData text;
     text.setText("not a file");
