@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Large batches in the desktop program, measured from outside on a display of its own:
+#   add  N files (named on the command line, and as one folder): seconds until every row is
+#        listed (the job-list file holds N rows) and the program's peak memory;
+#   run  M files: peak memory and most descriptors held while the run converts them.
+# Usage: bench/batch_bench.sh PROGRAM [N=2000] [M=500]   (PROGRAM: build/bin/reelshift, or an
+# older build's copy to compare). Needs Xvfb, xdotool, ffmpeg, python3. Run under nice -n 19.
+set -euo pipefail
+prog=$(readlink -f "$1"); n=${2:-2000}; m=${3:-500}
+work=$(mktemp -d); trap 'kill $xpid 2>/dev/null || true; rm -rf "$work"' EXIT
+display=:$((70 + RANDOM % 20))
+Xvfb "$display" -screen 0 1280x900x24 >/dev/null 2>&1 & xpid=$!
+sleep 1
+ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=64x48:rate=25 -f lavfi -i sine -t 0.2 \
+    -c:v libx264 -preset ultrafast -c:a aac "$work/tiny.mp4"
+mkdir -p "$work/files"
+for i in $(seq -w 1 "$n"); do ln "$work/tiny.mp4" "$work/files/f$i.mp4"; done
+rows() { python3 -c 'import json,sys
+try: d=json.load(open(sys.argv[1])); print(len(d["jobs"]), sum(j["Progress"]=="100%" for j in d["jobs"]))
+except Exception: print(0, 0)' "$1"; }
+hwm() { awk '/VmHWM/ {print $2}' "/proc/$1/status" 2>/dev/null || echo 0; }
+
+# One start of the program with a fresh home; prints seconds-to-N-rows and peak kB.
+add() {
+    local home="$work/home-$1"; shift
+    rm -rf "$home"; mkdir -p "$home"
+    local start=$(date +%s.%N)
+    DISPLAY=$display HOME=$home XDG_STATE_HOME=$home/state "$prog" "$@" >/dev/null 2>&1 & local pid=$!
+    local state=$home/state/reelshift/joblist.json peak=0
+    while :; do
+        read -r listed done < <(rows "$state")
+        peak=$(( $(hwm $pid) > peak ? $(hwm $pid) : peak ))
+        [ "$listed" -ge "$n" ] && break
+        kill -0 $pid 2>/dev/null || { echo "program ended early"; return 1; }
+        sleep 0.05
+    done
+    local end=$(date +%s.%N)
+    kill $pid; wait $pid 2>/dev/null || true
+    echo "$(python3 -c "print(round($end - $start, 2))") s, peak ${peak} kB"
+}
+echo "load: $(uptime)"
+echo "add $n files by name:   $(add names "$work"/files/*.mp4)"
+echo "add $n files as folder: $(add folder "$work/files")"
+
+# The run: M of the files, started with Alt+S, followed until every row reads 100%.
+home="$work/home-run"; mkdir -p "$home"
+mkdir -p "$work/run"; ls "$work/files" | head -n "$m" | while read -r f; do ln "$work/files/$f" "$work/run/$f"; done
+DISPLAY=$display HOME=$home XDG_STATE_HOME=$home/state "$prog" "$work"/run/*.mp4 >/dev/null 2>&1 & pid=$!
+state=$home/state/reelshift/joblist.json
+until [ "$(rows "$state" | cut -d' ' -f1)" -ge "$m" ]; do sleep 0.2; done
+sleep 1
+win=$(DISPLAY=$display xdotool search --pid $pid --name 'Converter' | head -1)
+DISPLAY=$display xdotool key --window "$win" alt+s
+start=$(date +%s.%N); peakfd=0
+while :; do
+    fds=$(ls "/proc/$pid/fd" 2>/dev/null | wc -l)
+    peakfd=$(( fds > peakfd ? fds : peakfd ))
+    read -r listed done < <(rows "$state")
+    [ "$done" -ge "$m" ] && break
+    kill -0 $pid 2>/dev/null || { echo "program ended early"; break; }
+    sleep 0.2
+done
+end=$(date +%s.%N)
+echo "run $m files: $(python3 -c "print(round($end - $start, 1))") s, peak $(hwm $pid) kB, most descriptors $peakfd," \
+     "converted $(ls "$home/reelshift" 2>/dev/null | wc -l)"
+kill $pid; wait $pid 2>/dev/null || true
