@@ -42,7 +42,8 @@ echo "load: $(uptime)"
 echo "add $n files by name:   $(add names "$work"/files/*.mp4)"
 echo "add $n files as folder: $(add folder "$work/files")"
 
-# The run: M of the files, started with Alt+S, followed until every row reads 100%.
+# The run: M of the files, started with Alt+S, followed until every row reads 100%. The
+# outputs go to the output folder stored in the program's settings file.
 home="$work/home-run"; mkdir -p "$home"
 mkdir -p "$work/run"; ls "$work/files" | head -n "$m" | while read -r f; do ln "$work/files/$f" "$work/run/$f"; done
 DISPLAY=$display HOME=$home XDG_STATE_HOME=$home/state "$prog" "$work"/run/*.mp4 >/dev/null 2>&1 & pid=$!
@@ -50,7 +51,7 @@ state=$home/state/reelshift/joblist.json
 until [ "$(rows "$state" | cut -d' ' -f1)" -ge "$m" ]; do sleep 0.2; done
 sleep 1
 win=$(DISPLAY=$display xdotool search --pid $pid --name 'Converter' | head -1)
-DISPLAY=$display xdotool key --window "$win" alt+s
+DISPLAY=$display xdotool windowfocus "$win" key alt+s
 start=$(date +%s.%N); peakfd=0
 while :; do
     fds=$(ls "/proc/$pid/fd" 2>/dev/null | wc -l)
@@ -62,5 +63,5 @@ while :; do
 done
 end=$(date +%s.%N)
 echo "run $m files: $(python3 -c "print(round($end - $start, 1))") s, peak $(hwm $pid) kB, most descriptors $peakfd," \
-     "converted $(ls "$home/reelshift" 2>/dev/null | wc -l)"
+     "rows at 100%: $done"
 kill $pid; wait $pid 2>/dev/null || true
