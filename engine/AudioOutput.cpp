@@ -195,7 +195,7 @@ void TAudioOutput::Write(AVFrame* frame, int64_t ptsUs, TRunServices& run) {
     const int fifoSamples = avutil().av_audio_fifo_size(FFifo.get());
     const double syncTime = double(ptsUs) / AV_TIME_BASE;
     if (Cfg.SyncMethod > 0) {
-        double delta = syncTime * outRate - double(SyncOpts) - fifoSamples;
+        double delta = syncTime * outRate - FLeap - double(SyncOpts) - fifoSamples;
         if (std::fabs(delta) > 50) {
             if (!FStarted || std::fabs(delta) > Cfg.DriftThreshold * outRate) {
                 int64_t inSamples = std::llrint(delta * inRate / outRate);
@@ -208,6 +208,8 @@ void TAudioOutput::Write(AVFrame* frame, int64_t ptsUs, TRunServices& run) {
                         FStarted = true;
                         return;
                     }
+                } else if (JumpLimit > 0 && delta > JumpLimit) {
+                    LeapIsDamage(delta, outRate, run);
                 } else {
                     if (run.Verbose() > 2) run.Log(llInfo, Format("adding %d audio samples of silence", int(inSamples)));
                     AddSilence(std::llrint(delta));
@@ -223,15 +225,22 @@ void TAudioOutput::Write(AVFrame* frame, int64_t ptsUs, TRunServices& run) {
     } else {
         // Follow the source's clock at the start and across gaps; never step back, which
         // the muxers refuse.
-        int64_t target = std::llrint(syncTime * outRate) - fifoSamples;
+        int64_t target = std::llrint(syncTime * outRate - FLeap) - fifoSamples;
         if (!FStarted) {
             // Sound that begins after the picture is led in by silence: muxers that keep
             // no time stamps for sound (AVI, DV) would otherwise play it early, and DV
             // refuses frames whose sound is missing.
             SyncOpts = 0;
+            if (JumpLimit > 0 && target > JumpLimit) {
+                LeapIsDamage(double(target), outRate, run);
+                target = 0;
+            }
             AddSilence(target);
         } else if (target - SyncOpts > outRate) {
-            SyncOpts = target;
+            if (JumpLimit > 0 && target - SyncOpts > JumpLimit)
+                LeapIsDamage(double(target - SyncOpts), outRate, run);
+            else
+                SyncOpts = target;
         }
     }
     FStarted = true;
@@ -242,6 +251,15 @@ void TAudioOutput::Write(AVFrame* frame, int64_t ptsUs, TRunServices& run) {
     if (planes > AV_NUM_DATA_POINTERS) throw FFmpegException("Buffer sizes too large in do_audio_out");
     Convert(in, count, run);
     EncodeFromFifo(false, run);
+}
+
+// A leap of the sound's time stamps longer than the source could be is damage: it is not
+// filled with silence, and the sound goes on without a gap.
+void TAudioOutput::LeapIsDamage(double samples, int rate, TRunServices& run) {
+    run.Log(llWarning, Format("Output stream #%d.%d: the sound's time stamps leap %.1f s: taken as damage, the "
+                              "sound goes on without a gap",
+                              FileIndex, Index, samples / rate));
+    FLeap += samples;
 }
 
 void TAudioOutput::AddSilence(int64_t samples) {

@@ -25,6 +25,7 @@ private:
     void Configure(const AVFrame& frame, TRunServices& run);
     void Convert(const uint8_t* const* in, int count, TRunServices& run);
     void EncodeFromFifo(bool final, TRunServices& run);
+    void LeapIsDamage(double samples, int rate, TRunServices& run);
     void AddSilence(int64_t samples);
 
     SwrPtr FSwr;
@@ -34,6 +35,7 @@ private:
     SamplePlanesPtr FConv;  // converted samples, grown on demand
     int FConvCapacity = 0;
     bool FStarted = false;
+    double FLeap = 0.0;  // samples taken out of the time stamps after damaged leaps
     bool FFlushed = false;
 };
 

@@ -144,7 +144,8 @@ public:
     std::atomic<int64_t> EndTimeUs{0};             // end of the last written packet, microseconds
     int64_t MaxFrames = INT64_MAX;
     // Pictures: at most as many as the source's length allows at the output rate, with a
-    // margin; a time stamp jump larger than the limit (encoder ticks) is not filled in.
+    // margin. A time stamp leap larger than the limit (in encoder ticks: pictures, or sound
+    // samples) is damage, not filled with copies or silence.
     int64_t PictureBudget = INT64_MAX;
     double JumpLimit = 0.0;
     int64_t RecordingTimeUs = INT64_MAX;  // nothing at or past it is encoded

@@ -171,7 +171,7 @@ private:
     // dropped; what was read is noted (before the file's offset is added).
     bool DamagedTimestamp(TInputFile& file, TInputStream& ist, const AVPacket& pkt);
     void NoteRead(const TInputFile& file, TInputStream& ist, AVPacket& pkt);
-    void PlanPictureBudgets();
+    void PlanOutputBounds();
     void CheckPicturesWritten();  // raises when a picture output got none
     std::string Shortfall() const;  // empty, or why the output is incomplete
     void LogDamageSummary();

@@ -85,25 +85,27 @@ void TCustomFFmpeg::NoteRead(const TInputFile& file, TInputStream& ist, AVPacket
     if (ist.ReadEndUs == AV_NOPTS_VALUE || end > ist.ReadEndUs) ist.ReadEndUs = end;
 }
 
-void TCustomFFmpeg::PlanPictureBudgets() {
+void TCustomFFmpeg::PlanOutputBounds() {
     const auto& s = FSettings;
     for (auto& ost : FOutputStreams) {
-        if (ost->StreamCopy || ost->Type() != AVMEDIA_TYPE_VIDEO || !ost->Enc) continue;
+        const bool picture = ost->Type() == AVMEDIA_TYPE_VIDEO;
+        if (ost->StreamCopy || !ost->Enc || (!picture && ost->Type() != AVMEDIA_TYPE_AUDIO)) continue;
         const TInputFile& file = *FInputs[FInputStreams[ost->SourceIndex]->FileIndex];
-        const double tick = av_q2d(ost->Enc->time_base);
+        // The stage counts pictures in encoder ticks, sound in samples.
+        const double tick = picture ? av_q2d(ost->Enc->time_base) : (ost->Enc->sample_rate > 0 ? 1.0 / ost->Enc->sample_rate : 0.0);
         if (tick <= 0) continue;
         int64_t length = file.LengthTrusted ? file.Duration - file.SeekPos - FOutputStart : AV_NOPTS_VALUE;
         if (FJoin) length = FTotalDuration;
         if (s.RecordingTime != INT64_MAX && (length == AV_NOPTS_VALUE || s.RecordingTime < length))
             length = s.RecordingTime;
         if (length == AV_NOPTS_VALUE || length <= 0) {
-            // Nothing tells how long the source is: only a jump of ten minutes is damage.
-            ost->JumpLimit = 600.0 / tick;
+            // Nothing tells how long the source is: a leap of a minute is damage.
+            ost->JumpLimit = 60.0 / tick;
             continue;
         }
         const double allowed = Seconds(length + LengthMarginUs(length));
         ost->JumpLimit = allowed / tick;
-        ost->PictureBudget = int64_t(std::ceil(allowed / tick));
+        if (picture) ost->PictureBudget = int64_t(std::ceil(allowed / tick));
     }
 }
 

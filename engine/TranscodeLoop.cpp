@@ -46,7 +46,7 @@ bool TCustomFFmpeg::Transcode() {
     FFrameNumber = 0;
     FIncompleteText.clear();
     PrepareRun();
-    PlanPictureBudgets();
+    PlanOutputBounds();
     // A run that fails leaves through here: the stages are cancelled and joined before
     // anything they use is freed.
     struct PipelineEnd {
