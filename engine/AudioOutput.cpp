@@ -212,7 +212,7 @@ void TAudioOutput::Write(AVFrame* frame, int64_t ptsUs, TRunServices& run) {
                     LeapIsDamage(delta, outRate, run);
                 } else {
                     if (run.Verbose() > 2) run.Log(llInfo, Format("adding %d audio samples of silence", int(inSamples)));
-                    AddSilence(std::llrint(delta));
+                    AddSilence(std::llrint(delta), run);
                 }
             } else if (Cfg.SyncMethod >= 2) {
                 int comp = int(std::clamp<int64_t>(std::llrint(delta), -Cfg.SyncMethod, Cfg.SyncMethod));
@@ -235,7 +235,7 @@ void TAudioOutput::Write(AVFrame* frame, int64_t ptsUs, TRunServices& run) {
                 LeapIsDamage(double(target), outRate, run);
                 target = 0;
             }
-            AddSilence(target);
+            AddSilence(target, run);
         } else if (target - SyncOpts > outRate) {
             if (JumpLimit > 0 && target - SyncOpts > JumpLimit)
                 LeapIsDamage(double(target - SyncOpts), outRate, run);
@@ -262,7 +262,8 @@ void TAudioOutput::LeapIsDamage(double samples, int rate, TRunServices& run) {
     FLeap += samples;
 }
 
-void TAudioOutput::AddSilence(int64_t samples) {
+// Encoded as it is made: a long lead-in never waits whole in the FIFO.
+void TAudioOutput::AddSilence(int64_t samples, TRunServices& run) {
     constexpr int64_t kChunk = 4096;
     while (samples > 0) {
         const int n = int(std::min(samples, kChunk));
@@ -275,6 +276,7 @@ void TAudioOutput::AddSilence(int64_t samples) {
         if (avutil().av_audio_fifo_write(FFifo.get(), reinterpret_cast<void**>(quiet->extended_data), n) < n)
             throw FFmpegException("av_fifo_realloc2() failed");
         samples -= n;
+        EncodeFromFifo(false, run);
     }
 }
 

@@ -26,7 +26,7 @@ private:
     void Convert(const uint8_t* const* in, int count, TRunServices& run);
     void EncodeFromFifo(bool final, TRunServices& run);
     void LeapIsDamage(double samples, int rate, TRunServices& run);
-    void AddSilence(int64_t samples);
+    void AddSilence(int64_t samples, TRunServices& run);
 
     SwrPtr FSwr;
     AudioFifoPtr FFifo;
