@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QUrl>
 
+#include "platform/qt/PlainText.h"
 #include "player/AVProbe.h"
 #include "skin/Skin.h"
 
@@ -37,6 +38,11 @@ TJobRow::TJobRow(const TlvFilesRecord& record) : Record(record) {
     // Checks are drawn and toggled by the list itself, never by the default delegate.
     setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren);
     SetChecked(true);
+}
+
+void TJobRow::AddLog(const QString& line) {
+    FLog << line;
+    for (int column = 0; column < ColumnCount; ++column) setToolTip(column, PlainToolTip(FLog.join('\n')));
 }
 
 TJobListView::TJobListView(QWidget* parent) : QTreeWidget(parent) {

@@ -22,6 +22,14 @@ public:
 
     bool Checked() const { return checkState(0) == Qt::Checked; }
     void SetChecked(bool checked) { setCheckState(0, checked ? Qt::Checked : Qt::Unchecked); }
+
+    // The row's log: what was put right in its job (a value out of range and the one used
+    // instead), shown as the row's tool tip.
+    const QStringList& Log() const { return FLog; }
+    void AddLog(const QString& line);
+
+private:
+    QStringList FLog;
 };
 
 class TJobListView : public QTreeWidget {

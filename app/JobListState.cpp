@@ -8,8 +8,12 @@
 #include <QJsonObject>
 #include <QSaveFile>
 
+#include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <filesystem>
+
+#include "edits/JobRanges.h"
 
 namespace {
 
@@ -56,27 +60,79 @@ QJsonObject RecordToJson(const TlvFilesRecord& r) {
     return o;
 }
 
-TlvFilesRecord RecordFromJson(const QJsonObject& o) {
+// Reads the values of one object, each of the kind it must be; a value of another kind
+// keeps the record's default and is noted.
+class TFieldReader {
+public:
+    TFieldReader(const QJsonObject& o, std::vector<std::string>& notes, std::string prefix = {})
+        : FObject(o), FNotes(notes), FPrefix(std::move(prefix)) {}
+
+    void Text(const char* name, std::string& into) {
+        if (!Present(name)) return;
+        if (FObject[name].isString()) into = S(FObject[name]);
+        else Wrong(name, "text");
+    }
+    void Flag(const char* name, bool& into) {
+        if (!Present(name)) return;
+        if (FObject[name].isBool()) into = FObject[name].toBool();
+        else Wrong(name, "true or false");
+    }
+    template <typename T>
+    void Whole(const char* name, T& into) {
+        if (!Present(name)) return;
+        const QJsonValue v = FObject[name];
+        const double d = v.toDouble();
+        // Whole numbers within the field's type only: a cast of anything else is undefined.
+        if (v.isDouble() && std::isfinite(d) && d == std::trunc(d) && d >= double(std::numeric_limits<T>::min()) &&
+            d <= double(std::numeric_limits<T>::max()) && std::fabs(d) <= 9007199254740992.0)
+            into = T(d);
+        else
+            Wrong(name, "a whole number in range");
+    }
+    bool Present(const char* name) const { return FObject.contains(name) && !FObject[name].isNull(); }
+    void Wrong(const char* name, const char* kind) {
+        FNotes.push_back(FPrefix + name + " " + ValueText(FObject[name]) + " is not " + kind + "; the default is used.");
+    }
+
+private:
+    static std::string ValueText(const QJsonValue& v) {
+        if (v.isString()) return "\"" + S(v) + "\"";
+        if (v.isDouble()) return QString::number(v.toDouble(), 'g', 17).toStdString();
+        if (v.isBool()) return v.toBool() ? "true" : "false";
+        if (v.isArray()) return "(a list)";
+        if (v.isObject()) return "(a group of values)";
+        return "(nothing)";
+    }
+    const QJsonObject& FObject;
+    std::vector<std::string>& FNotes;
+    std::string FPrefix;
+};
+
+TlvFilesRecord RecordFromJson(const QJsonObject& o, std::vector<std::string>& notes) {
     TlvFilesRecord r;
-    r.SourceFile = S(o["SourceFile"]);
-    r.TrimStart = int64_t(o["TrimStart"].toDouble());
-    r.TrimLength = int64_t(o["TrimLength"].toDouble());
-    if (o.contains("ZoomMode")) r.ZoomMode = S(o["ZoomMode"]);
-    r.WatermarkText = S(o["WatermarkText"]);
-    r.WatermarkImage = S(o["WatermarkImage"]);
-    r.ProcessText = o["ProcessText"].toBool();
-    r.ProcessImage = o["ProcessImage"].toBool();
-    for (const IntField& f : IntFields)
-        if (o.contains(f.Name)) r.*f.Member = o[f.Name].toInt();
+    TFieldReader read(o, notes);
+    read.Text("SourceFile", r.SourceFile);
+    read.Whole("TrimStart", r.TrimStart);
+    read.Whole("TrimLength", r.TrimLength);
+    read.Text("ZoomMode", r.ZoomMode);
+    read.Text("WatermarkText", r.WatermarkText);
+    read.Text("WatermarkImage", r.WatermarkImage);
+    read.Flag("ProcessText", r.ProcessText);
+    read.Flag("ProcessImage", r.ProcessImage);
+    for (const IntField& f : IntFields) read.Whole(f.Name, r.*f.Member);
+    if (read.Present("Font") && !o["Font"].isObject()) read.Wrong("Font", "a font");
     const QJsonObject font = o["Font"].toObject();
     TJobFont& out = r.WatermarkFont;
-    if (font.contains("Name")) out.Name = S(font["Name"]);
-    if (font.contains("Size")) out.Size = font["Size"].toInt();
-    out.Color = uint32_t(font["Color"].toDouble());
-    out.Bold = font["Bold"].toBool();
-    out.Italic = font["Italic"].toBool();
-    out.Underline = font["Underline"].toBool();
-    out.StrikeOut = font["StrikeOut"].toBool();
+    TFieldReader readFont(font, notes, "Font ");
+    readFont.Text("Name", out.Name);
+    readFont.Whole("Size", out.Size);
+    readFont.Whole("Color", out.Color);
+    readFont.Flag("Bold", out.Bold);
+    readFont.Flag("Italic", out.Italic);
+    readFont.Flag("Underline", out.Underline);
+    readFont.Flag("StrikeOut", out.StrikeOut);
+    // Then the ranges of the dialogs: a watermark far outside the frame, a negative trim.
+    KeepJobInRange(r, [&](const std::string& line) { notes.push_back(line); });
     return r;
 }
 
@@ -125,13 +181,14 @@ std::optional<std::vector<TSavedJob>> TJobListState::Load() const {
     for (const QJsonValue& value : doc.object()["jobs"].toArray()) {
         const QJsonObject row = value.toObject();
         TSavedJob job;
-        job.Record = RecordFromJson(row["Record"].toObject());
+        job.Record = RecordFromJson(row["Record"].toObject(), job.Notes);
         if (job.Record.SourceFile.empty()) continue;
-        job.Checked = row["Checked"].toBool(true);
-        job.Length = S(row["Length"]);
-        job.TrimmedLength = S(row["TrimmedLength"]);
-        job.Destination = S(row["Destination"]);
-        job.Progress = S(row["Progress"]);
+        TFieldReader read(row, job.Notes);
+        read.Flag("Checked", job.Checked);
+        read.Text("Length", job.Length);
+        read.Text("TrimmedLength", job.TrimmedLength);
+        read.Text("Destination", job.Destination);
+        read.Text("Progress", job.Progress);
         jobs.push_back(std::move(job));
     }
     return jobs;

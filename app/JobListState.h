@@ -15,6 +15,9 @@ struct TSavedJob {
     std::string TrimmedLength;   // "Trimmed Length" column
     std::string Destination;     // "Destination File" column
     std::string Progress;        // "Progress" column; "100%" once converted
+    // Read back only: one line for each value of the file that was of the wrong kind or out
+    // of range and was replaced by its default.
+    std::vector<std::string> Notes;
 
     bool operator==(const TSavedJob&) const = default;
 };
@@ -30,7 +33,9 @@ public:
     // when it cannot be written.
     // runFolder: the output folder of a run under way, whose temporary files a crash leaves.
     bool Save(const std::vector<TSavedJob>& jobs, const std::string& runFolder = {}) const;
-    // The saved rows; nothing when there is no file or it cannot be read.
+    // The saved rows; nothing when there is no file or it cannot be read. Every value is
+    // checked as the dialogs would: one of the wrong kind or out of range takes its default,
+    // with a line in the row's Notes.
     std::optional<std::vector<TSavedJob>> Load() const;
     // The output folder of the run that was under way when the file was written; empty
     // when none was.

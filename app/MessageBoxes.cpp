@@ -9,10 +9,13 @@ class TStandardMessageBoxes : public TMessageBoxes {
 public:
     void Show(QWidget* parent, TMessageIcon icon, const QString& caption, const QString& text) override {
         QMessageBox box(ToIcon(icon), caption, text, QMessageBox::Ok, Parent(parent));
+        // The texts carry file names, feed values and library errors: never markup or links.
+        box.setTextFormat(Qt::PlainText);
         box.exec();
     }
     bool AskYesNo(QWidget* parent, const QString& caption, const QString& text) override {
         QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, Parent(parent));
+        box.setTextFormat(Qt::PlainText);
         box.setDefaultButton(QMessageBox::Yes);
         return box.exec() == QMessageBox::Yes;
     }

@@ -7,7 +7,9 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QElapsedTimer>
 #include <QSaveFile>
+#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
@@ -119,18 +121,26 @@ bool Download(const std::string& address, const std::string& fileName, int timeo
     QNetworkRequest request(url);
     request.setRawHeader("Accept", "text/html, */*");
     request.setRawHeader("User-Agent", "Mozilla/3.0 (compatible; Indy Library)");
-    // Restarted by every piece of data received: a read time-out, not a limit on the whole.
-    request.setTransferTimeout(timeoutMs);
+    if (timeoutMs <= 0) return false;
 
     const std::unique_ptr<QNetworkReply> reply(manager.get(request));
+    // One limit on the whole download: Qt's transfer time-out starts again with every byte.
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, reply.get(), &QNetworkReply::abort);
+    QObject::connect(reply.get(), &QNetworkReply::downloadProgress, reply.get(), [&reply](qint64 got, qint64 total) {
+        if (got > MaxFeedBytes || total > MaxFeedBytes) reply->abort();
+    });
     QEventLoop wait;
     QObject::connect(reply.get(), &QNetworkReply::finished, &wait, &QEventLoop::quit);
+    deadline.start(timeoutMs);
     if (!reply->isFinished()) wait.exec(QEventLoop::ExcludeUserInputEvents);
+    deadline.stop();
 
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const bool ok = reply->error() == QNetworkReply::NoError && status >= 200 && status < 300;
     const QByteArray body = ok ? reply->readAll() : QByteArray();
-    if (!ok) return false;
+    if (!ok || body.size() > MaxFeedBytes) return false;
 
     // Written whole or not at all: a cut-off file would be an unreadable cache next time.
     QSaveFile out(QString::fromStdString(fileName));
@@ -182,8 +192,17 @@ TUpdateCheckResult RunUpdateCheck(const TUpdateCheckSettings& settings, QWidget*
     TUpdateCheckResult result;
     const std::string feed = Join(settings.Folder, FeedFileName);
     const std::string cache = Join(settings.Folder, FeedCacheFileName);
+    // Both downloads share the one limit; the time the user takes to answer is not counted.
+    qint64 spent = 0;
+    auto download = [&](const std::string& into) {
+        QElapsedTimer clock;
+        clock.start();
+        const bool ok = Download(settings.FeedAddress, into, int(settings.TimeoutMs - spent));
+        spent += clock.elapsed();
+        return ok;
+    };
     try {
-        if (Download(settings.FeedAddress, feed, settings.TimeoutMs) && FileExists(feed)) {
+        if (download(feed) && FileExists(feed)) {
             const std::string count = ReadFeedValue(feed, "XMLPackage.count", "number");
             result.LatestVersion = ReadFeedValue(feed, "XMLPackage.videoversion", "number");
             if (FeedNumber(result.LatestVersion) > FeedNumber(settings.VersionText)) {
@@ -191,12 +210,18 @@ TUpdateCheckResult RunUpdateCheck(const TUpdateCheckSettings& settings, QWidget*
                     "Do you want to upgrade to " + settings.Title + " " + result.LatestVersion + " now?";
                 if (MessageBoxes().AskYesNo(parent, "Warning - New Version Available for Download.",
                                             QString::fromStdString(question))) {
-                    shell::OpenWebAddress(settings.DownloadAddress);
-                    result.CloseForUpgrade = true;
+                    // Close only when the page is on its way; otherwise the user would be left
+                    // with neither the new version nor the old one running.
+                    if (shell::OpenWebAddress(settings.DownloadAddress))
+                        result.CloseForUpgrade = true;
+                    else
+                        MessageBoxes().Show(parent, TMessageIcon::Warning, "Warning",
+                                            QString::fromStdString("The download page " + settings.DownloadAddress +
+                                                                   " could not be opened."));
                 }
             }
             // The cache is refreshed only after the fresh copy has been read without error.
-            Download(settings.FeedAddress, cache, settings.TimeoutMs);
+            download(cache);
             // Both texts come from the copy just read: the second download may have failed
             // and left an older cache whose rows no longer match this feed.
             const int n = FeedInteger(count);

@@ -2,6 +2,8 @@
 // The start-up update check: fetches the maker's small XML feed, offers a newer version,
 // and gathers the promotional messages of the progress window from the feed, from the copy
 // of it kept by the last good check, or from the built-in list.
+#include <QtGlobal>
+
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -11,8 +13,11 @@
 class QWidget;
 class TGlobalObject;
 
-// How long a download may go without receiving anything before it is given up.
+// How long the check may spend on the network, all its downloads together, counted from the
+// first connection attempt; and the largest feed it takes. Past either a download gives up:
+// a server that sends a byte now and then, or without end, cannot hold up the start.
 constexpr int FeedReadTimeout = 15000;  // milliseconds
+constexpr qint64 MaxFeedBytes = 1 << 20;
 
 // The feed as just downloaded, and the copy kept for starts without a connection. Both live
 // beside the settings file: the working folder of a desktop program is often not writable.
@@ -22,8 +27,9 @@ inline constexpr const char* FeedCacheFileName = "zanto.xml";
 // An HTTP GET of an http or https address into memory (no proxy). The window system keeps
 // being served meanwhile (painting, timers) but user input waits, so nothing can be started
 // behind the check's back. On success the whole body replaces fileName and the result is
-// true; a refused connection, a time-out, an HTTP error status or a file that cannot be
-// written give false and leave fileName as it was.
+// true; a refused connection, a download not done within timeoutMs, a body larger than
+// MaxFeedBytes, an HTTP error status or a file that cannot be written give false and leave
+// fileName as it was.
 bool Download(const std::string& address, const std::string& fileName, int timeoutMs = FeedReadTimeout);
 
 // A feed file that cannot be read or is not well-formed XML, or a value that is not a number.

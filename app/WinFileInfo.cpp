@@ -85,6 +85,7 @@ TfrmFileInfo::TfrmFileInfo(QWidget* parent) : QDialog(parent) {
     lblFileName->setObjectName("lblFileName");
     lblFileName->setMaximumWidth(NameWidth);
     lblFileName->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lblFileName->setTextFormat(Qt::PlainText);  // a file name, never markup
     lblDuration = new QLabel;
     lblDuration->setObjectName("lblDuration");
     file->addRow("File Name:", lblFileName);

@@ -287,6 +287,7 @@ QWidget* TfrmMain::CreateParameterPanel() {
     pnlParameters->SetFormatFile(FGlobal->FormatFile());
     pnlParameters->SetStore(std::make_unique<TSettingsFileStore>(FSettingsFile));
     pnlParameters->SetMessages(TAppPanelMessages::Instance());
+    pnlParameters->OnNote = [this](const QString& line) { mmoLog->appendPlainText(line); };
     return pnlParameters;
 }
 

@@ -9,6 +9,8 @@
 
 #include <array>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,6 +46,7 @@ class TParameterPanel;
 class TfrmSettings;
 class TPreviewControls;
 class TJobListView;
+class TJobRow;
 class TfrmDirectory;
 class TfrmPreference;
 class TfrmProgress;
@@ -67,6 +70,8 @@ public:
     // given out already by the run being planned.
     std::string RunOutputFile(const std::string& source,
                               const std::function<bool(const std::string&)>& alsoTaken = nullptr);
+    // A line in a row's log, also written to the window's log with the row's source.
+    void NoteJob(TJobRow& row, const QString& line);
     // Every row's "Destination File" computed afresh: the format, the output folder or the
     // files in it may have changed.
     void RefreshDestinations();
@@ -238,6 +243,8 @@ private:
     std::vector<int> FTaskMap;
     std::vector<const TlvFilesRecord*> FTaskJobs;  // the job of each task, read by the hook
     TRunFrameEdits FFrameEdits;  // what the hook draws, prepared once per task
+    std::mutex FHookFailureLock;
+    std::map<int, std::string> FHookFailures;  // task → why its edits could not be drawn
     QStringList FSkipped;  // sources that could not be opened at Start
     QStringList FFailed;   // sources whose conversion failed, with the reason
     std::string FRunFolder;  // the output folder while a run is under way (kept in the job list file)

@@ -106,6 +106,7 @@ void TfrmMain::RestoreJobs(const std::vector<TSavedJob>& jobs) {
         // A file converted before the crash is not converted again unless checked anew.
         row->SetChecked(job.Checked && job.Progress != "100%");
         lvFiles->addTopLevelItem(row);
+        for (const std::string& note : job.Notes) NoteJob(*row, QString::fromStdString(note));
         if (lvFiles->RowCount() == 1) lvFiles->CreateColumns();
     }
     if (lvFiles->RowCount() > 0) {
@@ -114,6 +115,11 @@ void TfrmMain::RestoreJobs(const std::vector<TSavedJob>& jobs) {
         RefreshDestinations();
         lvFiles->SelectRow(0);
     }
+}
+
+void TfrmMain::NoteJob(TJobRow& row, const QString& line) {
+    row.AddLog(line);
+    mmoLog->appendPlainText(row.text(TJobRow::colSource) + ": " + line);
 }
 
 void TfrmMain::AddStartupFiles(const QStringList& paths) {

@@ -7,6 +7,7 @@
 #include <QStyle>
 
 #include <algorithm>
+#include <filesystem>
 #include <set>
 
 #include "app/JobList.h"
@@ -96,6 +97,10 @@ void TfrmMain::btnStartClick() {
     FTaskMap.clear();
     FTaskJobs.clear();
     FFrameEdits.Clear();
+    {
+        std::lock_guard lock(FHookFailureLock);
+        FHookFailures.clear();
+    }
     FSkipped.clear();
     FFailed.clear();
     FConvertedCount = 0;
@@ -129,13 +134,24 @@ void TfrmMain::btnStartClick() {
             FSkipped << QString::fromStdString(source);
             continue;
         }
+        // A watermark picture that cannot be read would leave the job's frames as they are
+        // and its row at 100%: the job fails instead, naming the picture, and the run goes on.
+        if (!job.WatermarkImage.empty()) {
+            TFrameBitmap picture;
+            if (!LoadWatermarkImage(job.WatermarkImage, picture)) {
+                probe.CloseFile();
+                FFailed << QString::fromStdString(source + ": " + WatermarkImageError(job.WatermarkImage));
+                continue;
+            }
+        }
         const std::string output = RunOutputFile(source, plannedAlready);
         planned.insert(output);
         job.ZoomMode = StoredZoomMode(code, settings);
 
         TInputOptions input;
         TOutputOptions options;
-        MakeJobOptions(job, code, formatFile, settings, SourceSummary(probe), sizeQuestion, input, options);
+        MakeJobOptions(job, code, formatFile, settings, SourceSummary(probe), sizeQuestion, input, options,
+                       [this, row](const std::string& line) { NoteJob(*row, QString::fromStdString(line)); });
         options.FileName = output;
 
         probe.CloseFile();
@@ -265,7 +281,19 @@ void TfrmMain::CCAVCCustomHook(TCustomFFmpegVCL*, PHookInfo info) {
         info->StopHook = true;
         return;
     }
-    FFrameEdits.Hook(*info, *job);
+    try {
+        FFrameEdits.Hook(*info, *job);
+    } catch (const std::exception& e) {
+        // The picture went missing after Start: the task stops and is told as failed, rather
+        // than running to its end without its edits.
+        {
+            std::lock_guard lock(FHookFailureLock);
+            FHookFailures[info->TaskIndex] = e.what();
+        }
+        info->Update = false;
+        info->StopHook = true;
+        if (TFFmpeg* task = FCCAVC.Task(info->TaskIndex)) task->RequestStop();
+    }
 }
 
 void TfrmMain::CCAVCTerminate(TCustomFFmpegVCL*, const TTerminateInfo& info) {
@@ -288,14 +316,21 @@ void TfrmMain::CCAVCTerminate(TCustomFFmpegVCL*, const TTerminateInfo& info) {
         return;
     }
     Dock().TaskEnded();
-    if (!info.Finished) {
+    std::string hookFailure;
+    {
+        std::lock_guard lock(FHookFailureLock);
+        if (auto it = FHookFailures.find(info.TaskIndex); it != FHookFailures.end()) hookFailure = it->second;
+    }
+    if (!info.Finished || !hookFailure.empty()) {
         // Failed or stopped mid-file: the file was removed, and the row says so rather than
         // keep a percentage of a file that is not there. A task stopped before its turn
-        // keeps what its row showed. A failure is told after the run.
+        // keeps what its row showed. A failure (also one of the frame hook, which stops its
+        // task) is told after the run.
         TJobRow* row = info.TaskIndex < int(FTaskMap.size()) ? lvFiles->Row(FTaskMap[size_t(info.TaskIndex)]) : nullptr;
-        if (row && info.Exception) {
+        if (row && (info.Exception || !hookFailure.empty())) {
             row->setText(TJobRow::colProgress, RowFailedText);
-            FFailed << row->text(TJobRow::colSource) + ": " + QString::fromStdString(info.ExceptionMsg);
+            FFailed << row->text(TJobRow::colSource) + ": " +
+                           QString::fromStdString(hookFailure.empty() ? info.ExceptionMsg : hookFailure);
         } else if (row && info.Started) {
             row->setText(TJobRow::colProgress, RowCancelledText);
         }

@@ -24,6 +24,7 @@
 #include "app/WinMain.h"
 #include "engine/FFmpegVCL.h"
 #include "platform/IniFile.h"
+#include "platform/qt/PlainText.h"
 #include "platform/qt/Shell.h"
 
 namespace {
@@ -41,6 +42,7 @@ QLabel* Value(const char* name) {
     auto* label = new QLabel;
     label->setObjectName(name);
     label->setMinimumWidth(90);
+    label->setTextFormat(Qt::PlainText);  // the file's name is the user's, not markup
     return label;
 }
 
@@ -268,7 +270,7 @@ void TfrmProgress::ShowProgress(const TProgressInfo& info, const QString& source
     lblFileSize->setText(QString::number(info.CurrentSize / 1000) + " kb");
     lblProgress->setText(QString("[%1/%2]").arg(info.TaskIndex + 1).arg(taskCount));
     lblFile->setText(ShortFileCaption(source));
-    lblFile->setToolTip(source);
+    lblFile->setToolTip(PlainToolTip(source));
     lblSpeed->setText(info.FPS >= 0 ? QString::number(info.FPS) + " fps" : QString("-"));
     if (info.TotalDuration <= 0) {
         lblTimeLeft->setText(Unknown);

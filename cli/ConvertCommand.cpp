@@ -492,7 +492,10 @@ int ConvertCommand(const TCommandLine& line) {
         record.ZoomMode = edits.Zoom ? *edits.Zoom : StoredZoomMode(code, userSettings);
         TInputOptions input;
         TOutputOptions output;
-        MakeJobOptions(record, code, formatFile, userSettings, facts.Summary, sizeAnswer, input, output);
+        MakeJobOptions(record, code, formatFile, userSettings, facts.Summary, sizeAnswer, input, output,
+                       [&job](const std::string& line) {
+                           std::fprintf(stderr, "reelshift-cli: %s: %s\n", job.Source.c_str(), line.c_str());
+                       });
         output.FileName = job.Output;
 
         const int task = vcl.AddTask(job.Source, &input);

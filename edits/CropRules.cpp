@@ -109,7 +109,8 @@ void TCropSelection::Dragged(const TCropRect& bounds) {
 
 int TCropSelection::SetUp(int v) {
     if (FBounds.Height <= MinimumSize && v >= FMargins.Top) return FMargins.Top;
-    v = std::max(0, v);
+    // A step of many pixels at once (page keys, the wheel) stops at the band's minimum.
+    v = std::max(0, std::min(v, std::max(FMargins.Top, FArea.Height - FMargins.Bottom - MinimumSize)));
     FMargins.Top = v;
     const int top = v + FArea.Top;
     SetBounds({FBounds.Left, top, FBounds.Width, FArea.Top + FArea.Height - FMargins.Bottom - top});
@@ -119,7 +120,8 @@ int TCropSelection::SetUp(int v) {
 
 int TCropSelection::SetDown(int v) {
     if (FBounds.Height <= MinimumSize && v >= FMargins.Bottom) return FMargins.Bottom;
-    v = std::max(0, v);
+    // A step of many pixels at once (page keys, the wheel) stops at the band's minimum.
+    v = std::max(0, std::min(v, std::max(FMargins.Bottom, FArea.Height - FMargins.Top - MinimumSize)));
     FMargins.Bottom = v;
     const int top = FMargins.Top + FArea.Top;
     SetBounds({FBounds.Left, top, FBounds.Width, FArea.Top + FArea.Height - v - top});
@@ -129,7 +131,8 @@ int TCropSelection::SetDown(int v) {
 
 int TCropSelection::SetLeft(int v) {
     if (FBounds.Width <= MinimumSize && v >= FMargins.Left) return FMargins.Left;
-    v = std::max(0, v);
+    // A step of many pixels at once (page keys, the wheel) stops at the band's minimum.
+    v = std::max(0, std::min(v, std::max(FMargins.Left, FArea.Width - FMargins.Right - MinimumSize)));
     FMargins.Left = v;
     const int left = v + FArea.Left;
     SetBounds({left, FBounds.Top, FArea.Left + FArea.Width - FMargins.Right - left, FBounds.Height});
@@ -139,7 +142,8 @@ int TCropSelection::SetLeft(int v) {
 
 int TCropSelection::SetRight(int v) {
     if (FBounds.Width <= MinimumSize && v >= FMargins.Right) return FMargins.Right;
-    v = std::max(0, v);
+    // A step of many pixels at once (page keys, the wheel) stops at the band's minimum.
+    v = std::max(0, std::min(v, std::max(FMargins.Right, FArea.Width - FMargins.Left - MinimumSize)));
     FMargins.Right = v;
     const int left = FMargins.Left + FArea.Left;
     SetBounds({left, FBounds.Top, FArea.Left + FArea.Width - v - left, FBounds.Height});

@@ -4,7 +4,6 @@
 #include <QHBoxLayout>
 #include <QImage>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QPainter>
@@ -14,6 +13,7 @@
 #include <filesystem>
 
 #include "platform/ProgramFolder.h"
+#include "platform/qt/PlainText.h"
 #include "player/FFPlay.h"
 
 namespace {
@@ -63,7 +63,7 @@ void ShowEditWarning(QWidget* parent, const QString& caption, const QString& tex
     if (Warning())
         Warning()(parent, caption, text);
     else
-        QMessageBox::warning(parent, caption, text);
+        PlainWarning(parent, caption, text);
 }
 
 TArrowSpinBox::TArrowSpinBox(QWidget* parent) : QSpinBox(parent) { lineEdit()->setReadOnly(true); }

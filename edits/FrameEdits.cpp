@@ -103,10 +103,13 @@ void AdjustExposure(TFrameBitmap& bitmap, double exposure) { AdjustExposure(bitm
 
 void BlendImage(TFrameBitmap& frame, const TFrameBitmap& image, int x, int style, int opacity, int y) {
     const int fw = frame.Width(), fh = frame.Height();
-    const int h = y + image.Height() < fh ? image.Height() : fh - y;
-    const int w = x + image.Width() < fw ? image.Width() : fw - x;
+    // In 64 bits: a position near the end of the int range must not wrap round into the frame.
+    const int64_t x64 = x, y64 = y;
+    if (x64 >= fw || y64 >= fh || x64 + image.Width() <= 0 || y64 + image.Height() <= 0) return;
+    const int h = int(y64 + image.Height() < fh ? image.Height() : fh - y64);
+    const int w = int(x64 + image.Width() < fw ? image.Width() : fw - x64);
     // Points left of or above the frame are dropped, as a pixel setter would drop them.
-    const int i0 = std::max(0, -x), j0 = std::max(0, -y);
+    const int i0 = int(std::max<int64_t>(0, -x64)), j0 = int(std::max<int64_t>(0, -y64));
     if (w <= i0 || h <= j0) return;
     const int a = opacity;
     for (int j = j0; j < h; ++j) {
@@ -123,6 +126,9 @@ void BlendImage(TFrameBitmap& frame, const TFrameBitmap& image, int x, int style
 
 void DrawText(TFrameBitmap& frame, const std::string& text, const TJobFont& font, int x, int y) {
     if (frame.Empty() || text.empty()) return;
+    // Text that starts past the frame's right or bottom edge shows nothing (and the baseline
+    // below must not overflow).
+    if (x >= frame.Width() || y >= frame.Height() || x < -frame.Width() * 64 || y < -frame.Height() * 64) return;
     QImage image(frame.Bits(), frame.Width(), frame.Height(), frame.Stride(), QImage::Format_BGR888);
     QFont f(QString::fromStdString(font.Name));
     // A font size in points on a 96 dpi canvas, as the desktop has always measured it.
@@ -147,6 +153,10 @@ bool LoadWatermarkImage(const std::string& path, TFrameBitmap& into) {
     into.Resize(image.width(), image.height());
     for (int y = 0; y < image.height(); ++y) std::memcpy(into.Row(y), image.constScanLine(y), size_t(image.width()) * 3);
     return true;
+}
+
+std::string WatermarkImageError(const std::string& path) {
+    return "The watermark image " + path + " cannot be read as a BMP picture.";
 }
 
 bool HasColorEffects(const TlvFilesRecord& job) {
@@ -181,7 +191,7 @@ void TFrameEdits::Draw(TFrameBitmap& frame) const {
     if (!FHasEdits || frame.Empty()) return;
     // Raised before anything is drawn: a frame whose picture cannot be laid stays untouched.
     if (!FJob.WatermarkImage.empty() && !FImageLoaded)
-        throw std::runtime_error("Cannot load the watermark image " + FJob.WatermarkImage);
+        throw std::runtime_error(WatermarkImageError(FJob.WatermarkImage));
     for (TStep step : StepOrder(FJob.ProcessText, FJob.ProcessImage)) {
         switch (step) {
         case stText:

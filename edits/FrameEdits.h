@@ -50,6 +50,8 @@ void BlendImage(TFrameBitmap& frame, const TFrameBitmap& image, int x, int style
 void DrawText(TFrameBitmap& frame, const std::string& text, const TJobFont& font, int x, int y);
 // A BMP file as a 24-bit picture; false when it cannot be read as one.
 bool LoadWatermarkImage(const std::string& path, TFrameBitmap& into);
+// What a job whose watermark picture cannot be read is told: the text names the picture.
+std::string WatermarkImageError(const std::string& path);
 
 bool HasColorEffects(const TlvFilesRecord& job);
 // Text, image or any effect that changes pixels: a job without them can leave its frames alone.

@@ -1,6 +1,9 @@
 #include "edits/JobEdits.h"
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <string>
 
 TJobGeometry JobGeometry(const TlvFilesRecord& job) {
     TJobGeometry g;
@@ -18,12 +21,13 @@ void ApplyTrim(const TlvFilesRecord& job, TInputOptions& input, TOutputOptions& 
 }
 
 void MakeJobOptions(const TlvFilesRecord& job, int formatCode, const IniFile& formatFile, const IniFile& settingsFile,
-                    const TSourceSummary& source, TSizeQuestion& question, TInputOptions& input, TOutputOptions& output) {
+                    const TSourceSummary& source, TSizeQuestion& question, TInputOptions& input, TOutputOptions& output,
+                    const TJobNote& note) {
     input.Reset();
     input.FileName = job.SourceFile;
     output.Reset();
     ApplyTrim(job, input, output);
-    BuildOutputOptions(formatCode, formatFile, settingsFile, JobGeometry(job), source, question, output, input);
+    BuildOutputOptions(formatCode, formatFile, settingsFile, JobGeometry(job), source, question, output, input, note);
     ApplyFrameHook(output);
 }
 

@@ -4,17 +4,10 @@
 // value ranges of the edits, which every place that fills a record keeps to.
 #include <cstdint>
 
+#include "edits/JobRanges.h"
 #include "edits/JobRecord.h"
 #include "engine/TaskOptions.h"
 #include "formats/OptionsBuilder.h"
-
-// The ranges of the effect controls and of the image opacity.
-inline constexpr int BrightnessMin = 0, BrightnessMax = 512;
-inline constexpr int ContrastMin = -100, ContrastMax = 100;
-inline constexpr int SaturationMin = 0, SaturationMax = 512;
-inline constexpr int ExposureMin = -255, ExposureMax = 512;
-inline constexpr int ImageAlphaMin = 0, ImageAlphaMax = 255;
-inline constexpr int PositionMin = 0, PositionMax = 100;  // percent of the frame
 
 // Zoom mode and crop margins of the job.
 TJobGeometry JobGeometry(const TlvFilesRecord& job);
@@ -31,7 +24,8 @@ inline void ApplyFrameHook(TOutputOptions& output) { output.CustomHook = true; }
 // then the trim length, the format's options for the job's zoom and crop, the frame hook).
 // The caller sets the output's file name.
 void MakeJobOptions(const TlvFilesRecord& job, int formatCode, const IniFile& formatFile, const IniFile& settingsFile,
-                    const TSourceSummary& source, TSizeQuestion& question, TInputOptions& input, TOutputOptions& output);
+                    const TSourceSummary& source, TSizeQuestion& question, TInputOptions& input, TOutputOptions& output,
+                    const TJobNote& note = {});
 
 // A percentage of a frame dimension in pixels, as the watermark dialog places the text and
 // the image: truncated.

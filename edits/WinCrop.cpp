@@ -103,6 +103,7 @@ TfrmCrop::TfrmCrop(QWidget* parent) : QDialog(parent) {
     lblSourceName = new QLabel;
     lblSourceName->setObjectName("lblSourceName");
     lblSourceName->setWordWrap(true);
+    lblSourceName->setTextFormat(Qt::PlainText);  // a file name, never markup
     lblSourceName->setMaximumWidth(290);
     infoGrid->addWidget(lblSourceName, 1, 0);
     infoGrid->addWidget(new QLabel("Length:"), 2, 0);

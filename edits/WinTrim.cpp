@@ -74,6 +74,7 @@ TfrmTrim::TfrmTrim(QWidget* parent) : QDialog(parent) {
     lblSourceName = new QLabel;
     lblSourceName->setObjectName("lblSourceName");
     lblSourceName->setMaximumWidth(290);
+    lblSourceName->setTextFormat(Qt::PlainText);  // a file name, never markup
     nameRow->addWidget(lblSourceName, 1);
     preview->addLayout(nameRow);
     imgPreview = new TPreviewPanel;

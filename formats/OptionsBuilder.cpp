@@ -41,16 +41,17 @@ std::string Ratio(int w, int h) { return std::to_string(w) + ":" + std::to_strin
 
 // The audio settings shared by both kinds of output. Channel counts below 1 are passed on
 // only for outputs with video.
-void ReadAudioSettings(const TFormatParameters& params, bool positiveChannelsOnly, TOutputOptions& out) {
-    const std::string channel = params.Read(ValueKey(TParameter::Channel), "2");
+void ReadAudioSettings(const TFormatParameters& params, bool positiveChannelsOnly, TOutputOptions& out,
+                       const TJobNote& note) {
+    const std::string channel = params.ReadChecked(TParameter::Channel, "2", note);
     if (channel != AsSource) {
         if (auto n = ParseInteger(channel); n && (!positiveChannelsOnly || *n > 0)) out.AudioChannels = *n;
     }
-    const std::string rate = params.Read(ValueKey(TParameter::SampleRate), "44100");
+    const std::string rate = params.ReadChecked(TParameter::SampleRate, "44100", note);
     if (rate != AsSource) {
         if (auto n = ParseInteger(rate); n && *n > 0) out.AudioSampleRate = *n;
     }
-    const std::string bitrate = params.Read(ValueKey(TParameter::AudioBitRate), "128");
+    const std::string bitrate = params.ReadChecked(TParameter::AudioBitRate, "128", note);
     if (bitrate != AsSource && !Trim(bitrate).empty()) {
         std::optional<long double> value;
         if (auto n = ParseInteger(bitrate)) value = *n;
@@ -61,7 +62,7 @@ void ReadAudioSettings(const TFormatParameters& params, bool positiveChannelsOnl
         }
     }
     // A format that never had a volume keeps the sound as it is.
-    const std::string volume = params.Read(ValueKey(TParameter::Volume), "256");
+    const std::string volume = params.ReadChecked(TParameter::Volume, "256", note);
     if (volume != "256") {
         if (auto n = ParseInteger(volume)) out.AudioVolume = *n;
     }
@@ -167,13 +168,45 @@ std::string TFormatParameters::Read(const std::string& valueKey, const std::stri
     return fallback;
 }
 
+bool AcceptableValue(TParameter p, const std::string& value) {
+    if (p == TParameter::VideoSize) return Trim(value) == AsSource || ParseFrameSize(value).has_value();
+    // Only what reads as a number can be out of range; the rules of the builder give every
+    // other text its meaning.
+    std::optional<long double> number;
+    if (auto n = ParseInteger(value)) number = *n;
+    else if (p == TParameter::FrameRate || p == TParameter::AudioBitRate) number = ParseNumber(value);
+    if (!number) return true;
+    switch (p) {
+    case TParameter::VideoBitRate: return VideoBitRateRange.Holds(*number);
+    case TParameter::SampleRate: return SampleRateRange.Holds(*number);
+    case TParameter::Channel: return ChannelRange.Holds(*number);
+    case TParameter::Volume: return VolumeRange.Holds(*number);
+    case TParameter::FrameRate: return FrameRateRange.Holds(*number);
+    case TParameter::AudioBitRate: return AudioBitRateRange.Holds(*number);
+    default: return true;
+    }
+}
+
+std::string TFormatParameters::ReadChecked(TParameter p, const std::string& fallback, const TJobNote& note) const {
+    const std::string key = ValueKey(p);
+    if (auto stored = FSettingsFile.Read(FSection, key)) {
+        if (AcceptableValue(p, *stored)) return *stored;
+        if (note) note("The stored " + key + " \"" + *stored + "\" is out of range; the format's default is used.");
+    }
+    if (auto def = DefinitionDefault(key)) {
+        if (AcceptableValue(p, *def)) return *def;
+        if (note) note("The format's " + ListKey(p) + " entry \"" + *def + "\" is out of range; it is not used.");
+    }
+    return fallback;
+}
+
 std::string StoredZoomMode(int formatCode, const IniFile& settingsFile) {
     return settingsFile.ReadString(FormatSectionName(formatCode), settings_key::Zoom, "lbox");
 }
 
 void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile& settingsFile,
                         const TJobGeometry& job, const TSourceSummary& source, TSizeQuestion& question,
-                        TOutputOptions& out, TInputOptions& input) {
+                        TOutputOptions& out, TInputOptions& input, const TJobNote& note) {
     const TFormatParameters params(formatCode, formatFile, settingsFile);
     const std::string definedFormat = params.DefinedFormat();
     const std::string format = Lower(definedFormat);
@@ -209,7 +242,7 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
     const std::string videoEncoder = Trim(params.Read(ValueKey(TParameter::VideoEncoder), ""));
     if (videoEncoder.empty()) {
         out.AudioCodec = params.Read(ValueKey(TParameter::AudioEncoder), "libfaac");
-        ReadAudioSettings(params, true, out);
+        ReadAudioSettings(params, true, out, note);
         AddExtOption(input.ExtOptions, "vn", "1");
         out.VideoDisable = true;
         out.SubtitleDisable = true;
@@ -237,7 +270,7 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
     if (source.VideoStreamCount < 1) {
         out.VideoDisable = true;
     } else {
-        const std::string bitrate = params.Read(ValueKey(TParameter::VideoBitRate), "512");
+        const std::string bitrate = params.ReadChecked(TParameter::VideoBitRate, "512", note);
         const auto kbits = bitrate != AsSource ? ParseInteger(bitrate) : std::nullopt;
         if (kbits) {
             if (*kbits > 0) out.VideoBitrate = static_cast<int64_t>(*kbits) * 1000;
@@ -245,7 +278,7 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
             out.VideoBitrate = source.BitRate;
         }
 
-        const std::string rate = params.Read(ValueKey(TParameter::FrameRate), "29.97");
+        const std::string rate = params.ReadChecked(TParameter::FrameRate, "29.97", note);
         if (rate != AsSource) {
             std::optional<long double> value;
             if (auto n = ParseInteger(rate)) value = *n;
@@ -257,12 +290,12 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
 
         const int sourceW = source.Width, sourceH = source.Height;
         int frameW = sourceW, frameH = sourceH;
-        std::string frameSize = params.Read(ValueKey(TParameter::VideoSize), "null");
+        std::string frameSize = params.ReadChecked(TParameter::VideoSize, "null", note);
+        if (Trim(frameSize) == AsSource) frameSize = AsSource;
         if (frameSize != AsSource) {
-            const size_t x = frameSize.find('x');
-            if (x != std::string::npos && x != 0 && x != frameSize.size() - 1) {
-                frameW = ParseInteger(frameSize.substr(0, x)).value_or(sourceW);
-                frameH = ParseInteger(frameSize.substr(x + 1)).value_or(sourceH);
+            if (const auto size = ParseFrameSize(frameSize)) {
+                frameW = size->Width;
+                frameH = size->Height;
                 // H.263 knows only a few picture sizes.
                 if (Lower(out.VideoCodec) == "h263" &&
                     std::string("704x576,352x288,176x144,160x120,128x96").find(frameSize) == std::string::npos) {
@@ -279,8 +312,18 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
 
         for (int* crop : {&out.CropTop, &out.CropLeft, &out.CropBottom, &out.CropRight})
             if (*crop == -1) *crop = 0;
-        const int marginTop = std::max(0, job.CropMarginTop), marginLeft = std::max(0, job.CropMarginLeft),
-                  marginBottom = std::max(0, job.CropMarginBottom), marginRight = std::max(0, job.CropMarginRight);
+        int marginTop = std::max(0, job.CropMarginTop), marginLeft = std::max(0, job.CropMarginLeft),
+            marginBottom = std::max(0, job.CropMarginBottom), marginRight = std::max(0, job.CropMarginRight);
+        // A crop that leaves less than a picture of 2 x 2 of a source of known size would
+        // make every filter after it fail: the whole picture is kept instead.
+        if (sourceW > 0 && sourceH > 0 &&
+            (int64_t(marginLeft) + marginRight > sourceW - 2 || int64_t(marginTop) + marginBottom > sourceH - 2)) {
+            if (note)
+                note("The crop (top " + std::to_string(marginTop) + ", left " + std::to_string(marginLeft) +
+                     ", bottom " + std::to_string(marginBottom) + ", right " + std::to_string(marginRight) +
+                     ") is larger than the picture (" + Size(sourceW, sourceH) + "); the whole picture is kept.");
+            marginTop = marginLeft = marginBottom = marginRight = 0;
+        }
         const bool cropped = marginTop > 0 || marginLeft > 0 || marginBottom > 0 || marginRight > 0;
         // The part of the source that survives the job's crop.
         const int keptW = sourceW - marginLeft - marginRight, keptH = sourceH - marginTop - marginBottom;
@@ -370,5 +413,5 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
     if (audioEncoder == "libamr_nb") audioEncoder = "libopencore_amrnb";
     out.AudioCodec = audioEncoder;
     if (Trim(audioEncoder).empty()) out.AudioDisable = true;
-    ReadAudioSettings(params, false, out);
+    ReadAudioSettings(params, false, out, note);
 }

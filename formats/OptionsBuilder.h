@@ -3,10 +3,12 @@
 // options of one job: disc targets, audio-only output, encoders and H.264 presets, bit
 // rates, frame rate, container, output size and the geometry of the zoom modes.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
 #include "engine/TaskOptions.h"
+#include "formats/ParameterTables.h"
 
 class IniFile;
 
@@ -18,6 +20,10 @@ struct TJobGeometry {
     int CropMarginBottom = 0;
     int CropMarginRight = 0;
 };
+
+// Receives one line for the job's log: a value that was out of range and what was used
+// instead.
+using TJobNote = std::function<void(const std::string& line)>;
 
 // What the builder needs to know about the job's source.
 struct TSourceSummary {
@@ -51,6 +57,10 @@ class TFormatParameters {
 public:
     TFormatParameters(int formatCode, const IniFile& formatFile, const IniFile& settingsFile);
     std::string Read(const std::string& valueKey, const std::string& fallback) const;
+    // The value of a parameter, checked: the stored value when it is one the parameter can
+    // take, else the definition's default when that is, else the fallback; each value passed
+    // over gets a note.
+    std::string ReadChecked(TParameter p, const std::string& fallback, const TJobNote& note) const;
     // The definition's default for a "para..." key, mapped as the panel stores it.
     std::optional<std::string> DefinitionDefault(const std::string& valueKey) const;
     // "Format" of the definition, "null" when absent.
@@ -69,8 +79,15 @@ private:
 // key's case), "lbox" when the format has none.
 std::string StoredZoomMode(int formatCode, const IniFile& settingsFile);
 
+// Whether a stored or defined value is one the parameter can take: for the frame size
+// "as source" or a size ParseFrameSize reads; for the others any text that is not a number
+// (it keeps its meaning: "as source", or none) or a number within the parameter's range.
+bool AcceptableValue(TParameter p, const std::string& value);
+
 // Fills the output options (which the caller has reset) and, for audio-only output, the
-// input's extra options. Shows at most one question; never fails otherwise.
+// input's extra options. Shows at most one question; never fails otherwise: values out of
+// range are passed over with a note (a frame size for the format's default, a crop larger
+// than the picture for none).
 void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile& settingsFile,
                         const TJobGeometry& job, const TSourceSummary& source, TSizeQuestion& question,
-                        TOutputOptions& output, TInputOptions& input);
+                        TOutputOptions& output, TInputOptions& input, const TJobNote& note = {});

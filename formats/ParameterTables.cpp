@@ -134,14 +134,42 @@ std::optional<long double> ParseNumber(const std::string& text) {
     return v;
 }
 
+namespace {
+
+// One side of a frame size: decimal digits only, 0 .. MaxFrameSide.
+std::optional<int> FrameSide(const std::string& text) {
+    if (text.empty() || text.size() > 5) return std::nullopt;
+    int v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        v = v * 10 + (c - '0');
+    }
+    if (v > MaxFrameSide) return std::nullopt;
+    return v;
+}
+
+}  // namespace
+
+std::optional<TFrameSize> ParseFrameSize(const std::string& text) {
+    const std::string t = Trim(text);
+    const size_t x = t.find('x');
+    if (x == std::string::npos) return std::nullopt;
+    const auto w = FrameSide(t.substr(0, x)), h = FrameSide(t.substr(x + 1));
+    if (!w || !h || *w < 1 || *h < 1) return std::nullopt;
+    return TFrameSize{*w, *h};
+}
+
 TFrameSizeCheck CheckFrameSize(const std::string& text) {
     if (Lower(text).find("as source") != std::string::npos) return {TFrameSizeCheck::fsAsSource, {}};
     const size_t x = text.rfind('x');
     if (x == std::string::npos) return {};
-    const auto a = ParseInteger(text.substr(0, x));
-    const auto b = ParseInteger(text.substr(x + 1));
+    // A signed or hexadecimal side would be taken for a size and fail every conversion.
+    const auto a = FrameSide(Trim(text.substr(0, x)));
+    const auto b = FrameSide(Trim(text.substr(x + 1)));
     if (!a || !b) return {};
-    if (*a % 2 == 0 && *b % 2 == 0 && *a != 0 && *b != 0) return {TFrameSizeCheck::fsValid, text};
+    // Stored as the two numbers alone, the form every reader takes.
+    if (*a % 2 == 0 && *b % 2 == 0 && *a != 0 && *b != 0)
+        return {TFrameSizeCheck::fsValid, std::to_string(*a) + "x" + std::to_string(*b)};
     auto even = [](int v) {
         v = v / 2 * 2;  // toward zero
         return v == 0 ? 2 : v;

@@ -61,8 +61,34 @@ const std::vector<std::pair<int, int>>& VolumeTable();
 // renaming of encoders that no longer exist under their old names.
 bool EncoderAvailable(const std::string& engineName);
 
+// The largest picture side the encoders take.
+inline constexpr int MaxFrameSide = 16384;
+
+// A frame size as stored: two decimal integers from 1 to MaxFrameSide joined by "x" (blanks
+// around the whole allowed), nothing else: no sign, no hexadecimal, no third part.
+struct TFrameSize {
+    int Width = 0, Height = 0;
+    bool operator==(const TFrameSize&) const = default;
+};
+std::optional<TFrameSize> ParseFrameSize(const std::string& text);
+
+// The numbers a format's parameters may take, wherever they are read from (the settings
+// file, a format definition): bit rates in kbit/s, the sample rate in Hz, the frame rate in
+// frames per second, channels, and the engine volume (256 leaves the sound as it is). 0
+// keeps its meaning of "none" (or "as the source" for channels).
+struct TValueRange {
+    long double Min, Max;
+    bool Holds(long double v) const { return v >= Min && v <= Max; }
+};
+inline constexpr TValueRange VideoBitRateRange{0, 1000000};
+inline constexpr TValueRange AudioBitRateRange{0, 10000};
+inline constexpr TValueRange SampleRateRange{0, 768000};
+inline constexpr TValueRange FrameRateRange{0, 1000};
+inline constexpr TValueRange ChannelRange{0, 8};
+inline constexpr TValueRange VolumeRange{0, 1024};
+
 // The frame size check: "as source", a size to store (possibly corrected to even numbers),
-// or invalid.
+// or invalid. Each side must be a decimal number up to MaxFrameSide.
 struct TFrameSizeCheck {
     enum TKind { fsAsSource, fsValid, fsCorrected, fsInvalid } Kind = fsInvalid;
     std::string Value;  // the size to store for fsValid and fsCorrected

@@ -1,20 +1,62 @@
 #!/usr/bin/env bash
 # Builds a fuzz target with clang (libFuzzer + AddressSanitizer + UBSan) and runs it.
-#   fuzz/run.sh [probe|convert] [SECONDS]     default probe, 600 s; one job, at low priority
+#   fuzz/run.sh [probe|convert|joblist|settings] [SECONDS]   default probe, 600 s; one job, at low priority
 # probe: the media probe on arbitrary bytes. convert: a whole conversion (input, engine,
 # output in the scratch folder), stopped after FUZZ_SECONDS_PER_RUN (default 5) seconds.
-# Corpus: fuzz/corpus (probe) and fuzz/corpus-convert (generated small media files, not kept
-# in git); findings in fuzz/artifacts. The media libraries are the system's, loaded at run time
-# as usual.
+# joblist: the job list's recovery file. settings: the settings file and the options a
+# conversion makes from it.
+# Corpus: fuzz/corpus (probe) and fuzz/corpus-TARGET (generated, not kept in git); findings
+# in fuzz/artifacts. The media libraries are the system's, loaded at run time as usual.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 target=probe
-case "${1:-}" in probe | convert) target=$1; shift ;; esac
+case "${1:-}" in probe | convert | joblist | settings) target=$1; shift ;; esac
 seconds=${1:-600}
 out=${FUZZ_BUILD_DIR:-build-fuzz}
 corpus=fuzz/corpus
 [ "$target" = convert ] && corpus=fuzz/corpus-convert
-mkdir -p "$out" "$corpus" fuzz/artifacts
+mkdir -p "$out" fuzz/artifacts
+export FUZZ_SCRATCH_DIR=${FUZZ_SCRATCH_DIR:-/dev/shm}
+run() {  # corpus folder, longest input
+  exec nice -n 10 "$out/${target}_fuzzer" -max_total_time="$seconds" -max_len="$2" \
+    -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix=fuzz/artifacts/ "$1"
+}
+cxx="clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
+  -fno-omit-frame-pointer -fPIC -I. -D__STDC_CONSTANT_MACROS"
+
+if [ "$target" = joblist ]; then
+  # shellcheck disable=SC2086
+  nice -n 10 $cxx $(pkg-config --cflags Qt6Core Qt6Gui libavcodec libavformat libavutil sdl2) fuzz/JobListFuzzer.cpp app/JobListState.cpp \
+    edits/JobRanges.cpp edits/FrameEdits.cpp engine/FrameBitmap.cpp \
+    $(pkg-config --libs Qt6Core Qt6Gui) -o "$out/joblist_fuzzer"
+  corpus=fuzz/corpus-joblist
+  if [ ! -d "$corpus" ]; then
+    mkdir -p "$corpus"
+    # Seeds: a file as the program writes it, and one with values of every wrong kind.
+    printf '%s' '{"version":1,"jobs":[{"Record":{"SourceFile":"/v/a.mp4","TrimStart":200000,"TrimLength":0,"ZoomMode":"lbox","WatermarkText":"Hi","WatermarkImage":"/v/logo.bmp","ProcessText":true,"ProcessImage":false,"CropMarginTop":8,"CropMarginLeft":0,"CropMarginBottom":8,"CropMarginRight":0,"CropEditTop":2,"CropEditLeft":0,"CropEditBottom":2,"CropEditRight":0,"TextLeft":10,"TextTop":20,"TextSliderX":5,"TextSliderY":5,"ImageLeft":30,"ImageTop":40,"ImageSliderX":10,"ImageSliderY":10,"ImageAlpha":168,"TransparentStyle":1,"Brightness":255,"Contrast":0,"Saturation":255,"Exposure":0,"Font":{"Name":"DejaVu Sans","Size":12,"Color":16776960,"Bold":true,"Italic":false,"Underline":false,"StrikeOut":false}},"Checked":true,"Length":"3","TrimmedLength":"3","Destination":"a_(new).avi","Progress":""}]}' >"$corpus/saved.json"
+    printf '%s' '{"version":1,"jobs":[{"Record":{"SourceFile":"/v/b.mp4","TrimStart":-5,"TrimLength":1e300,"ZoomMode":7,"ImageLeft":2147483637,"ImageTop":-2147483648,"Brightness":"abc","Contrast":1.5,"CropMarginTop":99999,"Font":[1,2],"ProcessText":"yes"},"Checked":"no","Progress":100}]}' >"$corpus/junk.json"
+  fi
+  run "$corpus" 65536
+fi
+
+if [ "$target" = settings ]; then
+  # shellcheck disable=SC2086
+  nice -n 10 $cxx fuzz/SettingsFuzzer.cpp platform/IniFile.cpp platform/Text.cpp formats/OptionsBuilder.cpp \
+    formats/ParameterTables.cpp formats/Catalogue.cpp formats/DeviceLimits.cpp formats/Edition.cpp \
+    engine/TaskOptions.cpp engine/FFUtils.cpp engine/FFmpegLoader.cpp engine/FFmpegLogger.cpp engine/MainThread.cpp \
+    platform/ProgramFolder.cpp $(pkg-config --cflags libavcodec libavformat libavutil sdl2) -ldl -lpthread \
+    -o "$out/settings_fuzzer"
+  corpus=fuzz/corpus-settings
+  if [ ! -d "$corpus" ]; then
+    mkdir -p "$corpus"
+    printf '[settings]\nFormatCode=0\nOutPutDir=/tmp/out\nvolume=64\n[formatInfo0]\nparaVideoSize=320x240\nparaVideoBitRate=768\nparaFrameRate=25\nparaZoom=lbox\nparaSampleRate=44100\nparaAudioBitRate=128\nparaChannel=2\nparaVolume=256\n' >"$corpus/plain.ini"
+    printf '[settings]\nFormatCode=100\n[formatInfo100]\nparaVideoSize=-320x240\nparaVideoBitRate=0x7fffffff\nparaFrameRate=-1\nparaZoom=full\nparaSampleRate=$FFFF\nparaAudioBitRate=1e308\nparaChannel=99\nparaVolume=-3\n[fuzz]\ntop=-2147483648\nleft=400\n' >"$corpus/junk.ini"
+    cp data/zantomp4aviformat.ini "$corpus/definitions.ini"
+  fi
+  run "$corpus" 8192
+fi
+
+mkdir -p "$corpus"
 
 flags="-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
   -fno-omit-frame-pointer -I. \

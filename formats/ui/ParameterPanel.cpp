@@ -19,6 +19,7 @@
 #include <algorithm>
 
 #include "formats/Catalogue.h"
+#include "formats/OptionsBuilder.h"
 #include "platform/IniFile.h"
 #include "platform/SettingsKeys.h"
 #include "platform/Text.h"
@@ -30,6 +31,7 @@ public:
     void ShowMessage(QWidget* parent, const QString& caption, const QString& text) override {
         QMessageBox box(QMessageBox::NoIcon, caption.isEmpty() ? QApplication::applicationDisplayName() : caption,
                         text, QMessageBox::Ok, parent);
+        box.setTextFormat(Qt::PlainText);  // a typed value is shown as typed
         box.exec();
     }
     void Beep() override { QApplication::beep(); }
@@ -292,7 +294,14 @@ int TParameterPanel::StoredIndex(TParameter p) const {
 
 std::string TParameterPanel::StoredText(TParameter p, const char* fallback) const {
     const std::string section = Section();
-    if (auto stored = FStore->Read(section, ValueKey(p))) return *stored;
+    if (auto stored = FStore->Read(section, ValueKey(p))) {
+        // A stored value the parameter cannot take (a signed frame size, say) is not shown:
+        // the format's default stands in, and is what the next run stores.
+        if (AcceptableValue(p, *stored)) return *stored;
+        if (OnNote)
+            OnNote(QString::fromStdString("The stored " + ValueKey(p) + " \"" + *stored + "\" of " + section +
+                                          " is out of range; the format's default is shown."));
+    }
     const int index = IniFile(FFormatFile).ReadInteger(section, IndexKey(p), 0);
     const QComboBox* box = Box(p);
     if (index >= 0 && index < box->count()) return box->itemText(index).toStdString();

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -88,6 +89,9 @@ public:
     QComboBox* Box(TParameter p) const { return FBoxes[size_t(p)]; }
     QComboBox* cmbZoom() const { return FZoom; }
     QPushButton* DefaultButton() const { return btnDefault; }
+
+    // Receives a line for the log when a stored value is passed over for the default.
+    std::function<void(const QString&)> OnNote;
 
     // The index a box stands on: for typed boxes the entry equal to the text, -1 when typed.
     static int SelectedIndex(const QComboBox* box);

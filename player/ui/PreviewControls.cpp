@@ -22,6 +22,7 @@
 #include "platform/IniFile.h"
 #include "platform/SettingsKeys.h"
 #include "platform/ProgramFolder.h"
+#include "platform/qt/PlainText.h"
 #include "platform/qt/Shell.h"
 #include "player/PlayTime.h"
 #include "player/ui/PreviewPanel.h"
@@ -290,7 +291,7 @@ std::string TPreviewControls::SnapshotFolder() {
             if (WarningBox)
                 WarningBox("Warning", text);
             else
-                QMessageBox::warning(this, "Warning", text);
+                PlainWarning(this, "Warning", text);
             std::filesystem::create_directories(fallback, ec);
             ini.WriteString(settings_key::Section, settings_key::SnapshotFolder, fallback);
             folder = fallback;

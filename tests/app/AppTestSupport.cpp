@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QLabel>
 #include <QTest>
+#include <QTextDocument>
 
 #include <filesystem>
 #include <map>
@@ -91,6 +93,22 @@ TfrmMain& TMainWindowFixture::Window() {
         EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
     }
     return *window;
+}
+
+QStringList MarkupShown(const QWidget& root, const QString& text) {
+    QStringList found;
+    QList<QWidget*> widgets = root.findChildren<QWidget*>();
+    widgets.prepend(const_cast<QWidget*>(&root));
+    for (QWidget* w : widgets) {
+        if (auto* label = qobject_cast<QLabel*>(w); label && label->text().contains(text)) {
+            const bool rich = label->textFormat() == Qt::RichText ||
+                              (label->textFormat() == Qt::AutoText && Qt::mightBeRichText(label->text()));
+            if (rich) found << "label " + label->objectName() + ": " + label->text();
+        }
+        if (w->toolTip().contains(text) && Qt::mightBeRichText(w->toolTip()))
+            found << "tool tip " + w->objectName() + ": " + w->toolTip();
+    }
+    return found;
 }
 
 }  // namespace apptest

@@ -2,6 +2,7 @@
 // Shared pieces of the window tests: one application object, recorded message boxes and a
 // scratch home folder.
 #include <QApplication>
+#include <QStringList>
 #include <QTimer>
 #include <QUrl>
 
@@ -119,6 +120,11 @@ void WhenModal(std::function<void(T*)> fn) {
     });
     timer->start();
 }
+
+// What of text, from outside the program, the widgets under root (root included) would show
+// as markup instead of as its characters: labels that read it as rich text and tool tips
+// that carry it unescaped. Empty when every one shows the characters.
+QStringList MarkupShown(const QWidget& root, const QString& text);
 
 // The main window on a scratch settings file and home folder, with the main-thread service,
 // recorded message boxes and recorded shell requests.

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QImage>
 #include <QTest>
 
 #include <atomic>
@@ -281,20 +282,32 @@ TEST_F(TConversionRunTest, ShutDownAfterTheRunAsksTheLoginManagerOnceAtTheEnd) {
     EXPECT_EQ(Progress(1), "100%");
 }
 
-TEST_F(TConversionRunTest, ASourceDeletedAfterAddingIsSkippedWithOneMessageAndTheOthersConvert) {
+TEST_F(TConversionRunTest, AGoneSourceOrAnUnreadableWatermarkFailsOnlyItsJobWithOneMessageAndTheOthersConvert) {
     PickAvi();
     const std::string gone = Source("gone.mp4");
-    Add({gone, Source("kept.mp4"), Source("also.mp4")});
+    Add({gone, Source("kept.mp4"), Source("marked.mp4"), Source("late.mp4"), Source("also.mp4")});
     fs::remove(gone);
+    // A watermark that is no picture, and one that goes missing once the run has started.
+    const std::string notPicture = dir.file("notes.bmp"), goes = dir.file("logo.bmp");
+    testsupport::WriteFile(notPicture, "not a picture");
+    ASSERT_TRUE(QImage(16, 16, QImage::Format_RGB888).save(QString::fromStdString(goes), "BMP"));
+    W().JobRecord(2)->WatermarkImage = notPicture;
+    W().JobRecord(3)->WatermarkImage = goes;
+    OnFirstPreview([&] { fs::remove(goes); });
     Start();
-    EXPECT_EQ(W().TaskMap(), (std::vector<int>{1, 2}));
+    EXPECT_EQ(W().TaskMap(), (std::vector<int>{1, 3, 4}));
     EXPECT_EQ(Progress(0), "");
     EXPECT_EQ(Progress(1), "100%");
-    EXPECT_EQ(Progress(2), "100%");
+    EXPECT_NE(Progress(2), "100%");
+    EXPECT_NE(Progress(3), "100%");
+    EXPECT_EQ(Progress(4), "100%");
     ASSERT_EQ(boxes.Shown.size(), 1u);
     EXPECT_EQ(boxes.Shown[0].Caption, "Warning");
-    EXPECT_TRUE(boxes.Shown[0].Text.contains(QString::fromStdString(gone)));
-    EXPECT_FALSE(boxes.Shown[0].Text.contains("kept.mp4"));
+    const std::string told = boxes.Shown[0].Text.toStdString();
+    EXPECT_NE(told.find(gone), std::string::npos) << told;
+    EXPECT_NE(told.find(dir.file("marked.mp4") + ": The watermark image " + notPicture), std::string::npos) << told;
+    EXPECT_NE(told.find(dir.file("late.mp4") + ": The watermark image " + goes), std::string::npos) << told;
+    EXPECT_EQ(told.find("kept.mp4"), std::string::npos) << told;
     EXPECT_EQ(OutputFiles(), (std::vector<std::string>{"also_(new).avi", "kept_(new).avi"}));
     // The last task that ran counts as the last of the run.
     EXPECT_EQ(urls.Opened.size(), 1u);

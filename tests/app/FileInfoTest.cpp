@@ -62,10 +62,13 @@ TEST(FileInfoTexts, DurationsFrameRatesAndTheAudioCodec) {
 }
 
 TEST_F(TFileInfoTest, ShowsTheProbesFiguresOfAVideoWithSound) {
-    const std::string clip = dir.file("clip.avi");
+    // A name that looks like markup is shown as its characters.
+    const std::string clip = dir.file("<b>x<b>.avi");
     MakeClip(clip, 2, {"-c:v", "mpeg4", "-b:v", "400k", "-c:a", "mp2", "-b:a", "128k"});
     window.LoadInfo(clip);
     EXPECT_EQ(Text(window, "lblFileName").toStdString(), ShortFileName(clip));
+    ASSERT_TRUE(Text(window, "lblFileName").contains("<b>x<b>"));
+    EXPECT_EQ(apptest::MarkupShown(window, "<b>x<b>"), QStringList{});
     const std::string seconds = testsupport::ProbeValue(clip, "format=duration");  // "2.011000"
     EXPECT_EQ(Text(window, "lblDuration").toStdString(), seconds.substr(0, seconds.find('.') + 4) + " Second");
     EXPECT_EQ(Text(window, "edtVideoFormat"), "avi");

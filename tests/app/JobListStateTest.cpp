@@ -9,7 +9,8 @@
 using testsupport::TempDir;
 
 namespace {
-// A job with every field away from its default, so that a field the file forgets shows.
+// A job with every field away from its default (and within the dialogs' ranges), so that a
+// field the file forgets shows.
 TSavedJob EditedJob(const std::string& source) {
     TSavedJob job;
     TlvFilesRecord& r = job.Record;
@@ -21,8 +22,13 @@ TSavedJob EditedJob(const std::string& source) {
     for (int32_t* field : {&r.CropMarginTop, &r.CropMarginLeft, &r.CropMarginBottom, &r.CropMarginRight, &r.CropEditTop,
                            &r.CropEditLeft, &r.CropEditBottom, &r.CropEditRight, &r.TextLeft, &r.TextTop,
                            &r.TextSliderX, &r.TextSliderY, &r.ImageLeft, &r.ImageTop, &r.ImageSliderX, &r.ImageSliderY,
-                           &r.ImageAlpha, &r.TransparentStyle, &r.Brightness, &r.Contrast, &r.Saturation, &r.Exposure})
-        *field = -(n++) * 3;
+                           &r.ImageAlpha})
+        *field = (n++) * 2;
+    r.TransparentStyle = 2;
+    r.Brightness = 300;
+    r.Contrast = -40;
+    r.Saturation = 100;
+    r.Exposure = -60;
     r.WatermarkText = "Ünïcode \"text\"\nline two";
     r.WatermarkFont = {"DejaVu Sans", 23, 0xFF8000, true, true, true, true};
     r.WatermarkImage = "/pictures/logo.bmp";
@@ -54,11 +60,36 @@ TEST(JobListState, EveryFieldOfEveryRowComesBackAsItWasSaved) {
     EXPECT_FALSE(state.Load().has_value());
 }
 
-TEST(JobListState, ADamagedFileRestoresNothingAndIsReplacedWholeByTheNextSave) {
+TEST(JobListState, ADamagedFileRestoresNothingAndValuesOfTheWrongKindOrOutOfRangeTakeTheirDefaults) {
     TempDir dir;
     const TJobListState state(dir.file("joblist.json"));
     testsupport::WriteFile(state.Path(), "{\"version\":1,\"jobs\":[{\"Rec");
     EXPECT_FALSE(state.Load().has_value());
+
+    // A file written by hand (or by a faulty program): each bad value is noted and replaced.
+    testsupport::WriteFile(state.Path(), R"({"version":1,"jobs":[{"Record":{"SourceFile":"/v/a.mp4",
+        "TrimStart":-5,"TrimLength":1e300,"ZoomMode":7,"ImageLeft":2147483637,"ImageTop":-40,"ImageAlpha":200,
+        "Brightness":"abc","Contrast":1.5,"CropMarginTop":99999,"CropMarginLeft":3,"TextSliderX":101,
+        "TransparentStyle":0,"ProcessText":"yes","Font":{"Size":500,"Color":-1,"Name":12}},
+        "Checked":"no","Progress":100}]})");
+    const auto junk = state.Load();
+    ASSERT_TRUE(junk.has_value());
+    ASSERT_EQ(junk->size(), 1u);
+    const TSavedJob& job = junk->front();
+    TlvFilesRecord expected;
+    expected.SourceFile = "/v/a.mp4";
+    expected.ImageAlpha = 200;  // the one value that was fine
+    EXPECT_EQ(job.Record, expected);
+    EXPECT_TRUE(job.Checked);
+    EXPECT_EQ(job.Progress, "");
+    for (const char* name : {"TrimStart", "TrimLength", "ZoomMode", "ImageLeft", "ImageTop", "Brightness", "Contrast",
+                             "CropMarginTop", "CropMarginLeft", "TextSliderX", "TransparentStyle", "ProcessText",
+                             "Font Size", "Font Color", "Font Name", "Checked", "Progress"}) {
+        bool noted = false;
+        for (const std::string& line : job.Notes) noted = noted || line.rfind(std::string(name) + " ", 0) == 0;
+        EXPECT_TRUE(noted) << name;
+    }
+    EXPECT_EQ(job.Notes.size(), 17u);
     ASSERT_TRUE(state.Save({EditedJob("/videos/a.mp4")}));
     ASSERT_TRUE(state.Load().has_value());
     EXPECT_EQ(state.Load()->size(), 1u);

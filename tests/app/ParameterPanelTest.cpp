@@ -158,15 +158,28 @@ TEST_F(TPanelTest, AnOddFrameSizeIsCorrectedToEvenNumbersAndStored) {
 }
 
 TEST_F(TPanelTest, ASizeThatIsNoSizeIsRefusedAndTheSecondEntryTakesItsPlace) {
-    WriteFile(settingsPath, "[formatInfo0]\nparaVideoSize=640x480\n");
+    // A stored size that is no size is not shown: the format's default stands in, noted.
+    WriteFile(settingsPath, "[formatInfo0]\nparaVideoSize=-320x240\n");
+    QStringList notes;
+    panel->OnNote = [&](const QString& line) { notes << line; };
     panel->Load("0");
     QComboBox* size = Box(TParameter::VideoSize);
-    size->setFocus(Qt::TabFocusReason);
-    size->setEditText("720x480x576");  // pasted: keys cannot make it
-    Leave(other);
-    EXPECT_EQ(Texts(), std::vector<QString>{"Frame Size is not a valid value!"});
-    EXPECT_EQ(size->currentText(), "320x240");
-    EXPECT_EQ(Stored("paraVideoSize"), "320x240");
+    EXPECT_EQ(size->currentText(), "640x480");
+    ASSERT_EQ(notes.size(), 1);
+    EXPECT_TRUE(notes[0].contains("\"-320x240\"")) << notes[0].toStdString();
+
+    // Pasted (keys cannot make them): three parts, a sign, hexadecimal, beyond the encoders.
+    const char* pasted[] = {"720x480x576", "-320x240", "0x140x240", "20000x240"};
+    for (const char* text : pasted) {
+        WriteFile(settingsPath, "[formatInfo0]\nparaVideoSize=640x480\n");
+        messages.Shown.clear();
+        size->setFocus(Qt::TabFocusReason);
+        size->setEditText(text);
+        Leave(other);
+        EXPECT_EQ(Texts(), std::vector<QString>{"Frame Size is not a valid value!"}) << text;
+        EXPECT_EQ(size->currentText(), "320x240") << text;
+        EXPECT_EQ(Stored("paraVideoSize"), "320x240") << text;  // the entry that took its place
+    }
 
     size->setFocus(Qt::TabFocusReason);
     size->setEditText("as source please");

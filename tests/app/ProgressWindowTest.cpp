@@ -117,6 +117,11 @@ TEST_F(TProgressWindowTest, ShowingClearsTheValuesChecksOpenFolderAndKeepsShutDo
     info.FPS = -1;  // sound only
     p.ShowProgress(info, "/films/a.mp4", 2);
     EXPECT_EQ(Label("lblSpeed"), "-");
+    // A file name is shown as the characters it is made of, in the label and its tool tip.
+    const QString markup = "<b>x<b><img src=\"y.png\">.mp4";
+    p.ShowProgress(info, "/films/" + markup, 2);
+    EXPECT_EQ(Label("lblFile"), "/films/" + markup);
+    EXPECT_EQ(apptest::MarkupShown(p, markup), QStringList{});
 
     Child<QCheckBox>("ckOpenFolder")->setChecked(false);
     Child<QCheckBox>("ckShutDown")->setChecked(true);

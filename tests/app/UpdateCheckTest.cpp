@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QMessageBox>
+#include <QTest>
+#include <QTextEdit>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -15,6 +18,7 @@
 
 #include "app/GlobalUnit.h"
 #include "app/WinMain.h"
+#include "app/WinProgress.h"
 #include "platform/qt/Shell.h"
 #include "tests/app/AppTestSupport.h"
 
@@ -25,7 +29,8 @@ using testsupport::WriteFile;
 namespace {
 
 // A one-file web server on 127.0.0.1 in the test's own thread: the download's wait serves
-// it. Silent accepts connections and never answers.
+// it. Silent accepts connections and never answers; TrickleMs > 0 sends the head at once and
+// then the body one byte at a time, one every TrickleMs.
 class TFeedServer : public QObject {
 public:
     TFeedServer() {
@@ -37,6 +42,7 @@ public:
     int Status = 200;
     std::string Body;
     bool Silent = false;
+    int TrickleMs = 0;
     std::vector<std::string> Requests;
 
 private:
@@ -51,8 +57,20 @@ private:
                 const std::string head = "HTTP/1.1 " + std::to_string(Status) +
                                          " Status\r\nContent-Type: text/xml\r\nContent-Length: " +
                                          std::to_string(Body.size()) + "\r\nConnection: close\r\n\r\n";
-                socket->write(QByteArray::fromStdString(head + Body));
-                socket->disconnectFromHost();
+                if (TrickleMs <= 0) {
+                    socket->write(QByteArray::fromStdString(head + Body));
+                    socket->disconnectFromHost();
+                    return;
+                }
+                socket->write(QByteArray::fromStdString(head));
+                auto* timer = new QTimer(socket);
+                auto rest = std::make_shared<std::string>(Body);
+                connect(timer, &QTimer::timeout, socket, [socket, rest] {
+                    if (rest->empty()) return socket->disconnectFromHost();
+                    socket->write(rest->data(), 1);
+                    rest->erase(0, 1);
+                });
+                timer->start(TrickleMs);
             });
         }
     }
@@ -84,11 +102,12 @@ struct TFakeShell {
     TFakeShell() {
         shell::SetUrlOpener([this](const QUrl& url) {
             Opened.push_back(url.toString().toStdString());
-            return true;
+            return Answer;
         });
     }
     ~TFakeShell() { shell::SetUrlOpener(nullptr); }
     std::vector<std::string> Opened;
+    bool Answer = true;  // the desktop took the address
 };
 
 struct TUpdateCheckTest : ::testing::Test, apptest::TUsesApp {
@@ -146,11 +165,35 @@ TEST_F(TUpdateCheckTest, DownloadFailuresLeaveTheFileAsItWas) {
     EXPECT_FALSE(Download(ClosedAddress(), FeedPath()));
     // Only web addresses are fetched; the network layer would read local files too.
     EXPECT_FALSE(Download("file://" + FeedPath(), dir.file("copy.xml")));
+    // No feed is larger than a megabyte; a server that sends more is cut off.
+    server.Status = 200;
+    server.Body = std::string(MaxFeedBytes + 1, ' ');
+    EXPECT_FALSE(Download(server.Address(), FeedPath()));
     EXPECT_EQ(ReadFile(FeedPath()), "old");
     EXPECT_FALSE(std::filesystem::exists(dir.file("copy.xml")));
 }
 
-TEST_F(TUpdateCheckTest, AServerThatNeverAnswersIsGivenUpAfterTheTimeOutWhileTheWindowRepaints) {
+TEST_F(TUpdateCheckTest, ASlowOrSilentServerIsGivenUpAtTheDeadlineWhileTheWindowRepaints) {
+    // A byte every 50 ms would take seconds; the limit is on the whole download.
+    server.TrickleMs = 50;
+    server.Body = Feed("3.3", "0");
+    QElapsedTimer trickled;
+    trickled.start();
+    EXPECT_FALSE(Download(server.Address(), FeedPath(), 400));
+    EXPECT_LT(trickled.elapsed(), 3000);
+    EXPECT_FALSE(std::filesystem::exists(FeedPath()));
+    // The whole check, both downloads together, keeps to one limit too.
+    trickled.restart();
+    EXPECT_EQ(RunUpdateCheck([&] {
+                  TUpdateCheckSettings s = Settings(server.Address());
+                  s.TimeoutMs = 400;
+                  return s;
+              }(), nullptr).AdList.size(),
+              BuiltInAdInfos().size());
+    EXPECT_LT(trickled.elapsed(), 3000);
+    server.TrickleMs = 0;
+    server.Requests.clear();
+
     server.Silent = true;
     TPaintCounter window;
     window.resize(60, 40);
@@ -233,6 +276,15 @@ TEST_F(TUpdateCheckTest, AcceptingTheUpgradeOpensTheInstallerAndAsksToClose) {
     ASSERT_EQ(r.AdList.size(), 1u);
     EXPECT_EQ(r.AdList[0].Message, "Try the video edition");
     EXPECT_TRUE(std::filesystem::exists(CachePath()));
+    EXPECT_TRUE(boxes.Shown.empty());
+
+    // Without a desktop to open the page the program stays, and says why.
+    fakeShell.Answer = false;
+    EXPECT_FALSE(Check(server.Address()).CloseForUpgrade);
+    ASSERT_EQ(boxes.Shown.size(), 1u);
+    EXPECT_EQ(boxes.Shown[0].Text,
+              "The download page https://www.zantosoft.com/download/zanto-mp4-to-avi-converter.tar.gz could not be "
+              "opened.");
 }
 
 TEST_F(TUpdateCheckTest, TheFeedsRowsBecomeTheListAndTheFeedIsCached) {
@@ -293,25 +345,51 @@ TEST_F(TUpdateCheckTest, ABodyThatIsNotXmlIsShownByTheErrorHandlerAndTheCheckEnd
     EXPECT_EQ(server.Requests.size(), 1u);
 }
 
-TEST_F(TUpdateCheckTest, FeedLinksThatAreNotWebAddressesAreNeverOpened) {
+TEST_F(TUpdateCheckTest, FeedTextsAreShownAsTheirCharactersAndOnlyItsWebLinksOpen) {
+    const QString markup = R"(<a href="file:///etc/passwd">x</a><img src="file:///etc/logo.png">)";
+    const std::string escaped = markup.toHtmlEscaped().toStdString();
+
+    // Markup where a number belongs reaches the error box the user sees as its characters.
+    server.Body = Feed("3.3", escaped);
+    SetMessageBoxes(nullptr);
+    QString shown;
+    QStringList asMarkup{"no box"};
+    apptest::WhenModal<QMessageBox>([&](QMessageBox* box) {
+        shown = box->text();
+        asMarkup = apptest::MarkupShown(*box, markup);
+        box->accept();
+    });
+    Check(server.Address());
+    SetMessageBoxes(&boxes);
+    EXPECT_TRUE(shown.contains(markup)) << shown.toStdString();
+    EXPECT_EQ(asMarkup, QStringList{});
+
+    // The rows' messages as well; clicking each one opens its address only when that is a
+    // web address.
     server.Body = Feed("3.3", "3",
-                       {{"passwords", "file:///etc/passwd"},
+                       {{escaped, "file:///etc/passwd"},
                         {"script", "javascript:alert('http')"},
                         {"fine", "https://www.zantosoft.com/tips"}});
     const TUpdateCheckResult r = Check(server.Address());
     ASSERT_EQ(r.AdList.size(), 3u);
-    // Clicking a message opens its address with the title and version added.
-    for (const TAdInfo& ad : r.AdList)
-        if (ad.Address.find("http") != std::string::npos)
-            shell::OpenWebAddress(ad.Address + "?Zanto MP4 to AVI Converter " + r.LatestVersion);
-    // Nor would the shell open them, should an address ever reach it unfiltered.
-    for (const char* raw : {"file:///etc/passwd", "javascript:alert('http')"})
-        EXPECT_FALSE(shell::OpenWebAddress(std::string(raw) + "?Zanto MP4 to AVI Converter 3.3"));
+    apptest::TScratchHome home;
+    TGlobalObject global = EditionGlobalObject();
+    global.SetSettingsFile(dir.file("zantomp4aviconverter.ini"));
+    TfrmMain main(global);
+    main.SetAdList(r.AdList);
+    main.SetLatestVersion(r.LatestVersion);
+    TfrmProgress& progress = main.ProgressWindow();
+    progress.show();
+    auto* text = progress.findChild<QTextEdit*>("mmoMessage");
+    for (int i = 0; i < 3; ++i) {
+        progress.ShowMessage(i);
+        QTest::mouseClick(text->viewport(), Qt::LeftButton);
+    }
+    progress.ShowMessage(0);
+    EXPECT_EQ(text->toPlainText(), markup);
+    progress.hide();
     ASSERT_EQ(fakeShell.Opened.size(), 1u);
     EXPECT_EQ(fakeShell.Opened[0].rfind("https://www.zantosoft.com/tips?", 0), 0u) << fakeShell.Opened[0];
-    EXPECT_EQ(r.AdList[0].Message, "passwords");
-    EXPECT_EQ(r.AdList[0].Address, "");
-    EXPECT_EQ(r.AdList[1].Address, "");
 }
 
 TEST_F(TUpdateCheckTest, TheMainWindowRunsTheCheckWhenFirstShownAndKeepsWhatItFound) {

@@ -3,7 +3,9 @@
 #include <QComboBox>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QKeyEvent>
 #include <QSpinBox>
+#include <QWheelEvent>
 
 #include "edits/RectTracker.h"
 #include "edits/WinCrop.h"
@@ -131,6 +133,18 @@ TEST_F(CropDialog, TheBandNeverShrinksBelowTenPixelsAndDefaultPutsItBackOnThePic
     Child<QPushButton>(d, "btnDefault")->click();
     EXPECT_EQ(Margins(d), "0 0 0 0 ");
     EXPECT_EQ(t->geometry(), QRect(9, 31, 368, 207));
+    // Page keys and the wheel take many pixels at once; they stop at the minimum too.
+    Spin(d, "spedtDown")->setValue(207 - 15);
+    QKeyEvent pageUp(QEvent::KeyPress, Qt::Key_PageUp, Qt::NoModifier);
+    QCoreApplication::sendEvent(Spin(d, "spedtUp"), &pageUp);
+    EXPECT_EQ(Spin(d, "spedtUp")->value(), 5);
+    EXPECT_EQ(t->height(), 10);
+    Spin(d, "spedtRight")->setValue(368 - 13);
+    QWheelEvent wheel(QPointF(5, 5), QPointF(Spin(d, "spedtLeft")->mapToGlobal(QPoint(5, 5))), QPoint(),
+                      QPoint(0, 5 * 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(Spin(d, "spedtLeft"), &wheel);
+    EXPECT_EQ(Spin(d, "spedtLeft")->value(), 3);
+    EXPECT_EQ(t->width(), 10);
     Spin(d, "spedtDown")->setValue(8);
     Child<QPushButton>(d, "btnReset")->click();
     EXPECT_EQ(Margins(d), "0 0 0 0 ");

@@ -231,6 +231,11 @@ TEST(Blend, AnImageIsCutAtTheFrameEdgesAndNothingIsDrawnAtOrBeyondThem) {
     BlendImage(atEdge, big, 8, 1, 256, 0);  // 100 % of the width
     BlendImage(atEdge, big, 0, 1, 256, 6);  // 100 % of the height
     BlendImage(atEdge, big, 20, 2, 256, 20);
+    // Positions at the ends of the int range, as a damaged job list could hold, are beyond
+    // the frame too: nothing may wrap round into it or write outside it.
+    BlendImage(atEdge, big, 2147483637, 1, 256, 0);
+    BlendImage(atEdge, big, 0, 1, 256, 2147483637);
+    BlendImage(atEdge, big, -2147483647 - 1, 1, 256, -2147483647 - 1);
     EXPECT_TRUE(SamePixels(atEdge, original));
 
     TFrameBitmap whole = Filled(8, 6, 255, 255, 255);
@@ -376,7 +381,9 @@ TEST(RunFrameEdits, AJobWithoutEditsStopsTheHookAndLeavesTheFrameOneWithEditsDra
     EXPECT_TRUE(plainAgain.StopHook);
 }
 
-TEST(RunFrameEdits, AnUnreadableImageRaisesBeforeDrawingSoTheEngineKeepsTheFrame) {
+TEST(RunFrameEdits, AnUnreadableImageRaisesNamingItBeforeAnythingIsDrawn) {
+    // The window's run fails such a job with this text (a conversion test shows it); the
+    // frame itself is never half drawn.
     TRunFrameEdits run;
     TlvFilesRecord job;
     job.WatermarkImage = "/nonexistent/logo.bmp";
@@ -385,6 +392,11 @@ TEST(RunFrameEdits, AnUnreadableImageRaisesBeforeDrawingSoTheEngineKeepsTheFrame
     THookInfo info;
     info.Bitmap = &f;
     info.TaskIndex = 0;
-    EXPECT_THROW(run.Hook(info, job), std::exception);
+    try {
+        run.Hook(info, job);
+        ADD_FAILURE() << "no exception";
+    } catch (const std::exception& e) {
+        EXPECT_EQ(std::string(e.what()), "The watermark image /nonexistent/logo.bmp cannot be read as a BMP picture.");
+    }
     EXPECT_TRUE(SamePixels(f, Ramp()));
 }

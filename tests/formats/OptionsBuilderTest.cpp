@@ -51,8 +51,11 @@ protected:
     }
     void Build() {
         out.Reset();
-        BuildOutputOptions(code, formats, settings, job, source, question, out, in);
+        notes.clear();
+        BuildOutputOptions(code, formats, settings, job, source, question, out, in,
+                           [this](const std::string& line) { notes.push_back(line); });
     }
+    std::vector<std::string> notes;  // the job's log lines of the last Build
 };
 
 TEST_F(Builder, WorkedExampleGivesTheListedFieldsAndEngineOptions) {
@@ -236,9 +239,12 @@ TEST_F(Builder, FullScreenStretchesAndHandsTheCropToTheEngine) {
     EXPECT_EQ(out.CropTop, 0);
 }
 
-TEST_F(Builder, AnUnreadableSizeAsksOnceAndYesMeans320x240) {
+TEST_F(Builder, ASizeThatIsNotTwoDecimalNumbersIsRefusedForTheDefaultOrElseAsksOnce) {
     job.ZoomMode = "full";
-    for (const char* size : {"720x", "x480", "null", ""}) {
+    // Signed, hexadecimal, three-part or too large sizes are no sizes at all.
+    const char* refused[] = {"720x", "x480", "null", "", "abcx480", "-320x240", "0x140x0xF0", "320x240x2", "99999x240",
+                             "0x240"};
+    for (const char* size : refused) {
         for (bool yes : {true, false}) {
             question = FakeQuestion(yes);
             StoreVideo(size);
@@ -247,14 +253,48 @@ TEST_F(Builder, AnUnreadableSizeAsksOnceAndYesMeans320x240) {
             EXPECT_EQ(out.FrameSize, yes ? "320x240" : "640x360") << size;
         }
     }
+    // With a default of the format's own, that is used, and the job's log says so.
     question = FakeQuestion(false);
-    StoreVideo("abcx480");
-    Build();
-    EXPECT_EQ(out.FrameSize, "640x480");
+    Define({{"VideoSize", "176x144,352x288"}, {"iVideoSize", "1"}});
+    for (const char* size : {"-320x240", "0x140x0xF0"}) {
+        StoreVideo(size);
+        Build();
+        EXPECT_EQ(out.FrameSize, "352x288") << size;
+        ASSERT_EQ(notes.size(), 1u) << size;
+        EXPECT_NE(notes[0].find(std::string("\"") + size + "\""), std::string::npos) << notes[0];
+    }
     StoreVideo("as source");
     Build();
     EXPECT_EQ(out.FrameSize, "640x360");
     EXPECT_EQ(question.Asked, 0);
+    EXPECT_TRUE(notes.empty());
+}
+
+TEST_F(Builder, NumbersOutOfRangeTakeTheFormatsDefaultWithANoteAndACropLargerThanThePictureIsLeftOut) {
+    Define({{"VideoBitRate", "512,768"}, {"iVideoBitRate", "1"}, {"SampleRate", "22050"}, {"AudioBitRate", "64"},
+            {"Channel", "mono 1 channel"}, {"FrameRate", "25"}});
+    StoreVideo();
+    Store({{"paraVideoBitRate", "2147483647"}, {"paraSampleRate", "0x7FFFFFFF"}, {"paraAudioBitRate", "1e308"},
+           {"paraChannel", "99"}, {"paraFrameRate", "-25"}, {"paraVolume", "-3"}});
+    job.ZoomMode = "full";
+    job.CropMarginLeft = 400;
+    job.CropMarginRight = 400;
+    Build();
+    EXPECT_EQ(out.VideoBitrate, 768000);
+    EXPECT_EQ(out.AudioSampleRate, 22050);
+    EXPECT_EQ(out.AudioBitrate, 64000);
+    EXPECT_EQ(out.AudioChannels, 1);
+    EXPECT_EQ(out.FrameRate, "25");
+    EXPECT_EQ(out.AudioVolume, -1);  // no default volume: the sound as it is
+    EXPECT_EQ(out.CropLeft, 0);
+    EXPECT_EQ(out.CropRight, 0);
+    EXPECT_EQ(notes.size(), 7u);
+    for (const char* key : {"paraVideoBitRate", "paraSampleRate", "paraAudioBitRate", "paraChannel", "paraFrameRate",
+                            "paraVolume", "crop"}) {
+        bool named = false;
+        for (const std::string& line : notes) named = named || line.find(key) != std::string::npos;
+        EXPECT_TRUE(named) << key;
+    }
 }
 
 TEST_F(Builder, ASourceWithoutPictureKeepsTheSoundSettings) {
