@@ -115,6 +115,8 @@ public:
     const QImage& PreviewBitmap() const { return FPreviewBitmap; }
     // The progress window, made on first use.
     TfrmProgress& ProgressWindow();
+    // The run was cancelled (the progress window closed, Stop): its end actions are skipped.
+    void CancelRun();
     // Pause and Resume of the run, the buttons of both windows following.
     void PauseRun();
     void ResumeRun();
@@ -248,6 +250,8 @@ private:
     QStringList FSkipped;  // sources that could not be opened at Start
     QStringList FFailed;   // sources whose conversion failed, with the reason
     std::string FRunFolder;  // the output folder while a run is under way (kept in the job list file)
+    QStringList FEndErrors;  // end actions that failed
+    bool FCancelled = false;
     int FConvertedCount = 0;
     struct TDesktopBuses {
         QDBusConnection System, Session;

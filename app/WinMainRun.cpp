@@ -103,6 +103,8 @@ void TfrmMain::btnStartClick() {
     }
     FSkipped.clear();
     FFailed.clear();
+    FEndErrors.clear();
+    FCancelled = false;
     FConvertedCount = 0;
     StopPreview();
     FCCAVC.ClearTasks();
@@ -160,14 +162,22 @@ void TfrmMain::btnStartClick() {
             FSkipped << QString::fromStdString(source);
             continue;
         }
-        // An input or output that cannot be opened when its turn comes fails its task, and
-        // the run goes on with the next.
-        FCCAVC.SetOutputFile(task, output, &options);
+        // An output that cannot be set (a folder that cannot be written, a name too long) is
+        // told with its real cause; the job is left out and the run goes on with the others.
+        // One that fails only when its turn comes fails its task, and the run goes on.
+        if (!FCCAVC.SetOutputFile(task, output, &options)) {
+            const std::string reason = FCCAVC.LastError();
+            FCCAVC.RemoveTask(task);
+            FFailed << QString::fromStdString(source + ": " + output + ": " +
+                                              (reason.empty() ? "the output file cannot be written" : reason));
+            continue;
+        }
         FTaskMap.push_back(rowIndex);
         FTaskJobs.push_back(&job);
     }
 
     if (FTaskMap.empty()) {
+        FCCAVC.ClearTasks();
         ShowSkippedSources();
         return;
     }
@@ -194,8 +204,10 @@ void TfrmMain::ShowSkippedSources() {
     QStringList parts;
     if (!FSkipped.isEmpty()) parts << QString(SkippedIntro) + "\n\n" + FSkipped.join('\n');
     if (!FFailed.isEmpty()) parts << QString(FailedIntro) + "\n\n" + FFailed.join('\n');
+    if (!FEndErrors.isEmpty()) parts << FEndErrors.join('\n');
     FSkipped.clear();
     FFailed.clear();
+    FEndErrors.clear();
     if (!parts.isEmpty()) MessageBoxes().Show(this, TMessageIcon::Warning, "Warning", parts.join("\n\n"));
 }
 
@@ -307,6 +319,8 @@ void TfrmMain::CCAVCTerminate(TCustomFFmpegVCL*, const TTerminateInfo& info) {
         FRunning = false;
         FRunFolder.clear();
         JobListChanged();
+        // The end actions follow the run, whichever of its tasks failed; only a Cancel skips them.
+        if (!FCancelled) RunEndActions();
         SleepLock().Release();
         Dock().RunEnded();
         NotifyRunEnd(FConvertedCount, int(FFailed.size()));
@@ -353,8 +367,6 @@ void TfrmMain::CCAVCTerminate(TCustomFFmpegVCL*, const TTerminateInfo& info) {
         FProgress->ShowTaskFinished();
         FProgress->TaskStarted(info.TaskIndex + 1);
     }
-    // The last task of the run; rows left out at the start have no task and do not count.
-    if (info.TaskIndex + 1 == int(FTaskMap.size())) RunEndActions();
 }
 
 void TfrmMain::RunEndActions() {
@@ -362,12 +374,21 @@ void TfrmMain::RunEndActions() {
     if (FProgress->OpenFolderAfterRun()) btnOpenClick();
     if (FProgress->ShutDownAfterRun()) {
         std::string error;
-        if (!power::PowerOff(&error))
-            mmoLog->appendPlainText(QString::fromStdString("The computer could not be shut down: " + error));
+        if (!power::PowerOff(&error)) {
+            // Told in the window after the run, not only in the log nobody sees.
+            const QString text = QString::fromStdString("The computer could not be shut down: " + error);
+            mmoLog->appendPlainText(text);
+            FEndErrors << text;
+        }
     }
 }
 
+void TfrmMain::CancelRun() {
+    if (FRunning) FCancelled = true;
+}
+
 void TfrmMain::btnStopClick() {
+    CancelRun();
     btnStop->setEnabled(false);
     EnableCommand(cmdRemove, false);
     EnableCommand(cmdClear, false);

@@ -240,6 +240,8 @@ void TfrmProgress::done(int result) {
         FClosing = true;
         tmrPreview->stop();
         tmrMessage->stop();
+        // Closed while the run is on: a cancel, which skips the run's end actions.
+        FOwner.CancelRun();
         FOwner.CCAVC().StopTask(true);
         FClosing = false;
     }
@@ -310,9 +312,15 @@ void TfrmProgress::btnSnapshotClick() {
     const QImage full = frame.copy();
     const QImage small = AreaPicture();
     IniFile settings(FOwner.SettingsFile());
-    SaveSnapshots(settings, full, small, [this](const std::string& text) {
+    auto warn = [this](const std::string& text) {
         MessageBoxes().Show(this, TMessageIcon::Warning, "Warning", QString::fromStdString(text));
-    });
+    };
+    // Caught here: an exception must not leave a slot, and the user is to learn why.
+    try {
+        SaveSnapshots(settings, full, small, warn);
+    } catch (const std::exception& e) {
+        warn(e.what());
+    }
 }
 
 void TfrmProgress::tmrMessageTimer() {

@@ -17,8 +17,12 @@ TTrimStore StoreTrim(int64_t start, int64_t end, int64_t duration) {
     if (d <= 0) return s;
     // A selection that falls back to the whole file keeps no start either, so the file is
     // converted from its beginning as the column then says.
+    if (inside && d < 1000) {
+        s.Refused = true;
+        return s;
+    }
     s.TrimStart = inside && start > 0 ? start : 0;
-    s.TrimLength = d < 1000 || duration - d < 1000 ? 0 : d;
+    s.TrimLength = duration - d < 1000 ? 0 : d;
     s.SetsColumn = true;
     s.ColumnSeconds = d / 1000000;
     return s;

@@ -12,11 +12,15 @@ struct TTrimStore {
     int64_t TrimLength = 0;  // 0: to the end
     bool SetsColumn = false;  // whether the "Trimmed Length" column changes
     int64_t ColumnSeconds = 0;
+    // A selection inside the file shorter than a millisecond: nothing is stored, the dialog
+    // says why and stays open (stored as "no limit" it would convert the rest of the file).
+    bool Refused = false;
 };
+inline constexpr const char* TrimTooShort = "The selection is shorter than one frame.";
 
 // What "Ok" stores for a selection from start to end of a file of the given duration. A
-// selection that is not inside the file stores the whole file; a length within one
-// millisecond of nothing or of the whole file stores 0 (no limit).
+// selection that is not inside the file stores the whole file; one within a millisecond of
+// the whole file stores 0 (no limit); one within a millisecond of nothing is refused.
 TTrimStore StoreTrim(int64_t start, int64_t end, int64_t duration);
 
 struct TTrimSelection {

@@ -276,6 +276,10 @@ void TfrmTrim::imgbtnpauseClick() {
 void TfrmTrim::btnOkClick() {
     if (FJob) {
         const TTrimStore s = StoreTrim(FStart, FEnd, FDuration);
+        if (s.Refused) {
+            ShowEditWarning(this, "Trim", TrimTooShort);
+            return;
+        }
         FJob->TrimStart = s.TrimStart;
         FJob->TrimLength = s.TrimLength;
         if (s.SetsColumn) FColumnText = QString::number(s.ColumnSeconds);

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
 #include <QHBoxLayout>
 #include <QImage>
 #include <QLabel>
@@ -316,7 +317,18 @@ void TPreviewControls::imgbtnSnapClick() {
     }
     const QImage small = imgPreview->copy();
 
-    const std::string folder = SnapshotFolder();
+    // Nothing may leave this slot: a settings file or folder that cannot be written is told.
+    auto warn = [this](const QString& text) {
+        if (WarningBox) WarningBox("Warning", text);
+        else PlainWarning(this, "Warning", text);
+    };
+    std::string folder;
+    try {
+        folder = SnapshotFolder();
+    } catch (const std::exception& e) {
+        warn(QString::fromStdString(e.what()));
+        return;
+    }
     const IniFile ini(FSettingsFile);
     const bool fullSize = ini.ReadInteger(settings_key::Section, settings_key::SnapshotFullSize, 1) == 1;
     const bool smallSize = ini.ReadInteger(settings_key::Section, settings_key::SnapshotSmallSize, 1) == 1;
@@ -325,7 +337,11 @@ void TPreviewControls::imgbtnSnapClick() {
     const int quality = std::clamp(ini.ReadInteger(settings_key::Section, settings_key::SnapshotJpgQuality, 30), 1, 100);
     auto save = [&](const QImage& image, const char* name, const char* format, int q) {
         const QString path = QString::fromStdString(folder + name);
-        if (!image.save(path, format, q)) AppendLog("Cannot write " + path);
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly) && image.save(&file, format, q) && file.flush()) return;
+        const QString text = "Cannot write the snapshot " + path + ": " + file.errorString();
+        AppendLog(text);
+        warn(text);
     };
     if (fullSize && bmp) save(full, "Snapshot_full.bmp", "BMP", -1);
     if (smallSize && bmp) save(small, "Snapshot_small.bmp", "BMP", -1);

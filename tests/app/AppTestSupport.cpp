@@ -61,9 +61,11 @@ TUrlRecorder::TUrlRecorder() {
 TUrlRecorder::~TUrlRecorder() { shell::SetUrlOpener({}); }
 
 TPowerRecorder::TPowerRecorder() {
-    power::SetPowerOffRequest([this](std::string*) {
+    power::SetPowerOffRequest([this](std::string* error) {
         ++Requests;
-        return true;
+        if (Refusal.empty()) return true;
+        if (error) *error = Refusal;
+        return false;
     });
 }
 TPowerRecorder::~TPowerRecorder() { power::SetPowerOffRequest(RefusePowerOff); }

@@ -100,6 +100,7 @@ public:
     TPowerRecorder();
     ~TPowerRecorder();
     int Requests = 0;
+    std::string Refusal;  // when set, each request fails with this reason
 };
 
 // Runs fn on the first modal window of type T once it is up (the caller then opens it).

@@ -272,14 +272,27 @@ TEST_F(TConversionRunTest, ClosingTheMainWindowDuringARunStopsItAndWaits) {
     EXPECT_FALSE(fs::exists(OutDir + "/b_(new).avi"));
 }
 
-TEST_F(TConversionRunTest, ShutDownAfterTheRunAsksTheLoginManagerOnceAtTheEnd) {
+TEST_F(TConversionRunTest, TheEndActionsFollowTheRunWhenItsLastTaskFailsAndARefusedShutDownIsShown) {
     apptest::TPowerRecorder power;
+    power.Refusal = "Interactive authentication required.";
     PickAvi();
     Add({Source("a.mp4"), Source("b.mp4")});
-    OnFirstPreview([&] { ProgressWindow()->findChild<QCheckBox*>("ckShutDown")->setChecked(true); });
+    // The last task fails: its watermark goes missing while the first one converts.
+    const std::string logo = dir.file("logo.bmp");
+    ASSERT_TRUE(QImage(16, 16, QImage::Format_RGB888).save(QString::fromStdString(logo), "BMP"));
+    W().JobRecord(1)->WatermarkImage = logo;
+    OnFirstPreview([&] {
+        ProgressWindow()->findChild<QCheckBox*>("ckShutDown")->setChecked(true);
+        fs::remove(logo);
+    });
     Start();
+    EXPECT_EQ(Progress(0), "100%");
+    EXPECT_NE(Progress(1), "100%");
     EXPECT_EQ(power.Requests, 1);
-    EXPECT_EQ(Progress(1), "100%");
+    EXPECT_EQ(urls.Opened.size(), 1u);
+    ASSERT_EQ(boxes.Shown.size(), 1u);
+    EXPECT_TRUE(boxes.Shown[0].Text.contains("The computer could not be shut down: Interactive authentication required."))
+        << boxes.Shown[0].Text.toStdString();
 }
 
 TEST_F(TConversionRunTest, AGoneSourceOrAnUnreadableWatermarkFailsOnlyItsJobWithOneMessageAndTheOthersConvert) {
@@ -313,15 +326,22 @@ TEST_F(TConversionRunTest, AGoneSourceOrAnUnreadableWatermarkFailsOnlyItsJobWith
     EXPECT_EQ(urls.Opened.size(), 1u);
 }
 
-TEST_F(TConversionRunTest, WhenNoCheckedSourceCanBeOpenedNothingRunsAndTheMessageSaysWhy) {
+TEST_F(TConversionRunTest, WhenNoCheckedSourceCanBeOpenedOrWrittenNothingRunsAndTheMessageSaysWhy) {
+    PickAvi();
     const std::string gone = Source("gone.mp4");
-    Add({gone});
+    // A name the file system takes for the source but not with "_(new).avi" added.
+    const std::string longName = Source(std::string(248, 'n') + ".mp4");
+    Add({gone, longName});
     fs::remove(gone);
     QTest::mouseClick(W().findChild<QPushButton*>("btnStart"), Qt::LeftButton);
     EXPECT_FALSE(W().Running());
     EXPECT_FALSE(ProgressWindow()->isVisible());
     ASSERT_EQ(boxes.Shown.size(), 1u);
-    EXPECT_TRUE(boxes.Shown[0].Text.contains(QString::fromStdString(gone)));
+    const std::string told = boxes.Shown[0].Text.toStdString();
+    EXPECT_NE(told.find(gone), std::string::npos) << told;
+    EXPECT_NE(told.find(longName + ": " + OutDir + "/" + std::string(248, 'n') + "_(new).avi: "), std::string::npos)
+        << told;
+    EXPECT_EQ(told.find("At least one output file must be specified"), std::string::npos) << told;
 }
 
 TEST_F(TConversionRunTest, AltSStartsTheRun) {

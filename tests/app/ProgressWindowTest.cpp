@@ -191,6 +191,17 @@ TEST_F(TProgressWindowTest, ASnapshotWritesTheFilesTheSettingsAskFor) {
     EXPECT_TRUE(boxes.Shown.empty());
 }
 
+TEST_F(TProgressWindowTest, ASnapshotThatCannotBeWrittenSaysWhyAndTheWindowGoesOn) {
+    IniFile(SettingsPath).WriteString("settings", "SnapOutPutDir", "/proc");  // no files can be made there
+    Open();
+    Click("btnSnapshot");
+    ASSERT_EQ(boxes.Shown.size(), 1u);
+    EXPECT_EQ(boxes.Shown[0].Caption, "Warning");
+    EXPECT_TRUE(boxes.Shown[0].Text.startsWith("Cannot write the snapshot /proc/Snapshot_full.bmp: "))
+        << boxes.Shown[0].Text.toStdString();
+    EXPECT_TRUE(progress->isVisible());
+}
+
 TEST_F(TProgressWindowTest, NoSnapshotBeforeTheFirstFrameAndAFolderThatCannotBeMadeFallsBack) {
     testsupport::WriteFile(dir.file("file"), "x");
     IniFile(SettingsPath).WriteString("settings", "SnapOutPutDir", dir.file("file") + "/snaps");

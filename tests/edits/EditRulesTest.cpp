@@ -22,7 +22,7 @@ TEST(StoreTrim, AMiddlePartStoresStartAndLengthAndTheColumnItsSeconds) {
     EXPECT_EQ(FormatPlayTime(70000000 - 10000000), "00:01:00.000");
 }
 
-TEST(StoreTrim, TheWholeFileAndSelectionsWithinAMillisecondStoreNoLimit) {
+TEST(StoreTrim, TheWholeFileStoresNoLimitAndASelectionWithinAMillisecondOfNothingIsRefused) {
     const TTrimStore whole = StoreTrim(0, 120000000, 120000000);
     EXPECT_EQ(whole.TrimStart, 0);
     EXPECT_EQ(whole.TrimLength, 0);
@@ -31,11 +31,15 @@ TEST(StoreTrim, TheWholeFileAndSelectionsWithinAMillisecondStoreNoLimit) {
     EXPECT_EQ(almostWhole.TrimLength, 0);
     EXPECT_EQ(almostWhole.TrimStart, 500);
 
+    // Stored as "no limit" it would convert from its start to the end of the file.
     const TTrimStore tiny = StoreTrim(5000000, 5000999, 120000000);
-    EXPECT_EQ(tiny.TrimStart, 5000000);
+    EXPECT_TRUE(tiny.Refused);
+    EXPECT_FALSE(tiny.SetsColumn);
+    EXPECT_EQ(tiny.TrimStart, 0);
     EXPECT_EQ(tiny.TrimLength, 0);
-    EXPECT_EQ(tiny.ColumnSeconds, 0);
+    EXPECT_FALSE(StoreTrim(5000000, 5001000, 120000000).Refused);
     EXPECT_EQ(StoreTrim(5000000, 5001000, 120000000).TrimLength, 1000);
+    EXPECT_FALSE(whole.Refused);
 }
 
 TEST(StoreTrim, ASelectionOutsideTheFileStoresTheWholeFileFromItsBeginning) {
