@@ -265,7 +265,7 @@ void TAudioOutput::LeapIsDamage(double samples, int rate, TRunServices& run) {
 // Encoded as it is made: a long lead-in never waits whole in the FIFO.
 void TAudioOutput::AddSilence(int64_t samples, TRunServices& run) {
     constexpr int64_t kChunk = 4096;
-    while (samples > 0) {
+    while (samples > 0 && !run.StopRequested()) {
         const int n = int(std::min(samples, kChunk));
         FramePtr quiet(avutil().av_frame_alloc());
         quiet->nb_samples = n;
