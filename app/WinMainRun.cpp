@@ -56,6 +56,7 @@ TSourceSummary SourceSummary(TAVProbe& probe) {
         source.Height = video.Height;
         source.BitRate = std::max(video.BitRate, 0);
     }
+    source.Duration = std::max<int64_t>(probe.FileStreamInfo().Duration, 0);
     return source;
 }
 
@@ -152,9 +153,15 @@ void TfrmMain::btnStartClick() {
 
         TInputOptions input;
         TOutputOptions options;
-        MakeJobOptions(job, code, formatFile, settings, SourceSummary(probe), sizeQuestion, input, options,
+        const std::string refusal = MakeJobOptions(job, code, formatFile, settings, SourceSummary(probe), sizeQuestion, input, options,
                        [this, row](const std::string& line) { NoteJob(*row, QString::fromStdString(line)); });
         options.FileName = output;
+        // Refused before anything is written; the others still run.
+        if (!refusal.empty()) {
+            probe.CloseFile();
+            FFailed << QString::fromStdString(source + ": " + refusal);
+            continue;
+        }
 
         probe.CloseFile();
         const int task = FCCAVC.AddTask(source, &input);

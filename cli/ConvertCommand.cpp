@@ -424,6 +424,7 @@ int ConvertCommand(const TCommandLine& line) {
             // An unknown length cannot be checked; the engine then ends with the input.
             const int64_t length = probe.FileStreamInfo().Duration;
             duration = length > 0 ? length : INT64_MAX;
+            facts.Summary.Duration = length > 0 ? length : 0;
             facts.Summary.VideoStreamCount = probe.VideoStreamCount() > 0 ? probe.VideoStreamCount() : 0;
             if (facts.Summary.VideoStreamCount > 0) {
                 const TVideoStreamInfo video = probe.VideoStreamInfo(-1);
@@ -492,11 +493,17 @@ int ConvertCommand(const TCommandLine& line) {
         record.ZoomMode = edits.Zoom ? *edits.Zoom : StoredZoomMode(code, userSettings);
         TInputOptions input;
         TOutputOptions output;
-        MakeJobOptions(record, code, formatFile, userSettings, facts.Summary, sizeAnswer, input, output,
+        const std::string refusal = MakeJobOptions(record, code, formatFile, userSettings, facts.Summary, sizeAnswer, input, output,
                        [&job](const std::string& line) {
                            std::fprintf(stderr, "reelshift-cli: %s: %s\n", job.Source.c_str(), line.c_str());
                        });
         output.FileName = job.Output;
+        if (!refusal.empty()) {
+            job.Error = refusal;
+            job.Output.clear();
+            run.ReportEarlyFailure(i);
+            continue;
+        }
 
         const int task = vcl.AddTask(job.Source, &input);
         if (task < 0) {

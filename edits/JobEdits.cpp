@@ -20,15 +20,18 @@ void ApplyTrim(const TlvFilesRecord& job, TInputOptions& input, TOutputOptions& 
     if (job.TrimLength > 0) output.RecordingTime = job.TrimLength;
 }
 
-void MakeJobOptions(const TlvFilesRecord& job, int formatCode, const IniFile& formatFile, const IniFile& settingsFile,
-                    const TSourceSummary& source, TSizeQuestion& question, TInputOptions& input, TOutputOptions& output,
-                    const TJobNote& note) {
+std::string MakeJobOptions(const TlvFilesRecord& job, int formatCode, const IniFile& formatFile, const IniFile& settingsFile,
+                           const TSourceSummary& source, TSizeQuestion& question, TInputOptions& input,
+                           TOutputOptions& output, const TJobNote& note) {
     input.Reset();
     input.FileName = job.SourceFile;
     output.Reset();
     ApplyTrim(job, input, output);
-    BuildOutputOptions(formatCode, formatFile, settingsFile, JobGeometry(job), source, question, output, input, note);
+    std::string refusal;
+    BuildOutputOptions(formatCode, formatFile, settingsFile, JobGeometry(job), source, question, output, input, note,
+                       &refusal);
     ApplyFrameHook(output);
+    return refusal;
 }
 
 int PercentToPixels(int size, int percent) { return int(std::trunc(size * (percent / 100.0))); }

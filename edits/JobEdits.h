@@ -22,10 +22,11 @@ inline void ApplyFrameHook(TOutputOptions& output) { output.CustomHook = true; }
 // Everything a run hands the engine for one job, in one place for the window's run and the
 // terminal converter: the input (source path and trim start) and the output options (reset,
 // then the trim length, the format's options for the job's zoom and crop, the frame hook).
-// The caller sets the output's file name.
-void MakeJobOptions(const TlvFilesRecord& job, int formatCode, const IniFile& formatFile, const IniFile& settingsFile,
-                    const TSourceSummary& source, TSizeQuestion& question, TInputOptions& input, TOutputOptions& output,
-                    const TJobNote& note = {});
+// The caller sets the output's file name. Returns why the job cannot be converted with this
+// format (too long to fit its size), or "" when it can.
+std::string MakeJobOptions(const TlvFilesRecord& job, int formatCode, const IniFile& formatFile, const IniFile& settingsFile,
+                           const TSourceSummary& source, TSizeQuestion& question, TInputOptions& input,
+                           TOutputOptions& output, const TJobNote& note = {});
 
 // A percentage of a frame dimension in pixels, as the watermark dialog places the text and
 // the image: truncated.

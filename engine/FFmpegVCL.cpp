@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
 
@@ -119,10 +120,40 @@ TFFmpeg::~TFFmpeg() {
     {
         std::lock_guard lock(FStateLock);
         FSilent = true;
-        if (FState == TState::Running || FState == TState::Paused) RequestStop();
+        if (FState == TState::Running || FState == TState::Paused) RequestStops();
     }
     WaitDone();
     FProbes.clear();  // closed here, on the owner's thread
+    if (FirstPass) FirstPass->CloseAll();
+    RemovePassFolder();
+}
+
+void TFFmpeg::RequestStops() {
+    RequestStop();
+    if (FirstPass) FirstPass->RequestStop();
+}
+
+void TFFmpeg::RemovePassFolder() {
+    if (PassFolder.empty()) return;
+    std::error_code ec;
+    std::filesystem::remove_all(PassFolder, ec);
+    PassFolder.clear();
+}
+
+// The first of two passes, on the run's thread: false when it failed or was stopped.
+bool TFFmpeg::RunFirstPass() {
+    if (!FirstPass) return true;
+    FirstPass->CoreShare = CoreShare;
+    FirstPass->ProgressInterval = ProgressInterval;
+    bool finished = false;
+    try {
+        finished = FirstPass->Transcode();
+    } catch (...) {
+        FirstPass->CloseAll();
+        throw;
+    }
+    FirstPass->CloseAll();
+    return finished && !StopRequestedFlag();
 }
 
 TAVProbe* TFFmpeg::InputProbe(int i) {
@@ -206,7 +237,7 @@ void TFFmpeg::Execute() {
             OpenSteps.clear();
             for (const auto& step : steps) step(*this);
         }
-        FFinished = Transcode();
+        FFinished = RunFirstPass() && Transcode();
     } catch (const TOutputSkipped& e) {
         FFLogger().Log(this, llInfo, e.what());
         std::lock_guard lock(FErrorLock);
@@ -224,6 +255,7 @@ void TFFmpeg::Execute() {
     } catch (...) {
         SetError(CurrentExceptionText());
     }
+    RemovePassFolder();
     // A failed run's output is not a result: it was written under its temporary name, which
     // went with the output above. The final name is not touched: a file there is not ours.
     {
@@ -259,7 +291,7 @@ void TFFmpeg::Stop(bool wait) {
             reportNow = true;
         } else if (FState == TState::Running || FState == TState::Paused) {
             FState = TState::Running;
-            RequestStop();  // also wakes a paused loop
+            RequestStops();  // also wakes a paused loop
         }
     }
     if (reportNow) {
@@ -281,6 +313,7 @@ void TFFmpeg::PauseRun() {
     if (FState != TState::Running || !FThreadedRun) return;
     FState = TState::Paused;
     Pause();
+    if (FirstPass) FirstPass->Pause();
 }
 
 void TFFmpeg::ResumeRun() {
@@ -288,6 +321,7 @@ void TFFmpeg::ResumeRun() {
     if (FState != TState::Paused) return;
     FState = TState::Running;
     Resume();
+    if (FirstPass) FirstPass->Resume();
 }
 
 void TFFmpeg::WaitDone() {
@@ -482,6 +516,11 @@ bool TCustomFFmpegVCL::SetOutputFile(int taskIndex, const std::string& fileName,
                     DoCustomHook(*task, bitmap, update, stopHook, pts, frameNumber);
                 };
             }
+            if (o.TwoPass) {
+                SetUpFirstPass(t, beforeOpen);
+                t.ParseOption("pass", "2");
+                t.ParseOption("passlogfile", t.PassFolder + "/pass");
+            }
             if (t.OpenOutput(o.FileName, o.Join) < 0) throw FFmpegException(t.ErrorText());
             for (size_t i = beforeOpen.size(); i < all.size(); ++i) t.ParseOption(all[i].first, all[i].second);
         };
@@ -500,6 +539,35 @@ bool TCustomFFmpegVCL::SetOutputFile(int taskIndex, const std::string& fileName,
         SetLastError(CurrentExceptionText());
         return false;
     }
+}
+
+void TCustomFFmpegVCL::SetUpFirstPass(TFFmpeg& task, const std::vector<std::pair<std::string, std::string>>& outputOptions) {
+    if (task.PassFolder.empty()) {
+        std::error_code ec;
+        std::string pattern = (std::filesystem::temp_directory_path(ec) / "reelshift-pass-XXXXXX").string();
+        if (!mkdtemp(pattern.data())) throw FFmpegException("Cannot make a folder for the pass log in " + pattern);
+        task.PassFolder = pattern;
+    }
+    // The first pass reads the same input, and encodes only the picture, into no file.
+    auto first = std::make_unique<TCustomFFmpeg>();
+    first->Reset();
+    first->Settings().Verbose = FVerbose;
+    const TInputOptions& input = task.InputOptions.back();
+    for (const auto& [key, value] : ToEngineOptions(input)) first->ParseOption(key, value);
+    if (!first->OpenInput(input.FileName)) throw FFmpegException(first->ErrorText());
+    for (const auto& [key, value] : outputOptions)
+        if (key != "f") first->ParseOption(key, value);
+    first->ParseOption("f", "null");
+    first->ParseOption("an", "1");
+    first->ParseOption("sn", "1");
+    first->ParseOption("pass", "1");
+    first->ParseOption("passlogfile", task.PassFolder + "/pass");
+    if (first->OpenOutput(task.PassFolder + "/first-pass", false) < 0) throw FFmpegException(first->ErrorText());
+    TFFmpeg* owner = &task;
+    first->OnProgress = [owner](const TEngineProgress& values, const std::string& line) {
+        if (owner->OnProgress) owner->OnProgress(values, line);
+    };
+    task.FirstPass = std::move(first);
 }
 
 void TCustomFFmpegVCL::ClearTasks() {

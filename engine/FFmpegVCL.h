@@ -144,8 +144,16 @@ public:
     // Waits until nothing of the task runs any more and joins its worker thread.
     void WaitDone();
 
+    // A task encoded in two passes: the engine object of the first pass, run before the
+    // task's own, and the folder of the pass log, removed when the run ends.
+    std::unique_ptr<TCustomFFmpeg> FirstPass;
+    std::string PassFolder;
+
 private:
     void Execute();
+    bool RunFirstPass();
+    void RemovePassFolder();
+    void RequestStops();
     void EndReport();
     void SetError(const std::string& message);
     void SetState(TState state);
@@ -247,6 +255,9 @@ protected:
     virtual void DoTerminate(TFFmpeg& task);
 
 private:
+    // The first of a task's two passes: the task's input and output options, no sound, no
+    // file; its pass log in a temporary folder the task owns.
+    void SetUpFirstPass(TFFmpeg& task, const std::vector<std::pair<std::string, std::string>>& outputOptions);
     void CheckNotWorking(const char* operation) const;
     int IndexOf(const TFFmpeg& task) const;
     void StartNext();

@@ -100,6 +100,10 @@ struct TOutputOptions {
     int DefaultNorm = 1;  // 1 "pal", anything else "ntsc": used when the norm cannot be guessed
     bool CustomHook = false;
     bool Join = false;
+    // The video is encoded twice: a first pass (no sound, no file) writes its log into a
+    // temporary folder, and the output's own run sizes its pictures from it. The folder is
+    // removed when the task ends.
+    bool TwoPass = false;
     std::string ExtOptions;  // further output options, see ParseExtOptions
 
     void Reset() { *this = TOutputOptions{}; }

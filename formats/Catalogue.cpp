@@ -35,6 +35,29 @@ const std::vector<std::string>& GeneralAudioFormats() {
     return formats;
 }
 
+// Today's formats, after the original categories in both editions.
+const char* const TodaysFormatsCategory = "Today's Formats - HEVC, AV1, VP9, Lossless";
+
+const std::vector<std::string>& TodaysFormats() {
+    static const std::vector<std::string> formats{
+        "MP4 - H.265/HEVC Video (*.mp4)",
+        "MKV - H.265/HEVC 10-bit Video (*.mkv)",
+        "MP4 - AV1 Video (*.mp4)",
+        "WebM - AV1 Video with Opus (*.webm)",
+        "WebM - VP9 Video with Opus (*.webm)",
+        "MKV - H.264 Video (*.mkv)",
+        "MOV - ProRes 422 for Editing (*.mov)",
+        "MOV - DNxHR HQX for Editing (*.mov)",
+        "MP4 - H.264 fits 10 MB (*.mp4)",
+        "MP4 - H.264 fits 25 MB (*.mp4)",
+        "MP4 - H.264 fits 50 MB (*.mp4)",
+        "Opus Audio (*.opus)",
+        "FLAC - Free Lossless Audio (*.flac)",
+        "ALAC - Apple Lossless Audio (*.m4a)",
+    };
+    return formats;
+}
+
 std::vector<TCatalogueCategory> MakeVideoCatalogue() {
     return {
         {0, "Apple iPod",
@@ -103,6 +126,7 @@ std::vector<TCatalogueCategory> MakeVideoCatalogue() {
         {25, "Matroska Video - MKV", {"MKV - Matroska Video (*.mkv)"}},
         {26, "General Video formates", GeneralVideoFormats()},
         {27, "General Audio formates", GeneralAudioFormats()},
+        {28, TodaysFormatsCategory, TodaysFormats()},
     };
 }
 
@@ -111,6 +135,7 @@ std::vector<TCatalogueCategory> MakeMp4AviCatalogue() {
         {0, "Audio-Video-Interleaved - AVI", {"AVI - Audio-Video-Interleaved(*.avi)"}},
         {1, "General Video formates", GeneralVideoFormats()},
         {2, "General Audio formates", GeneralAudioFormats()},
+        {3, TodaysFormatsCategory, TodaysFormats()},
     };
 }
 

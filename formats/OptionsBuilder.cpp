@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <numeric>
 
+#include "engine/FFUtils.h"
 #include "formats/Catalogue.h"
 #include "formats/DeviceLimits.h"
 #include "formats/ParameterTables.h"
@@ -31,6 +32,12 @@ bool IsNamedVideoEncoder(const std::string& v) {
     static const char* names[] = {"mpeg4",   "libxvid",   "mpeg1video", "mpeg2video", "msmpeg4", "msmpeg4v1", "msmpeg4v2",
                                   "huffyuv", "dvvideo",   "rawvideo",   "h263p",      "h263",    "rv10",      "rv20",
                                   "ljpeg",   "mjpeg",     "svq1",       "zlib",       "wmv1",    "wmv2"};
+    return std::find(std::begin(names), std::end(names), v) != std::end(names);
+}
+
+// Encoders of today's formats: always named, set up by their definition's encoder options.
+bool IsCurrentVideoEncoder(const std::string& v) {
+    static const char* names[] = {"libx265", "libsvtav1", "libvpx-vp9", "prores_ks", "dnxhd"};
     return std::find(std::begin(names), std::end(names), v) != std::end(names);
 }
 
@@ -139,12 +146,63 @@ TSize CenteredContent(int contentW, int contentH, int frameW, int frameH) {
     return s;
 }
 
+std::string LengthText(int64_t us) {
+    const int64_t seconds = us / 1000000;
+    char text[32];
+    if (seconds >= 3600)
+        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", (long long)(seconds / 3600), (long long)(seconds / 60 % 60),
+                      (long long)(seconds % 60));
+    else
+        std::snprintf(text, sizeof text, "%lld:%02lld", (long long)(seconds / 60), (long long)(seconds % 60));
+    return text;
+}
+
+// The length the job converts: from its start (the trim start) to the recording time's end
+// or the source's end.
+int64_t ConvertedLength(const TSourceSummary& source, const TInputOptions& input, const TOutputOptions& out) {
+    const int64_t start = input.StartTime > 0 ? input.StartTime : 0;
+    int64_t length = source.Duration > 0 ? std::max<int64_t>(0, source.Duration - start) : 0;
+    if (out.RecordingTime > 0 && out.RecordingTime != NoTimestamp) length = length > 0 ? std::min(length, out.RecordingTime) : out.RecordingTime;
+    return length;
+}
+
 }  // namespace
+
+TSizePlan PlanTargetSize(int megabytes, int64_t lengthUs, int64_t audioCeiling, double frameRate) {
+    TSizePlan plan;
+    const std::string size = std::to_string(megabytes) + " MB";
+    if (lengthUs <= 0) {
+        plan.Refusal = "The length of this file is unknown, so it cannot be made to fit " + size + ".";
+        return plan;
+    }
+    const double seconds = lengthUs / 1e6;
+    // The container's index grows with every frame (about a dozen bytes per picture and per
+    // sound frame); two-pass rate control lands within a few percent, so a little is kept back.
+    const double fps = frameRate > 0 ? frameRate : 30.0;
+    const double indexBytes = 4096 + seconds * (fps * 12 + (audioCeiling > 0 ? 47 * 10 : 0));
+    const double bits = (megabytes * 1e6 - indexBytes) * 8 * 0.96;
+    const double total = bits / seconds;
+    if (audioCeiling > 0) plan.AudioBitrate = std::min<int64_t>(audioCeiling, std::max<int64_t>(48000, int64_t(total / 4)));
+    plan.VideoBitrate = std::min(int64_t(total) - plan.AudioBitrate, MaximumFitVideoRate);
+    if (plan.VideoBitrate < MinimumFitVideoRate) {
+        plan.Refusal = Format("Too long to fit %s: %s of video would get %lld kbit/s, below the %lld kbit/s a watchable "
+                              "picture needs. Trim it, or choose a larger size.",
+                              size.c_str(), LengthText(lengthUs).c_str(),
+                              (long long)std::max<int64_t>(0, plan.VideoBitrate / 1000),
+                              (long long)(MinimumFitVideoRate / 1000));
+        plan.VideoBitrate = 0;
+    }
+    return plan;
+}
 
 TFormatParameters::TFormatParameters(int formatCode, const IniFile& formatFile, const IniFile& settingsFile)
     : FSection(FormatSectionName(formatCode)), FFormatFile(formatFile), FSettingsFile(settingsFile) {}
 
 std::string TFormatParameters::DefinedFormat() const { return FFormatFile.ReadString(FSection, settings_key::ContainerFormat, "null"); }
+
+std::string TFormatParameters::DefinedEncoderOptions() const {
+    return FFormatFile.ReadString(FSection, settings_key::EncoderOptions, "");
+}
 
 std::string TFormatParameters::DefinedDevice() const { return FFormatFile.ReadString(FSection, settings_key::Device, ""); }
 
@@ -206,7 +264,7 @@ std::string StoredZoomMode(int formatCode, const IniFile& settingsFile) {
 
 void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile& settingsFile,
                         const TJobGeometry& job, const TSourceSummary& source, TSizeQuestion& question,
-                        TOutputOptions& out, TInputOptions& input, const TJobNote& note) {
+                        TOutputOptions& out, TInputOptions& input, const TJobNote& note, std::string* refusal) {
     const TFormatParameters params(formatCode, formatFile, settingsFile);
     const std::string definedFormat = params.DefinedFormat();
     const std::string format = Lower(definedFormat);
@@ -253,12 +311,20 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
     // the gaps with High profile, the 8x8 transform and B-frames. The device's own limits
     // follow the preset and win.
     const TDeviceLimits& limits = DeviceLimitsOf(params.DefinedDevice());
-    if (videoEncoder == "libx264") {
+    // A definition may name its encoder's settings itself (speed preset, profile, pixels);
+    // the device presets then do not apply.
+    const std::string encoderOptions = params.DefinedEncoderOptions();
+    if (!encoderOptions.empty()) {
+        out.VideoCodec = videoEncoder;
+        for (const auto& option : ParseExtOptions(encoderOptions)) AddExtOption(out.ExtOptions, option.Key, option.Value);
+    } else if (videoEncoder == "libx264") {
         out.VideoCodec = "libx264";
         out.VideoPreset = format == "psp" ? "libx264-psp" : format == "ipod" ? "libx264-ipod" : format == "ps3" ? "libx264-ps3" : "libx264-mp4";
         AddExtOption(out.ExtOptions, "profile", limits.H264Profile);
         AddExtOption(out.ExtOptions, "level", std::to_string(limits.H264Level));
         if (!limits.BFrames) AddExtOption(out.ExtOptions, "bf", "0");
+    } else if (IsCurrentVideoEncoder(videoEncoder)) {
+        out.VideoCodec = videoEncoder;
     } else if (IsNamedVideoEncoder(videoEncoder)) {
         if ((videoEncoder == "mpeg4" || videoEncoder == "libxvid") && limits.Mpeg4Simple) AddExtOption(out.ExtOptions, "bf", "0");
         out.VideoCodec = videoEncoder;
@@ -271,8 +337,14 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
         out.VideoDisable = true;
     } else {
         const std::string bitrate = params.ReadChecked(TParameter::VideoBitRate, "512", note);
-        const auto kbits = bitrate != AsSource ? ParseInteger(bitrate) : std::nullopt;
-        if (kbits) {
+        const std::optional<int> kbits = bitrate != AsSource ? ParseInteger(bitrate) : std::optional<int>();
+        if (const auto crf = QualityEntry(bitrate)) {
+            // Constant quality: the encoder spends what each picture needs, no rate at all.
+            AddExtOption(out.ExtOptions, "crf", std::to_string(*crf));
+            AddExtOption(out.ExtOptions, "b", "0");
+        } else if (TargetSizeEntry(bitrate)) {
+            // Sized below, once the sound's rate is known.
+        } else if (kbits) {
             if (*kbits > 0) out.VideoBitrate = static_cast<int64_t>(*kbits) * 1000;
         } else {
             out.VideoBitrate = source.BitRate;
@@ -414,4 +486,19 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
     out.AudioCodec = audioEncoder;
     if (Trim(audioEncoder).empty()) out.AudioDisable = true;
     ReadAudioSettings(params, false, out, note);
+
+    const auto megabytes = TargetSizeEntry(params.Read(ValueKey(TParameter::VideoBitRate), ""));
+    if (megabytes && !out.VideoDisable) {
+        double fps = 0;
+        if (auto rate = ParseNumber(out.FrameRate)) fps = double(*rate);
+        const int64_t audioCeiling = out.AudioDisable ? 0 : out.AudioBitrate > 0 ? out.AudioBitrate : 128000;
+        const TSizePlan plan = PlanTargetSize(*megabytes, ConvertedLength(source, input, out), audioCeiling, fps);
+        if (!plan.Refusal.empty()) {
+            if (refusal) *refusal = plan.Refusal;
+            return;
+        }
+        out.VideoBitrate = plan.VideoBitrate;
+        if (!out.AudioDisable) out.AudioBitrate = plan.AudioBitrate;
+        out.TwoPass = true;
+    }
 }

@@ -31,6 +31,7 @@ struct TSourceSummary {
     int Width = 0;  // of the first video stream
     int Height = 0;
     int64_t BitRate = 0;  // bit/s of the first video stream; 0 when unknown
+    int64_t Duration = 0;  // microseconds of the whole source; 0 when unknown
 };
 
 // Asked when the stored frame size cannot be read: true uses 320x240, false the source size.
@@ -65,6 +66,9 @@ public:
     std::optional<std::string> DefinitionDefault(const std::string& valueKey) const;
     // "Format" of the definition, "null" when absent.
     std::string DefinedFormat() const;
+    // "EncoderOptions" of the definition: the encoder's own settings as extra-option lines
+    // joined by "<CRLF>"; "" when absent.
+    std::string DefinedEncoderOptions() const;
     // "Device" of the definition, "" when absent (a computer or an HD set).
     std::string DefinedDevice() const;
     const std::string& Section() const { return FSection; }
@@ -84,10 +88,27 @@ std::string StoredZoomMode(int formatCode, const IniFile& settingsFile);
 // (it keeps its meaning: "as source", or none) or a number within the parameter's range.
 bool AcceptableValue(TParameter p, const std::string& value);
 
+// The rates of a job that must fit a size: sound at the chosen rate, lowered for a long job
+// (never below 48 kbit/s), the picture gets the rest, up to MaximumFitVideoRate (a short job
+// needs no more to look like its source, and players of H.264 level 4 take no more). Refused
+// (with the reason) when the picture would get less than MinimumFitVideoRate, or the length
+// is unknown.
+inline constexpr int64_t MinimumFitVideoRate = 100000;    // bit/s
+inline constexpr int64_t MaximumFitVideoRate = 20000000;  // bit/s
+struct TSizePlan {
+    int64_t VideoBitrate = 0;  // bit/s
+    int64_t AudioBitrate = 0;  // bit/s; 0 without sound
+    std::string Refusal;       // empty when the job fits
+};
+TSizePlan PlanTargetSize(int megabytes, int64_t lengthUs, int64_t audioCeiling, double frameRate);
+
 // Fills the output options (which the caller has reset) and, for audio-only output, the
 // input's extra options. Shows at most one question; never fails otherwise: values out of
 // range are passed over with a note (a frame size for the format's default, a crop larger
-// than the picture for none).
+// than the picture for none). The options already there count: a recording time (the trim)
+// is the length a size is planned for. A job that cannot fit its format's size gets the
+// reason in refusal, when given.
 void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile& settingsFile,
                         const TJobGeometry& job, const TSourceSummary& source, TSizeQuestion& question,
-                        TOutputOptions& output, TInputOptions& input, const TJobNote& note = {});
+                        TOutputOptions& output, TInputOptions& input, const TJobNote& note = {},
+                        std::string* refusal = nullptr);

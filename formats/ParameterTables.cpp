@@ -93,6 +93,10 @@ const TNameTable& VideoEncoderTable() {
         {"ljpeg", "ljpeg"},        {"mjpeg", "mjpeg"},
         {"svq1", "svq1"},          {"zlib", "zlib"},
         {"h264", "libx264"},
+        // Today's encoders, offered by the formats added after the original catalogue.
+        {"h265", "libx265"},       {"av1", "libsvtav1"},
+        {"vp9", "libvpx-vp9"},     {"prores", "prores_ks"},
+        {"dnxhr", "dnxhd"},
     };
     return table;
 }
@@ -104,6 +108,7 @@ const TNameTable& AudioEncoderTable() {
         {"amr_nb", "libopencore_amrnb"}, {"pcm_s16", "pcm_s16le"}, {"pcm_u16", "pcm_u16le"},
         {"pcm_alaw", "pcm_alaw"},    {"pcm_mulaw ", "pcm_mulaw"}, {"adpcm_ms", "adpcm_ms"},
         {"adpcm_ima_wav", "adpcm_ima_wav"}, {"wma1", "wmav1"},  {"wma2", "wmav2"},
+        {"opus", "libopus"},         {"alac", "alac"},          {"pcm_s24", "pcm_s24le"},
     };
     return table;
 }
@@ -177,7 +182,30 @@ TFrameSizeCheck CheckFrameSize(const std::string& text) {
     return {TFrameSizeCheck::fsCorrected, std::to_string(even(*a)) + "x" + std::to_string(even(*b))};
 }
 
-bool ValidVideoBitRate(const std::string& text) { return IsAsSource(text) || ParseInteger(text).has_value(); }
+std::optional<int> QualityEntry(const std::string& text) {
+    static const std::string head = "quality (CRF ", tail = ")";
+    if (text.size() <= head.size() + tail.size() || text.compare(0, head.size(), head) != 0 ||
+        text.compare(text.size() - tail.size(), tail.size(), tail) != 0)
+        return std::nullopt;
+    const auto crf = ParseInteger(text.substr(head.size(), text.size() - head.size() - tail.size()));
+    if (!crf || *crf < 0 || *crf > 63) return std::nullopt;
+    return crf;
+}
+
+std::optional<int> TargetSizeEntry(const std::string& text) {
+    static const std::string head = "fits ", tail = " MB";
+    if (text.size() <= head.size() + tail.size() || text.compare(0, head.size(), head) != 0 ||
+        text.compare(text.size() - tail.size(), tail.size(), tail) != 0)
+        return std::nullopt;
+    const auto megabytes = ParseInteger(text.substr(head.size(), text.size() - head.size() - tail.size()));
+    if (!megabytes || *megabytes < 1 || *megabytes > 100000) return std::nullopt;
+    return megabytes;
+}
+
+bool ValidVideoBitRate(const std::string& text) {
+    // Only a list entry can hold the words of a rate mode: typed text is digits alone.
+    return IsAsSource(text) || ParseInteger(text).has_value() || QualityEntry(text) || TargetSizeEntry(text);
+}
 bool ValidSampleRate(const std::string& text) { return IsAsSource(text) || ParseInteger(text).has_value(); }
 bool ValidAudioBitRate(const std::string& text) {
     return IsAsSource(text) || ParseInteger(text).has_value() || ParseNumber(text).has_value();

@@ -30,6 +30,7 @@ inline constexpr const char* FormatSectionPrefix = "formatInfo";
 inline constexpr const char* FileExtension = "FileExt";      // definition: the output's extension
 inline constexpr const char* ContainerFormat = "Format";     // definition: the muxer, "null" for none
 inline constexpr const char* Device = "Device";              // definition: the device family
+inline constexpr const char* EncoderOptions = "EncoderOptions";  // definition: the encoder's own settings
 inline constexpr const char* Zoom = "paraZoom";              // settings: the job's zoom mode
 
 }  // namespace settings_key

@@ -1,7 +1,7 @@
 // Every format of both catalogues, as the user never touched it, converts a short clip with
 // picture and sound into a file that ffprobe reads, with the container, codecs, duration and
 // frame size its definition promises, in 8-bit 4:2:0 pictures within what its device
-// decodes. A second set of sources (a 10-bit 4:2:2 camera film with 5.1 sound, a 4:4:4
+// decodes; today's formats with the codecs, profiles and pixels each was made for. A second set of sources (a 10-bit 4:2:2 camera film with 5.1 sound, a 4:4:4
 // screen recording with mono sound, a phone clip with a variable frame rate) goes through
 // every format as well. Failures are listed in one table at the end.
 #include <gtest/gtest.h>
@@ -49,7 +49,42 @@ struct Promise {
     int Width = 0, Height = 0;
     int BarRows = 0;  // letterbox rows at top and bottom for the 16:9 source
     TDeviceLimits Limits;
+    std::string Pixels = "yuv420p";  // of the picture; "" for MJPEG and DV, which have their own
+    std::string Profile;             // of the picture, when the format promises one
 };
+
+// Today's formats, by their index in the last category of each edition: what each was made
+// to give, whatever its definition says.
+struct TodaysFormat {
+    const char* Container;
+    const char* VideoCodec;
+    const char* Profile;
+    const char* Pixels;
+    const char* AudioCodec;
+};
+const TodaysFormat Todays[] = {
+    {"mov,mp4", "hevc", "Main", "yuv420p", "aac"},
+    {"matroska", "hevc", "Main 10", "yuv420p10le", "opus"},
+    {"mov,mp4", "av1", "Main", "yuv420p10le", "aac"},
+    {"matroska,webm", "av1", "Main", "yuv420p10le", "opus"},
+    {"matroska,webm", "vp9", "Profile 0", "yuv420p", "opus"},
+    {"matroska", "h264", "High", "yuv420p", "aac"},
+    {"mov,mp4", "prores", "Standard", "yuv422p10le", "pcm_s16le"},
+    {"mov,mp4", "dnxhd", "DNXHR HQX", "yuv422p10le", "pcm_s16le"},
+    {"mov,mp4", "h264", "High", "yuv420p", "aac"},
+    {"mov,mp4", "h264", "High", "yuv420p", "aac"},
+    {"mov,mp4", "h264", "High", "yuv420p", "aac"},
+    {"ogg", "", "", "", "opus"},
+    {"flac", "", "", "", "flac"},
+    {"mov,mp4", "", "", "", "alac"},
+};
+constexpr size_t TodaysCount = sizeof Todays / sizeof Todays[0];
+
+// The entry of today's formats a code names, or null for the older catalogue.
+const TodaysFormat* TodaysFormatOf(TEdition edition, int code) {
+    const int last = CatalogueCategories(edition).back().Number;
+    return code / 100 == last && size_t(code % 100) < TodaysCount ? &Todays[code % 100] : nullptr;
+}
 
 // One source clip and what it is.
 struct Source {
@@ -71,6 +106,8 @@ std::string CodecOfEncoder(const std::string& encoder) {
         {"libxvid", "mpeg4"},    {"libx264", "h264"},  {"msmpeg4", "msmpeg4v3"}, {"libmp3lame", "mp3"},
         {"libfaac", "aac"},      {"aac", "aac"},       {"vorbis", "vorbis"},     {"libvorbis", "vorbis"},
         {"libflac", "flac"},     {"flac", "flac"},     {"pcm_s16le", "pcm_s16le"}, {"flv", "flv1"},
+        {"libx265", "hevc"},     {"libsvtav1", "av1"}, {"libvpx-vp9", "vp9"},    {"prores_ks", "prores"},
+        {"libopus", "opus"},
     };
     auto it = names.find(encoder);
     return it != names.end() ? it->second : encoder;
@@ -113,16 +150,24 @@ Promise PromiseOf(TEdition edition, int code, const IniFile& definitions, int so
     p.Extension = definitions.ReadString(section, "FileExt", "mp4");
     p.Container = ContainerOf(definitions.ReadString(section, "Format", "null"), p.Extension);
     p.Limits = DeviceLimitsOf(definitions.ReadString(section, "Device", ""));
+    const TodaysFormat* today = TodaysFormatOf(edition, code);
+    if (today) {
+        p.Container = today->Container;
+        p.Pixels = today->Pixels;
+        p.Profile = today->Profile;
+    }
 
     const std::string video = EngineValue(TParameter::VideoEncoder, DefaultEntry(definitions, section, TParameter::VideoEncoder)).value_or("");
     const std::string audio = EngineValue(TParameter::AudioEncoder, DefaultEntry(definitions, section, TParameter::AudioEncoder)).value_or("");
     p.AudioCodec = CodecOfEncoder(audio.empty() && video.empty() ? "libfaac" : audio);
+    if (today) p.AudioCodec = today->AudioCodec;
     if (video.empty()) return p;  // sound only
 
     // Names that leave the choice to the container.
     for (const char* c : {"mov", "3gp", "3g2", "flv", "swf"})
         if (video == c) p.ContainerChoosesVideo = true;
     p.VideoCodec = p.ContainerChoosesVideo ? "" : CodecOfEncoder(video);
+    if (today) p.VideoCodec = today->VideoCodec;
 
     const std::string size = DefaultEntry(definitions, section, TParameter::VideoSize);
     if (size == "as source" || size.empty()) {
@@ -181,11 +226,13 @@ void CheckPicture(const Promise& p, const QJsonObject& s, std::vector<std::strin
     const std::string pix = s.value("pix_fmt").toString().toStdString();
     const std::string profile = s.value("profile").toString().toStdString();
     const int level = s.value("level").toInt();
-    // 8-bit 4:2:0; DV at 525 lines samples 4:1:1 and MJPEG stores full-range pictures.
+    // 8-bit 4:2:0 unless promised otherwise; DV at 525 lines samples 4:1:1 and MJPEG stores
+    // full-range pictures.
     const std::string wanted = codec == "dvvideo" && s.value("height").toInt() == 480 ? "yuv411p"
                                : codec == "mjpeg"                                     ? "yuvj420p"
-                                                                                      : "yuv420p";
+                                                                                      : p.Pixels;
     if (pix != wanted) problems.push_back("pixels " + pix + ", promised " + wanted);
+    if (!p.Profile.empty() && profile != p.Profile) problems.push_back("profile " + profile + ", promised " + p.Profile);
     if (codec == "h264") {
         static const std::map<std::string, std::vector<std::string>> allowed = {
             {"baseline", {"Constrained Baseline"}},
@@ -316,7 +363,7 @@ TEST(CatalogueConformance, EveryFormatOfBothEditionsMakesTheFileItPromises) {
         for (int code : CatalogueFormatCodes(edition))
             outcomes.push_back({PromiseOf(edition, code, definitions), &clip, {}});
     }
-    EXPECT_EQ(outcomes.size(), 18u + 121u);
+    EXPECT_EQ(outcomes.size(), 18u + 121u + 2 * TodaysCount);
     RunAll(outcomes, work.path().string(), true);
 }
 
@@ -356,6 +403,88 @@ TEST(CatalogueConformance, EveryFormatTakesCameraScreenAndPhoneClips) {
                 outcomes.push_back({PromiseOf(edition, code, definitions, source->Width, source->Height), source, {}});
         }
     }
-    EXPECT_GE(outcomes.size(), 3 * 121u);
+    EXPECT_GE(outcomes.size(), 3 * (121u + TodaysCount));
     RunAll(outcomes, work.path().string(), false);
+}
+
+// --- Formats that fit a size --------------------------------------------------------------
+
+namespace {
+
+// "MP4 - H.264 fits 10 MB" of the edition in force.
+constexpr int Fits10MB = 308;
+
+// A clip that keeps the encoder busy at any rate: moving noise over the test picture.
+void MakeNoisyClip(const std::string& file, int seconds, const std::string& size, int noise) {
+    const std::string length = std::to_string(seconds);
+    MakeSource(file, {"-f", "lavfi", "-i",
+                      "testsrc2=size=" + size + ":rate=25:duration=" + length + ",noise=alls=" + std::to_string(noise) + ":allf=t+u",
+                      "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=" + length, "-c:v", "libx264",
+                      "-preset", "ultrafast", "-crf", "12", "-c:a", "aac", "-b:a", "192k"});
+}
+
+// Converts to "fits 10 MB" with a temporary folder of its own, and checks the file and that
+// the pass log went with the run.
+void ExpectFitsTenMegabytes(const std::string& source, double seconds, const std::string& workDir) {
+    const std::string tmp = workDir + "/tmp", out = workDir + "/out";
+    fs::create_directories(tmp);
+    auto r = Run({"env", "TMPDIR=" + tmp, BinDir() + "/reelshift-cli", "--format", std::to_string(Fits10MB),
+                  "--edition", "mp4avi", "--settings", workDir + "/settings.ini", "--output-dir", out, source});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string file = out + "/" + fs::path(source).stem().string() + "_(new).mp4";
+    ASSERT_TRUE(fs::exists(file));
+    const double size = double(fs::file_size(file));
+    EXPECT_GE(size, 0.90e7) << "bytes";
+    EXPECT_LE(size, 1.00e7) << "bytes";
+    EXPECT_EQ(ProbeValue(file, "stream=codec_name", "v:0"), "h264");
+    EXPECT_EQ(ProbeValue(file, "stream=codec_name", "a:0"), "aac");
+    EXPECT_NEAR(std::stod(ProbeValue(file, "format=duration")), seconds, 0.25);
+    EXPECT_TRUE(fs::is_empty(tmp)) << "the pass log is left behind";
+}
+
+}  // namespace
+
+TEST(TargetSize, TwentySecondsAndTwoMinutesEachLandWithinTheirSize) {
+    TempDir work;
+    // The short one needs a rate that only a busy picture uses up.
+    MakeNoisyClip(work.file("short.mp4"), 20, "320x240", 40);
+    MakeNoisyClip(work.file("long.mp4"), 120, "160x120", 15);
+    ExpectFitsTenMegabytes(work.file("short.mp4"), 20, work.file("short"));
+    ExpectFitsTenMegabytes(work.file("long.mp4"), 120, work.file("long"));
+}
+
+// Eight minutes take a while: run with --gtest_also_run_disabled_tests.
+TEST(TargetSize, DISABLED_EightMinutesLandWithinTheirSize) {
+    TempDir work;
+    MakeNoisyClip(work.file("film.mp4"), 480, "160x120", 10);
+    ExpectFitsTenMegabytes(work.file("film.mp4"), 480, work.file("film"));
+}
+
+TEST(TargetSize, AJobTooLongToFitIsRefusedBeforeAnythingIsWrittenAndItsTrimCounts) {
+    TempDir work;
+    const std::string source = work.file("lecture.avi");
+    // Half an hour would leave about 40 kbit/s in 10 MB.
+    MakeSource(source, {"-f", "lavfi", "-i", "color=size=64x48:rate=1:duration=1800", "-f", "lavfi", "-i",
+                        "anullsrc=sample_rate=8000:channel_layout=mono", "-t", "1800", "-c:v", "mpeg4", "-c:a", "pcm_u8"});
+    const std::string out = work.file("out");
+    const std::vector<std::string> convert = {BinDir() + "/reelshift-cli", "--format", std::to_string(Fits10MB),
+                                              "--edition", "mp4avi", "--settings", work.file("settings.ini"),
+                                              "--output-dir", out};
+    std::vector<std::string> whole = convert;
+    whole.push_back(source);
+    auto r = testsupport::Run(whole);
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_NE(r.err.find("Too long to fit 10 MB: 30:00 of video would get"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Trim it, or choose a larger size."), std::string::npos) << r.err;
+    EXPECT_TRUE(!fs::exists(out) || fs::is_empty(out)) << "a refused job wrote a file";
+
+    // Its first twenty seconds fit.
+    std::vector<std::string> trimmed = convert;
+    trimmed.insert(trimmed.end(), {"--trim", "0,20", source});
+    r = testsupport::Run(trimmed);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const std::string file = out + "/lecture_(new).mp4";
+    ASSERT_TRUE(fs::exists(file));
+    EXPECT_LE(fs::file_size(file), 10000000u);
+    EXPECT_NEAR(std::stod(ProbeValue(file, "format=duration")), 20, 1.5);
 }

@@ -10,11 +10,11 @@
 
 namespace {
 
-TEST(Catalogue, VideoEditionHas28CategoriesAnd121Formats) {
+TEST(Catalogue, VideoEditionHas28CategoriesAnd121FormatsThenTodaysFormats) {
     const auto& categories = CatalogueCategories(TEdition::Video);
-    ASSERT_EQ(categories.size(), 28u);
+    ASSERT_EQ(categories.size(), 29u);
     for (size_t i = 0; i < categories.size(); ++i) EXPECT_EQ(categories[i].Number, int(i));
-    EXPECT_EQ(CatalogueFormatCodes(TEdition::Video).size(), 121u);
+    EXPECT_EQ(CatalogueFormatCodes(TEdition::Video).size(), 121u + 14u);
     EXPECT_EQ(categories[13].Name, "Nitendeo WII");
     EXPECT_EQ(categories[26].Name, "General Video formates");
     EXPECT_EQ(categories[27].Name, "General Audio formates");
@@ -32,21 +32,28 @@ TEST(Catalogue, CodesAreCategoryTimesHundredPlusIndex) {
     // Past the end of a category, of the catalogue, and negative codes name nothing.
     EXPECT_EQ(CatalogueFormatName(TEdition::Video, 9), "");
     EXPECT_EQ(CatalogueFormatName(TEdition::Video, 2707), "");
-    EXPECT_EQ(CatalogueFormatName(TEdition::Video, 2800), "");
+    EXPECT_EQ(CatalogueFormatName(TEdition::Video, 2800), "MP4 - H.265/HEVC Video (*.mp4)");
+    EXPECT_EQ(CatalogueFormatName(TEdition::Video, 2813), "ALAC - Apple Lossless Audio (*.m4a)");
+    EXPECT_EQ(CatalogueFormatName(TEdition::Video, 2814), "");
+    EXPECT_EQ(CatalogueFormatName(TEdition::Video, 2900), "");
     EXPECT_EQ(CatalogueFormatName(TEdition::Video, -1), "");
     const auto codes = CatalogueFormatCodes(TEdition::Video);
     EXPECT_EQ(std::set<int>(codes.begin(), codes.end()).size(), codes.size());
     EXPECT_TRUE(std::is_sorted(codes.begin(), codes.end()));
 }
 
-TEST(Catalogue, Mp4AviEditionSharesTheGeneralCategories) {
+TEST(Catalogue, Mp4AviEditionSharesTheGeneralCategoriesAndTodaysFormats) {
     const auto& categories = CatalogueCategories(TEdition::Mp4Avi);
-    ASSERT_EQ(categories.size(), 3u);
+    ASSERT_EQ(categories.size(), 4u);
     EXPECT_EQ(categories[0].Name, "Audio-Video-Interleaved - AVI");
     EXPECT_EQ(CatalogueFormatName(TEdition::Mp4Avi, 0), "AVI - Audio-Video-Interleaved(*.avi)");
-    const std::vector<int> expected{0, 100, 101, 102, 103, 104, 105, 106, 107, 108, 109,
-                                    200, 201, 202, 203, 204, 205, 206};
+    std::vector<int> expected{0, 100, 101, 102, 103, 104, 105, 106, 107, 108, 109,
+                              200, 201, 202, 203, 204, 205, 206};
+    for (int i = 0; i < 14; ++i) expected.push_back(300 + i);
     EXPECT_EQ(CatalogueFormatCodes(TEdition::Mp4Avi), expected);
+    // Today's formats come last in both editions, under the next free number of each.
+    EXPECT_EQ(categories[3].Name, CatalogueCategories(TEdition::Video)[28].Name);
+    EXPECT_EQ(categories[3].Formats, CatalogueCategories(TEdition::Video)[28].Formats);
     for (int i = 0; i < 10; ++i)
         EXPECT_EQ(CatalogueFormatName(TEdition::Mp4Avi, 100 + i), CatalogueFormatName(TEdition::Video, 2600 + i));
     for (int i = 0; i < 7; ++i)
@@ -111,8 +118,8 @@ protected:
 
 TEST_F(CatalogueModel, StartsCollapsedWhenNothingIsStored) {
     Model.Build(TEdition::Video, Settings);
-    ASSERT_EQ(Model.RowCount(), 28);
-    for (int i = 0; i < 28; ++i) {
+    ASSERT_EQ(Model.RowCount(), 29);
+    for (int i = 0; i < 29; ++i) {
         const TItemInfo& row = Model.Row(i);
         EXPECT_TRUE(row.IsCategory && !row.IsFormat && row.Collapsed);
         EXPECT_EQ(row.Code, i);
@@ -132,7 +139,8 @@ TEST_F(CatalogueModel, StoredStateOpensCategoriesAtBuildAndRoundTrips) {
                                             "H.264/MPEG-4 AVC Video (*.mp4)", "AVI Video (*.avi)",
                                             "WMV Video (*.wmv)", "Divx Video (*.avi)", "Xvid Video (*.avi)",
                                             "DV - NTSC -Digital Video Format (*.dv)",
-                                            "DV - PAL -Digital Video Format (*.dv)", "General Audio formates"};
+                                            "DV - PAL -Digital Video Format (*.dv)", "General Audio formates",
+                                            "Today's Formats - HEVC, AV1, VP9, Lossless"};
     EXPECT_EQ(Texts(), expected);
     EXPECT_TRUE(Model.Row(2).IsFormat);
     EXPECT_EQ(Model.Row(2).Code, 100);
@@ -143,7 +151,8 @@ TEST_F(CatalogueModel, StoredStateOpensCategoriesAtBuildAndRoundTrips) {
     ASSERT_EQ(Model.RowText(1), "AVI - Audio-Video-Interleaved(*.avi)");
     Model.Toggle(2);  // closes "General Video formates"
     const std::vector<std::string> after{"Audio-Video-Interleaved - AVI", "AVI - Audio-Video-Interleaved(*.avi)",
-                                         "General Video formates", "General Audio formates"};
+                                         "General Video formates", "General Audio formates",
+                                         "Today's Formats - HEVC, AV1, VP9, Lossless"};
     EXPECT_EQ(Texts(), after);
     Model.SaveCollapseState(Settings);
     // Booleans are stored the way the settings file writes them.
@@ -164,11 +173,11 @@ TEST_F(CatalogueModel, StoredStateOpensCategoriesAtBuildAndRoundTrips) {
 TEST_F(CatalogueModel, CollapsingRemovesOnlyTheRunRightAfterTheCategory) {
     for (const char* key : {"0", "1", "2"}) Settings.WriteBool("lstformat", key, false);
     Model.Build(TEdition::Video, Settings);
-    ASSERT_EQ(Model.RowCount(), 28 + 9 + 5 + 6);
+    ASSERT_EQ(Model.RowCount(), 29 + 9 + 5 + 6);
     const int iphone = Model.FindRow("Apple iPhone");
     ASSERT_EQ(iphone, 10);
     Model.Toggle(iphone);
-    EXPECT_EQ(Model.RowCount(), 28 + 9 + 6);
+    EXPECT_EQ(Model.RowCount(), 29 + 9 + 6);
     EXPECT_TRUE(Model.Row(iphone).Collapsed);
     EXPECT_EQ(Model.RowText(iphone + 1), "Apple TV");
     EXPECT_EQ(Model.RowText(iphone - 1), "iPod Touch MPEG-4 Wide Screen (*.mp4)");
@@ -188,7 +197,7 @@ TEST_F(CatalogueModel, ToggleLeavesFormatRowsAndOutOfRangeRowsAlone) {
     Model.Build(TEdition::Video, Settings);
     const int rows = Model.RowCount();
     const int ac3 = Model.FindRow("AC-3 Audio Codec (*.ac3)");
-    ASSERT_EQ(ac3, rows - 1);
+    ASSERT_EQ(ac3, rows - 2);  // the closed category of today's formats follows
     EXPECT_EQ(Model.Row(ac3).Code, 2706);
     Model.Toggle(ac3);
     Model.Toggle(-1);
@@ -215,9 +224,9 @@ TEST_F(CatalogueModel, FindRowIgnoresSurroundingBlanksOnly) {
 TEST_F(CatalogueModel, BuildStartsAfresh) {
     Settings.WriteBool("lstformat", "0", false);
     Model.Build(TEdition::Video, Settings);
-    ASSERT_EQ(Model.RowCount(), 28 + 9);
+    ASSERT_EQ(Model.RowCount(), 29 + 9);
     Model.Build(TEdition::Mp4Avi, Settings);
-    EXPECT_EQ(Model.RowCount(), 3 + 1);
+    EXPECT_EQ(Model.RowCount(), 4 + 1);
     // Names of the other edition are gone from the table.
     EXPECT_EQ(Model.FormatNames().Cell(27, 0), "");
     EXPECT_EQ(Model.FormatNames().Cell(0, 0), "AVI - Audio-Video-Interleaved(*.avi)");

@@ -14,6 +14,7 @@
 
 #include "formats/Catalogue.h"
 #include "formats/Edition.h"
+#include "formats/ParameterTables.h"
 #include "platform/IniFile.h"
 #include "tests/support/TestSupport.h"
 
@@ -32,6 +33,8 @@ const std::map<std::string, std::string>& VideoEncoderNames() {
         {"h263", "h263"},            {"h263p", "h263p"},   {"rawvideo", "rawvideo"}, {"rv10", "rv10"},
         {"rv20", "rv20"},            {"dvvideo", "dvvideo"}, {"huffyuv", "huffyuv"}, {"ljpeg", "ljpeg"},
         {"mjpeg", "mjpeg"},          {"svq1", "svq1"},     {"zlib", "zlib"},       {"h264", "libx264"},
+        {"h265", "libx265"},         {"av1", "libsvtav1"}, {"vp9", "libvpx-vp9"},  {"prores", "prores_ks"},
+        {"dnxhr", "dnxhd"},
     };
     return m;
 }
@@ -43,6 +46,7 @@ const std::map<std::string, std::string>& AudioEncoderNames() {
         {"amr_nb", "libopencore_amrnb"}, {"pcm_s16", "pcm_s16le"}, {"pcm_u16", "pcm_u16le"},
         {"pcm_alaw", "pcm_alaw"}, {"pcm_mulaw ", "pcm_mulaw"}, {"adpcm_ms", "adpcm_ms"},
         {"adpcm_ima_wav", "adpcm_ima_wav"}, {"wma1", "wmav1"}, {"wma2", "wmav2"},
+        {"opus", "libopus"},     {"alac", "alac"},          {"pcm_s24", "pcm_s24le"},
     };
     return m;
 }
@@ -61,7 +65,11 @@ std::string CurrentEncoder(const std::string& name) {
 // the container.
 const std::set<std::string> PassedVideoCodecs{
     "mpeg4", "libxvid", "mpeg1video", "mpeg2video", "msmpeg4", "msmpeg4v1", "msmpeg4v2", "huffyuv", "dvvideo",
-    "rawvideo", "h263p", "h263", "rv10", "rv20", "ljpeg", "mjpeg", "svq1", "zlib", "wmv1", "wmv2", "libx264"};
+    "rawvideo", "h263p", "h263", "rv10", "rv20", "ljpeg", "mjpeg", "svq1", "zlib", "wmv1", "wmv2", "libx264",
+    "libx265", "libsvtav1", "libvpx-vp9", "prores_ks", "dnxhd"};
+
+// Editing encoders keep each picture at a quality of their profile: they take no bit rate.
+bool TakesNoBitRate(const std::string& encoder) { return encoder == "prores_ks" || encoder == "dnxhd"; }
 
 const std::set<std::string> PassedContainers{"ipod", "3gp", "3g2", "avi", "psp", "mov", "vcd", "flv", "mpegts", "vob"};
 const std::set<std::string> DiscTargets{"ntsc-dvd", "pal-dvd", "ntsc-vcd", "pal-vcd", "ntsc-svcd", "pal-svcd"};
@@ -109,6 +117,7 @@ std::string DefinitionFile(TEdition edition) {
 struct TDefinition {
     int Code = 0;
     std::string Format, FileExt;
+    std::vector<std::pair<std::string, std::string>> EncoderOptions;  // the encoder's own settings
     std::map<std::string, std::vector<std::string>> Lists;  // absent: the box is disabled
     std::map<std::string, int> Defaults;
 
@@ -122,6 +131,15 @@ TDefinition ReadDefinition(const IniFile& file, int code) {
     const std::string section = FormatSectionName(code);
     d.Format = file.ReadString(section, "Format", "null");
     d.FileExt = file.ReadString(section, "FileExt", "mp4");
+    std::string options = file.ReadString(section, "EncoderOptions", "");
+    for (size_t at = 0; !options.empty();) {
+        const size_t end = options.find("<CRLF>", at);
+        const std::string line = options.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        const size_t eq = line.find('=');
+        if (eq != std::string::npos) d.EncoderOptions.emplace_back(line.substr(0, eq), line.substr(eq + 1));
+        if (end == std::string::npos) break;
+        at = end + 6;
+    }
     for (const char* key : ListKeys) {
         const std::string value = file.ReadString(section, key, "null");
         const bool firstThree = std::string(key) == "VideoSize" || std::string(key) == "VideoBitRate" ||
@@ -197,7 +215,7 @@ TEST_P(FormatDefinitionFile, SpeaksOnlyThePanelsVocabulary) {
         ASSERT_TRUE(d.Has("AudioEncoder")) << "every format carries sound";
         const bool video = d.Has("VideoEncoder");
         EXPECT_EQ(video, d.Has("VideoSize"));
-        EXPECT_EQ(video, d.Has("VideoBitRate"));
+        EXPECT_EQ(video && !TakesNoBitRate(EffectiveVideoEncoder(d, d.Default("VideoEncoder"))), d.Has("VideoBitRate"));
         EXPECT_EQ(video, d.Has("FrameRate"));
         if (video) {
             for (const auto& v : d.Lists.at("VideoEncoder")) {
@@ -213,12 +231,14 @@ TEST_P(FormatDefinitionFile, SpeaksOnlyThePanelsVocabulary) {
                 ASSERT_TRUE(size) << v;
                 EXPECT_TRUE(size->first > 0 && size->second > 0 && size->first % 2 == 0 && size->second % 2 == 0) << v;
             }
-            for (const auto& v : d.Lists.at("VideoBitRate"))
-                EXPECT_TRUE(v == "as source" || ParseInteger(v).value_or(0) > 0) << v;
+            if (d.Has("VideoBitRate"))
+                for (const auto& v : d.Lists.at("VideoBitRate"))
+                    EXPECT_TRUE(v == "as source" || ParseInteger(v).value_or(0) > 0 || QualityEntry(v) || TargetSizeEntry(v)) << v;
             for (const auto& v : d.Lists.at("FrameRate"))
                 EXPECT_TRUE(v == "as source" || (IsNumber(v) && std::stod(v) > 0)) << v;
             const bool offersH264 = std::count(d.Lists.at("VideoEncoder").begin(), d.Lists.at("VideoEncoder").end(), "h264");
-            if (offersH264) {
+            // Formats that set their encoder up themselves do without the H.264 tuning keys.
+            if (offersH264 && d.EncoderOptions.empty()) {
                 const std::string section = FormatSectionName(code);
                 for (const char* key : {"paraMaxBitrate", "paraBufferSize", "paraLevel", "paraGop"})
                     EXPECT_GT(file.ReadInteger(section, key, 0), 0) << key;
@@ -235,8 +255,10 @@ TEST_P(FormatDefinitionFile, SpeaksOnlyThePanelsVocabulary) {
         }
         for (const auto& v : d.Lists.at("SampleRate"))
             EXPECT_TRUE(v == "as source" || ParseInteger(v).value_or(0) > 0) << v;
-        for (const auto& v : d.Lists.at("AudioBitRate"))
-            EXPECT_TRUE(v == "as source" || (IsNumber(v) && std::stod(v) > 0)) << v;
+        // Lossless and PCM sound has no bit rate to choose.
+        if (d.Has("AudioBitRate"))
+            for (const auto& v : d.Lists.at("AudioBitRate"))
+                EXPECT_TRUE(v == "as source" || (IsNumber(v) && std::stod(v) > 0)) << v;
         for (const auto& v : d.Lists.at("Channel")) EXPECT_TRUE(ChannelEntries.count(v)) << v;
         ASSERT_TRUE(d.Has("Volume"));
         for (const auto& v : d.Lists.at("Volume")) {
@@ -255,6 +277,7 @@ struct TCombination {
     bool Short = false;  // a few frames prove what is checked
     bool Sweep = false;  // one of the many single choices, tried only on request
     std::string Tag;     // tells apart choices the key leaves out
+    std::vector<std::pair<std::string, std::string>> EncoderOptions;
 
     // The video bit rate decides nothing about whether a choice can be encoded.
     std::string Key() const {
@@ -262,6 +285,7 @@ struct TCombination {
         k << Format << '|' << Ext << '|' << VideoEncoder << '|' << Size << '|' << FrameRate
           << '|' << AudioEncoder << '|' << SampleRate << '|' << Channel << '|' << AudioBitRate << '|' << Short
           << '|' << Tag;
+        for (const auto& [key, value] : EncoderOptions) k << '|' << key << '=' << value;
         return k.str();
     }
 };
@@ -292,14 +316,17 @@ std::vector<TCombination> Combinations(const TDefinition& d) {
     const bool video = d.Has("VideoEncoder");
     if (video) {
         base.VideoEncoder = EffectiveVideoEncoder(d, d.Default("VideoEncoder"));
+        base.EncoderOptions = d.EncoderOptions;
         base.Size = d.Default("VideoSize");
-        base.VideoBitRate = d.Default("VideoBitRate");
+        // DNxHR takes pictures from 256x120 up; the source is smaller.
+        if (base.VideoEncoder == "dnxhd" && base.Size == "as source") base.Size = "320x240";
+        if (d.Has("VideoBitRate")) base.VideoBitRate = d.Default("VideoBitRate");
         base.FrameRate = d.Default("FrameRate");
     }
     base.AudioEncoder = EffectiveAudioEncoder(d.Default("AudioEncoder"));
     base.SampleRate = d.Default("SampleRate");
     base.Channel = d.Default("Channel");
-    base.AudioBitRate = d.Default("AudioBitRate");
+    if (d.Has("AudioBitRate")) base.AudioBitRate = d.Default("AudioBitRate");
     // The whole second where it is cheap; high definition proves itself in a few frames.
     const auto size = ParseSize(base.Size);
     base.Short = size && size->first * size->second > 720 * 576;
@@ -315,7 +342,7 @@ std::vector<TCombination> Combinations(const TDefinition& d) {
             TCombination c = silent;
             c.VideoEncoder = EffectiveVideoEncoder(d, e);
             if (!SizeBound(c.VideoEncoder, c.Format)) {
-                c.Size = "160x120";
+                c.Size = c.VideoEncoder == "dnxhd" ? "320x240" : "160x120";
                 out.push_back(c);
                 continue;
             }
@@ -326,8 +353,9 @@ std::vector<TCombination> Combinations(const TDefinition& d) {
             }
         }
         // The video bit rate matters only at its ends (the DVD target caps MPEG-2, for one).
-        const auto& bitRates = d.Lists.at("VideoBitRate");
-        for (const auto& v : {bitRates.front(), bitRates.back()}) {
+        const std::vector<std::string> none;
+        const auto& bitRates = d.Has("VideoBitRate") ? d.Lists.at("VideoBitRate") : none;
+        for (const auto& v : bitRates.empty() ? none : std::vector<std::string>{bitRates.front(), bitRates.back()}) {
             TCombination c = silent;
             if (!SizeBound(c.VideoEncoder, c.Format)) c.Size = "160x120";
             c.VideoBitRate = v;
@@ -353,7 +381,8 @@ std::vector<TCombination> Combinations(const TDefinition& d) {
     }
     sound.Short = true;
     const auto& rates = d.Lists.at("SampleRate");
-    const auto& bitRates = d.Lists.at("AudioBitRate");
+    const std::vector<std::string> noRates{"as source"};
+    const auto& bitRates = d.Has("AudioBitRate") ? d.Lists.at("AudioBitRate") : noRates;
     auto byValue = [](const std::string& a, const std::string& b) { return ValueOf(a) < ValueOf(b); };
     const auto [lowRate, highRate] = std::minmax_element(rates.begin(), rates.end(), byValue);
     const auto [lowBitRate, highBitRate] = std::minmax_element(bitRates.begin(), bitRates.end(), byValue);
@@ -405,10 +434,16 @@ std::vector<std::string> FfmpegArguments(const TCombination& c, const std::strin
     } else {
         a.insert(a.end(), {"-c:v", c.VideoEncoder});
         if (c.VideoEncoder == "libx264") a.insert(a.end(), {"-preset", "veryfast"});
+        // The format's own encoder settings, as the engine gets them.
+        for (const auto& [key, value] : c.EncoderOptions) {
+            if (key == "vtag") a.insert(a.end(), {"-tag:v", value});
+            else if (key != "preset" || c.VideoEncoder != "libx264") a.insert(a.end(), {"-" + key, value});
+        }
         if (c.Size != "as source") a.insert(a.end(), {"-s", c.Size});
         // DV's 525-line profile is 4:1:1; the other sizes take the encoder's usual format.
         if (c.VideoEncoder == "dvvideo" && c.Size == "720x480") a.insert(a.end(), {"-pix_fmt", "yuv411p"});
-        if (!c.VideoBitRate.empty() && c.VideoBitRate != "as source")
+        if (auto crf = QualityEntry(c.VideoBitRate)) a.insert(a.end(), {"-crf", std::to_string(*crf), "-b:v", "0"});
+        else if (!c.VideoBitRate.empty() && c.VideoBitRate != "as source" && !TargetSizeEntry(c.VideoBitRate))
             a.insert(a.end(), {"-b:v", c.VideoBitRate + "000"});
         if (c.FrameRate != "as source") a.insert(a.end(), {"-r", c.FrameRate});
     }
@@ -420,7 +455,7 @@ std::vector<std::string> FfmpegArguments(const TCombination& c, const std::strin
         if (c.SampleRate != "as source") a.insert(a.end(), {"-ar", c.SampleRate});
         if (c.Channel == "mono 1 channel") a.insert(a.end(), {"-ac", "1"});
         if (c.Channel == "stereo 2 channels") a.insert(a.end(), {"-ac", "2"});
-        if (c.AudioBitRate != "as source")
+        if (!c.AudioBitRate.empty() && c.AudioBitRate != "as source")
             a.insert(a.end(), {"-b:a", std::to_string(long(std::stod(c.AudioBitRate) * 1000))});
     }
     a.push_back(output);
@@ -431,7 +466,8 @@ std::vector<std::string> FfmpegArguments(const TCombination& c, const std::strin
 std::string CodecOf(const std::string& encoder) {
     static const std::map<std::string, std::string> m{
         {"libx264", "h264"}, {"libxvid", "mpeg4"}, {"msmpeg4", "msmpeg4v3"}, {"flv", "flv1"},
-        {"libmp3lame", "mp3"}, {"libvorbis", "vorbis"}};
+        {"libmp3lame", "mp3"}, {"libvorbis", "vorbis"}, {"libx265", "hevc"}, {"libsvtav1", "av1"},
+        {"libvpx-vp9", "vp9"}, {"prores_ks", "prores"}, {"libopus", "opus"}};
     auto it = m.find(encoder);
     return it == m.end() ? encoder : it->second;
 }

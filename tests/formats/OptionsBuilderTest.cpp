@@ -385,6 +385,65 @@ TEST_F(Builder, EncodersPresetsRatesAndContainers) {
     EXPECT_EQ(out.FrameRate, "25");
 }
 
+TEST_F(Builder, RateModesQualityAndFittingASize) {
+    // A definition with its own encoder settings gets them instead of a device preset.
+    Define({{"Format", "mp4"}, {"EncoderOptions", "preset=medium<CRLF>pix_fmt=yuv420p"}});
+    StoreVideo();
+    Store({{"paraVideoEncoder", "libx265"}, {"paraVideoBitRate", "quality (CRF 26)"}});
+    Build();
+    EXPECT_EQ(out.VideoCodec, "libx265");
+    EXPECT_EQ(out.VideoPreset, "");
+    EXPECT_EQ(out.VideoBitrate, -1) << "no rate, not even the source's";
+    EXPECT_EQ(out.ExtOptions, "preset=medium\r\npix_fmt=yuv420p\r\ncrf=26\r\nb=0");
+    EXPECT_FALSE(out.TwoPass);
+    // A rate picked from the same list is a rate again.
+    Store({{"paraVideoBitRate", "2000"}});
+    Build();
+    EXPECT_EQ(out.VideoBitrate, 2000000);
+    EXPECT_EQ(out.ExtOptions.find("crf"), std::string::npos);
+
+    // 10 MB over two minutes: the chosen sound rate and the rest for the picture, twice.
+    Store({{"paraVideoEncoder", "libx264"}, {"paraVideoBitRate", "fits 10 MB"}, {"paraFrameRate", "25"}});
+    source.Duration = 120000000;
+    std::string refusal = "untouched";
+    auto build = [&] {
+        out.Reset();
+        refusal.clear();
+        BuildOutputOptions(code, formats, settings, job, source, question, out, in, {}, &refusal);
+    };
+    build();
+    EXPECT_EQ(refusal, "");
+    EXPECT_TRUE(out.TwoPass);
+    EXPECT_EQ(out.AudioBitrate, 128000);
+    EXPECT_GT(out.VideoBitrate, 450000);
+    EXPECT_LT(out.VideoBitrate, 540000);
+    EXPECT_LT((out.VideoBitrate + out.AudioBitrate) * 120 / 8, 10000000);
+    // Eight minutes: the sound gives way, down to 48 kbit/s.
+    source.Duration = 480000000;
+    build();
+    EXPECT_EQ(refusal, "");
+    EXPECT_EQ(out.AudioBitrate, 48000);
+    EXPECT_GE(out.VideoBitrate, MinimumFitVideoRate);
+    // Twenty minutes would leave too little; the trim is the length that counts.
+    source.Duration = 1200000000;
+    build();
+    EXPECT_EQ(refusal.rfind("Too long to fit 10 MB: 20:00 of video would get ", 0), 0u) << refusal;
+    EXPECT_FALSE(out.TwoPass);
+    in.StartTime = 1190000000;
+    build();
+    EXPECT_EQ(refusal, "") << "ten seconds from the trim start to the end";
+    in.StartTime = 0;
+    out.Reset();
+    out.RecordingTime = 60000000;
+    refusal.clear();
+    BuildOutputOptions(code, formats, settings, job, source, question, out, in, {}, &refusal);
+    EXPECT_EQ(refusal, "");
+    EXPECT_GT(out.VideoBitrate, 1000000);
+    source.Duration = 0;
+    build();
+    EXPECT_NE(refusal.find("length of this file is unknown"), std::string::npos);
+}
+
 TEST_F(Builder, AnUntouchedFormatUsesTheDefinitionsDefaults) {
     Define({{"Format", "avi"}, {"FileExt", "avi"},
             {"VideoSize", "320x240,640x480"}, {"iVideoSize", "1"},
