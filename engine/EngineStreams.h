@@ -37,6 +37,7 @@ struct TInputStream {
     int FileIndex = 0;
     int StreamIndex = 0;
     AVStream* St = nullptr;
+    std::string FileName;  // of its input file
     bool Discard = true;
     bool DecodingNeeded = false;
     bool IsStart = true;

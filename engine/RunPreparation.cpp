@@ -118,6 +118,7 @@ void TCustomFFmpeg::MakeInputStreams() {
             ist->St = file.Ctx->streams[i];
             ist->CountedTimestamps = ist->St->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
                                      AbsurdPictureRate(StreamPictureRate(ist->St));
+            ist->FileName = file.FileName;
             FInputStreams.push_back(std::move(ist));
         }
     }

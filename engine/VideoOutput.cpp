@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "engine/EngineSettings.h"
+#include "engine/HdrMetadata.h"
 #include "engine/EngineText.h"
 #include "engine/FFUtils.h"
 #include "engine/FFmpegException.h"
@@ -208,7 +209,16 @@ void TVideoOutput::Open(TInputStream& source, TRunServices& run) {
     if (Cfg.TopFieldFirst >= 0) Enc->field_order = Cfg.TopFieldFirst ? AV_FIELD_TT : AV_FIELD_BB;
     FFiltered.reset(avutil().av_frame_alloc());
     if (Enc->framerate.num <= 0) Enc->framerate = av_inv_q(Enc->time_base);
+    // An HDR picture stays HDR where the output can carry it: tags, mastering display and
+    // light levels go with it.
+    std::optional<THdrInfo> hdr;
+    if (EncCodec && OutputCanCarryHdr(Enc->codec_id, Enc->pix_fmt)) hdr = ReadHdrInfo(*source.St, source.FileName);
+    if (hdr) {
+        ApplyHdrToEncoder(*hdr, *Enc, *EncCodec, PrivateOptions.Address());
+        run.Log(llVerbose, "HDR kept: " + std::string(avutil().av_get_pix_fmt_name(Enc->pix_fmt)));
+    }
     OpenEncoder(PrivateOptions.Address(), run);
+    if (hdr) AddHdrSideData(*hdr, *St);
 }
 
 void TVideoOutput::Write(AVFrame* frame, int64_t ptsUs, TRunServices& run) {

@@ -488,3 +488,51 @@ TEST(TargetSize, AJobTooLongToFitIsRefusedBeforeAnythingIsWrittenAndItsTrimCount
     EXPECT_LE(fs::file_size(file), 10000000u);
     EXPECT_NEAR(std::stod(ProbeValue(file, "format=duration")), 20, 1.5);
 }
+
+// --- HDR kept by the ten-bit formats ------------------------------------------------------
+
+TEST(TodaysFormats, APqSourceKeepsItsColourTagsAndLightMetadataThroughTenBitHevcAndAv1) {
+    TempDir work;
+    const std::string source = work.file("hdr.mkv");
+    // The light metadata lives in the pictures only (HEVC SEI), as cameras and grading tools write it.
+    MakeSource(source, {"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25:duration=1", "-c:v", "libx265",
+                        "-pix_fmt", "yuv420p10le", "-color_primaries", "bt2020", "-color_trc", "smpte2084",
+                        "-colorspace", "bt2020nc", "-x265-params",
+                        "log-level=error:hdr10=1:master-display=G(13250,34500)B(7500,3000)R(34000,16000)"
+                        "WP(15635,16450)L(10000000,1):max-cll=1000,400"});
+    for (int code : {301, 302, 303}) {
+        SCOPED_TRACE(CatalogueFormatName(TEdition::Mp4Avi, code));
+        const std::string out = work.file("out" + std::to_string(code));
+        auto r = testsupport::Run({BinDir() + "/reelshift-cli", "--format", std::to_string(code), "--edition", "mp4avi",
+                                   "--settings", work.file("settings.ini"), "--output-dir", out, source});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        ASSERT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 1);
+        const std::string file = fs::directory_iterator(out)->path().string();
+        EXPECT_EQ(ProbeValue(file, "stream=pix_fmt", "v:0"), "yuv420p10le");
+        EXPECT_EQ(ProbeValue(file, "stream=color_transfer", "v:0"), "smpte2084");
+        EXPECT_EQ(ProbeValue(file, "stream=color_primaries", "v:0"), "bt2020");
+        EXPECT_EQ(ProbeValue(file, "stream=color_space", "v:0"), "bt2020nc");
+        // In the container, for players that read it there...
+        const std::string stream = testsupport::Run({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                                                     "stream_side_data", "-of", "flat", file}).out;
+        EXPECT_NE(stream.find("Mastering display metadata"), std::string::npos) << stream;
+        EXPECT_NE(stream.find("max_content=1000"), std::string::npos) << stream;
+        EXPECT_NE(stream.find("max_average=400"), std::string::npos) << stream;
+        // ... and in the pictures, for those that read the stream.
+        const std::string frame = testsupport::Run({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_frames",
+                                                    "-read_intervals", "%+#1", "-show_entries", "frame_side_data",
+                                                    "-of", "flat", file}).out;
+        EXPECT_NE(frame.find("Mastering display metadata"), std::string::npos) << frame;
+        EXPECT_NE(frame.find("max_content=1000"), std::string::npos) << frame;
+        // 1000 cd/m² peak, 0.0001 cd/m² black, in whatever units the codec counts.
+        const auto luminance = [&](const std::string& key) {
+            const auto at = frame.find(key + "=\"");
+            if (at == std::string::npos) return -1.0;
+            double n = 0, d = 1;
+            std::sscanf(frame.c_str() + at + key.size() + 2, "%lf/%lf", &n, &d);
+            return d ? n / d : -1.0;
+        };
+        EXPECT_NEAR(luminance("max_luminance"), 1000, 1);
+        EXPECT_NEAR(luminance("min_luminance"), 0.0001, 0.00005);
+    }
+}
