@@ -183,7 +183,7 @@ TFrameSizeCheck CheckFrameSize(const std::string& text) {
 }
 
 std::optional<int> QualityEntry(const std::string& text) {
-    static const std::string head = "quality (CRF ", tail = ")";
+    static const std::string head = "CRF ", tail = "";
     if (text.size() <= head.size() + tail.size() || text.compare(0, head.size(), head) != 0 ||
         text.compare(text.size() - tail.size(), tail.size(), tail) != 0)
         return std::nullopt;
@@ -193,7 +193,7 @@ std::optional<int> QualityEntry(const std::string& text) {
 }
 
 std::optional<int> TargetSizeEntry(const std::string& text) {
-    static const std::string head = "fits ", tail = " MB";
+    static const std::string head = "", tail = " MB";
     if (text.size() <= head.size() + tail.size() || text.compare(0, head.size(), head) != 0 ||
         text.compare(text.size() - tail.size(), tail.size(), tail) != 0)
         return std::nullopt;

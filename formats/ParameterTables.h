@@ -96,8 +96,8 @@ struct TFrameSizeCheck {
 TFrameSizeCheck CheckFrameSize(const std::string& text);
 
 // The rate modes a video bit-rate entry can name besides kbit/s and "as source":
-// "quality (CRF 26)" encodes at that constant quality (0 .. 63), "fits 10 MB" sizes the
-// video of each job so that the file fits that many megabytes (10^6 bytes).
+// "CRF 26" encodes at that constant quality (0 .. 63), "10 MB" sizes the video of each job
+// so that the file fits that many megabytes (10^6 bytes).
 std::optional<int> QualityEntry(const std::string& text);
 std::optional<int> TargetSizeEntry(const std::string& text);
 

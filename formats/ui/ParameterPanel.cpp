@@ -206,7 +206,10 @@ TParameterPanel::TParameterPanel(TMode mode, QWidget* parent)
         if (p == TParameter::VideoSize)
             connect(box, &QComboBox::activated, this, &TParameterPanel::cmbVideoSizeSelect);
         else if (Editable(p))
-            connect(box, &QComboBox::editTextChanged, this, [this, p] { cmbTypedChange(p); });
+            connect(box, &QComboBox::editTextChanged, this, [this, p] {
+                if (p == TParameter::VideoBitRate) ShowRateMode();
+                cmbTypedChange(p);
+            });
         else
             connect(box, &QComboBox::currentIndexChanged, this, [this, p] { cmbListChange(p); });
     }
@@ -216,6 +219,24 @@ TParameterPanel::TParameterPanel(TMode mode, QWidget* parent)
         else SelectDefaults();
     });
     ApplyEnableRule();
+}
+
+// The video bit-rate box also picks a constant quality or a file size: its label says
+// which of the three is in force.
+void TParameterPanel::ShowRateMode() {
+    QComboBox* box = Box(TParameter::VideoBitRate);
+    const std::string text = box->currentText().toStdString();
+    QLabel* label = FLabels[size_t(TParameter::VideoBitRate)];
+    if (QualityEntry(text)) {
+        label->setText("Quality (CRF):");
+        box->setToolTip("Constant quality: each picture gets what it needs. A lower CRF looks better and makes a larger file.");
+    } else if (TargetSizeEntry(text)) {
+        label->setText("File Size:");
+        box->setToolTip("Each file is made to fit this size, in two passes; a job too long for it is refused.");
+    } else {
+        label->setText(LabelText(TParameter::VideoBitRate));
+        box->setToolTip(QString());
+    }
 }
 
 bool TParameterPanel::Editable(TParameter p) const {

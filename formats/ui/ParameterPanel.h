@@ -100,6 +100,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void ShowRateMode();
     enum TLoad { ldPanel, ldShow, ldChange };
     std::string Section() const;
     void FillList(TParameter p);

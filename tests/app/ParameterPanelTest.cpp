@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -238,6 +239,36 @@ TEST_F(TPanelTest, AnEmptyBitRateIsRefusedAndNeverStored) {
     audioRate->setEditText("9 6");
     EXPECT_EQ(messages.Shown.back().Text, "Audio BitRate is not a valid value!");
     EXPECT_EQ(Stored("paraAudioBitRate"), "96");
+}
+
+TEST_F(TPanelTest, TheBitRateBoxOffersQualityAndSizeModesAndItsLabelSaysWhichIsInForce) {
+    IniFile formats(formatPath);
+    formats.WriteString("formatInfo300", "VideoEncoder", "h265");
+    formats.WriteString("formatInfo300", "VideoBitRate", "CRF 22,CRF 26,1000,10 MB");
+    formats.WriteString("formatInfo300", "iVideoBitRate", "1");
+    panel->Load("300");
+    QComboBox* rate = Box(TParameter::VideoBitRate);
+    const QLabel* label = nullptr;
+    for (const QLabel* l : panel->findChildren<QLabel*>())
+        if (l->buddy() == rate) label = l;
+    ASSERT_TRUE(label);
+    panel->DefaultButton()->click();
+    EXPECT_EQ(rate->currentText(), "CRF 26");
+    EXPECT_EQ(label->text(), "Quality (CRF):");
+    EXPECT_EQ(Stored("paraVideoBitRate", "formatInfo300"), "CRF 26");
+    Pick(rate, "1000");
+    EXPECT_EQ(label->text(), "BitRate (Kbps):");
+    EXPECT_EQ(Stored("paraVideoBitRate", "formatInfo300"), "1000");
+    Pick(rate, "10 MB");
+    EXPECT_EQ(label->text(), "File Size:");
+    EXPECT_EQ(Stored("paraVideoBitRate", "formatInfo300"), "10 MB");
+    EXPECT_TRUE(messages.Shown.empty());
+    // Typed text keeps to the old rules: the words of a mode cannot be typed.
+    TypeInto(rate, "CRF 9");
+    ASSERT_FALSE(messages.Shown.empty());
+    EXPECT_EQ(messages.Shown.front().Text, "Please enter numerical.");
+    const std::string stored = Stored("paraVideoBitRate", "formatInfo300");
+    EXPECT_TRUE(stored == "10 MB" || stored == "CRF 26") << stored;
 }
 
 TEST_F(TPanelTest, ListChoicesStoreTheirEngineValues) {

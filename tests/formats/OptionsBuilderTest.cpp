@@ -389,7 +389,7 @@ TEST_F(Builder, RateModesQualityAndFittingASize) {
     // A definition with its own encoder settings gets them instead of a device preset.
     Define({{"Format", "mp4"}, {"EncoderOptions", "preset=medium<CRLF>pix_fmt=yuv420p"}});
     StoreVideo();
-    Store({{"paraVideoEncoder", "libx265"}, {"paraVideoBitRate", "quality (CRF 26)"}});
+    Store({{"paraVideoEncoder", "libx265"}, {"paraVideoBitRate", "CRF 26"}});
     Build();
     EXPECT_EQ(out.VideoCodec, "libx265");
     EXPECT_EQ(out.VideoPreset, "");
@@ -403,7 +403,7 @@ TEST_F(Builder, RateModesQualityAndFittingASize) {
     EXPECT_EQ(out.ExtOptions.find("crf"), std::string::npos);
 
     // 10 MB over two minutes: the chosen sound rate and the rest for the picture, twice.
-    Store({{"paraVideoEncoder", "libx264"}, {"paraVideoBitRate", "fits 10 MB"}, {"paraFrameRate", "25"}});
+    Store({{"paraVideoEncoder", "libx264"}, {"paraVideoBitRate", "10 MB"}, {"paraFrameRate", "25"}});
     source.Duration = 120000000;
     std::string refusal = "untouched";
     auto build = [&] {
