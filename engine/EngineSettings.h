@@ -133,6 +133,10 @@ struct TOutputStreamSettings {
     int DoPass = 0;                      // "pass": 0, 1 or 2
     std::string PassLogFileName;         // "passlogfile": empty = "ffmpeg2pass"
     bool DoDeinterlace = false;          // "deinterlace"
+    // The picture made to look like the source before anything else (each can be turned off):
+    bool AutoRotate = true;              // "autorotate": upright by the display matrix
+    bool AutoDeinterlace = true;         // "autodeinterlace": interlaced frames into a progressive output
+    bool AutoToneMap = true;             // "autotonemap": HDR to BT.709 for an output that cannot carry it
     bool DoPSNR = false;                 // "psnr"
     bool QpHist = false;                 // "qphist"
     bool SameQuality = false;            // "sameq"

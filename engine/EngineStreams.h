@@ -11,6 +11,7 @@
 #include "engine/AVHandles.h"
 #include "engine/FFmpegLogger.h"
 #include "engine/OutputClaim.h"
+#include "engine/SourcePicture.h"
 
 struct TInputFile {
     InputContextPtr Ctx;
@@ -56,6 +57,9 @@ struct TInputStream {
     int64_t LastGoodUs = AV_NOPTS_VALUE;  // time of the last packet not taken as damage
     int64_t DamagedPackets = 0;
     std::vector<TOutputStream*> Outputs;
+    // Decoded pictures made upright, deinterlaced and tone-mapped as the outputs need.
+    TSourcePicture Picture;
+    FramePtr Looked;  // a picture as that step gave it
 };
 
 struct TOutputFile {

@@ -1,4 +1,5 @@
 #include "engine/FFmpeg.h"
+#include "engine/SourcePicture.h"
 
 #include <algorithm>
 #include <cmath>
@@ -267,6 +268,9 @@ void TCustomFFmpeg::TakeInputVideoStream(int index, AVStream* st) {
     s.FrameWidth = std::max(par->width, 0);
     s.FrameHeight = std::max(par->height, 0);
     s.FrameSizeGiven = false;
+    // The pictures are turned upright before anything else sees them: so are the defaults.
+    const bool turned = s.AutoRotate && StreamOrientation(*st).SwapsSides();
+    if (turned) std::swap(s.FrameWidth, s.FrameHeight);
     // The source's sampling and depth are the decoder's business: an output that asks for
     // none gets the engine's default (8-bit 4:2:0), which every device decodes, not a
     // 10-bit or 4:4:4 picture carried over.
@@ -274,6 +278,7 @@ void TCustomFFmpeg::TakeInputVideoStream(int index, AVStream* st) {
     AVRational sar = st->sample_aspect_ratio.num ? st->sample_aspect_ratio : par->sample_aspect_ratio;
     FInputAspect = (sar.num > 0 && sar.den > 0 && par->height > 0) ? av_q2d(sar) * par->width / par->height : 0.0;
     if (FInputAspect <= 0.0) FInputAspect = par->height > 0 ? double(par->width) / par->height : 4.0 / 3;
+    if (turned && FInputAspect > 0.0) FInputAspect = 1.0 / FInputAspect;
     AVRational rate = StreamPictureRate(st);
     if (AbsurdPictureRate(rate)) {
         Log(llWarning, Format("Stream %d: a picture rate of %d/%d is damage: its pictures are timed at %d fps", index,

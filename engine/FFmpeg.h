@@ -151,6 +151,7 @@ private:
     void CopyMappedMetadata();
     void PrepareOutputStream(TOutputStream& ost);
     void OpenDecoder(TInputStream& ist);
+    void PlanSourcePictures();
     void OpenEncoders();
     void SetupPassLog(TOutputStream& ost);
     void InitBitstreamFilters();
@@ -180,6 +181,8 @@ private:
     bool DecodeFrames(TInputStream& ist, AVPacket* pkt);
     void DecodeError(const TInputStream& ist);
     void DecodeVideo(TInputStream& ist, AVFrame* frame);
+    void PullSourcePictures(TInputStream& ist);
+    void DecodeVideoPicture(TInputStream& ist, AVFrame* frame);
     void DecodeAudio(TInputStream& ist, AVFrame* frame);
     void CopyPacket(TInputStream& ist, TOutputStream& ost, const AVPacket& pkt);
     void FinishJoinedInput(int fileIndex);

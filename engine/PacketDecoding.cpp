@@ -93,10 +93,34 @@ bool TCustomFFmpeg::DecodeFrames(TInputStream& ist, AVPacket* pkt) {
         avutil().av_frame_unref(FDecoded.get());
         if (StopRequested()) break;
     }
+    // The last pictures a deinterlacer holds.
+    if (!pkt && type == AVMEDIA_TYPE_VIDEO && ist.Picture.Push(nullptr)) PullSourcePictures(ist);
     return frames > 0;
 }
 
 void TCustomFFmpeg::DecodeVideo(TInputStream& ist, AVFrame* frame) {
+    if (!ist.Picture.Push(frame)) {
+        DecodeVideoPicture(ist, frame);
+        return;
+    }
+    PullSourcePictures(ist);
+}
+
+void TCustomFFmpeg::PullSourcePictures(TInputStream& ist) {
+    AVFrame* looked = ist.Looked.get();
+    while (ist.Picture.Pull(looked)) {
+        try {
+            DecodeVideoPicture(ist, looked);
+        } catch (...) {
+            avutil().av_frame_unref(looked);
+            throw;
+        }
+        avutil().av_frame_unref(looked);
+    }
+}
+
+// One picture as the source means it to be seen: the hooks, then the outputs.
+void TCustomFFmpeg::DecodeVideoPicture(TInputStream& ist, AVFrame* frame) {
     const AVRational tb = ist.St->time_base;
     const bool counted = ist.CountedTimestamps;  // only the pictures' count tells the time
     int64_t ptsUs = frame->best_effort_timestamp != AV_NOPTS_VALUE && !counted

@@ -227,6 +227,7 @@ void TCustomFFmpeg::PrepareRun() {
     for (auto& ost : FOutputStreams) PrepareOutputStream(*ost);
     for (auto& ist : FInputStreams)
         if (ist->DecodingNeeded) OpenDecoder(*ist);
+    PlanSourcePictures();
     OpenEncoders();
     InitBitstreamFilters();
     WriteHeaders();
@@ -258,6 +259,28 @@ void TCustomFFmpeg::PrepareOutputStream(TOutputStream& ost) {
         if (avcodec().av_bsf_list_parse_str(ost.BsfText.c_str(), &chain) < 0)
             throw FFmpegException(Format("Unknown bitstream filter %s", ost.BsfText.c_str()));
         ost.Bsfs.emplace_back(chain);
+    }
+}
+
+// Each decoded video stream is made to look like the source before anything else; its first
+// encoded output decides what that output needs (fields kept, HDR carried).
+void TCustomFFmpeg::PlanSourcePictures() {
+    const TSourcePictureSwitches switches{FSettings.AutoRotate, FSettings.AutoDeinterlace, FSettings.AutoToneMap};
+    for (auto& ist : FInputStreams) {
+        if (!ist->DecodingNeeded || ist->St->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) continue;
+        const TOutputStream* first = nullptr;
+        for (const TOutputStream* ost : ist->Outputs)
+            if (!ost->StreamCopy && ost->Type() == AVMEDIA_TYPE_VIDEO && ost->Enc) {
+                first = ost;
+                break;
+            }
+        bool carriesHdr = false, keepsFields = false;
+        if (first) {
+            carriesHdr = OutputCarriesHdr(first->Enc->codec_id, first->Enc->pix_fmt);
+            keepsFields = OutputKeepsFields(first->Enc->codec_id, FOutputs[first->FileIndex]->Ctx->oformat->name);
+        }
+        ist->Picture.Setup(PlanSourcePicture(*ist->St, switches, carriesHdr, keepsFields), ist->St->time_base);
+        if (!ist->Looked) ist->Looked.reset(avutil().av_frame_alloc());
     }
 }
 

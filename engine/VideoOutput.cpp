@@ -11,6 +11,7 @@
 #include "engine/EngineText.h"
 #include "engine/FFUtils.h"
 #include "engine/FFmpegException.h"
+#include "engine/SourcePicture.h"
 
 namespace {
 int Even(int v) { return v & ~1; }
@@ -177,9 +178,31 @@ void TVideoOutput::Open(TInputStream& source, TRunServices& run) {
     FSourceName = Format("#%d.%d", source.FileIndex, source.StreamIndex);
     const AVCodecParameters* par = source.St->codecpar;
     if (Enc->pix_fmt == AV_PIX_FMT_NONE) throw FFmpegException("Video pixel format is unknown, stream cannot be encoded");
-    if (par->width > 0 && par->height > 0 && par->format >= 0) {
+    // The pictures come as the source step makes them: upright, perhaps tone-mapped.
+    const TPictureShape shape = SourcePictureShape(source.Picture.Plan(),
+                                                   {par->width, par->height, par->format, par->sample_aspect_ratio});
+    const TSourcePicturePlan& plan = source.Picture.Plan();
+    if (plan.ToneMap) {
+        Enc->color_primaries = AVCOL_PRI_BT709;
+        Enc->color_trc = AVCOL_TRC_BT709;
+        Enc->colorspace = AVCOL_SPC_BT709;
+        Enc->color_range = AVCOL_RANGE_MPEG;
+    } else if (IsHdrTransfer(par->color_trc)) {
+        // Carried as it is: the output says what it carries.
+        Enc->color_primaries = par->color_primaries;
+        Enc->color_trc = par->color_trc;
+        Enc->colorspace = par->color_space;
+        Enc->color_range = par->color_range;
+    }
+    // Fields kept: the encoder codes them as fields, in the source's order.
+    if (!plan.DeinterlaceAllowed && IsInterlacedFieldOrder(par->field_order) &&
+        OutputKeepsFields(Enc->codec_id, OutFormat() ? OutFormat()->name : nullptr)) {
+        Enc->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
+        if (Cfg.TopFieldFirst < 0) Cfg.TopFieldFirst = (par->field_order == AV_FIELD_TT || par->field_order == AV_FIELD_TB) ? 1 : 0;
+    }
+    if (shape.Width > 0 && shape.Height > 0 && shape.Format >= 0) {
         const int askedWidth = Enc->width, askedHeight = Enc->height;
-        BuildGraph(par->width, par->height, par->format, par->sample_aspect_ratio);
+        BuildGraph(shape.Width, shape.Height, shape.Format, shape.SampleAspect);
         Enc->width = avfilter().av_buffersink_get_w(FSink);
         Enc->height = avfilter().av_buffersink_get_h(FSink);
         // DV's sampling is part of its profile, known once the final size is: 525-line DV
@@ -188,7 +211,7 @@ void TVideoOutput::Open(TInputStream& source, TRunServices& run) {
             Enc->pix_fmt = AV_PIX_FMT_YUV411P;
             Enc->width = askedWidth;
             Enc->height = askedHeight;
-            BuildGraph(par->width, par->height, par->format, par->sample_aspect_ratio);
+            BuildGraph(shape.Width, shape.Height, shape.Format, shape.SampleAspect);
             Enc->width = avfilter().av_buffersink_get_w(FSink);
             Enc->height = avfilter().av_buffersink_get_h(FSink);
         }
@@ -196,8 +219,8 @@ void TVideoOutput::Open(TInputStream& source, TRunServices& run) {
             Enc->sample_aspect_ratio =
                 avutil().av_d2q(Cfg.AspectOfFinalSize * Enc->height / Enc->width, 255);
     } else if (Enc->width <= 0 || Enc->height <= 0) {
-        Enc->width = par->width;
-        Enc->height = par->height;
+        Enc->width = shape.Width;
+        Enc->height = shape.Height;
     }
     if (Enc->width <= 0 || Enc->height <= 0)
         throw FFmpegException(Format("Error while opening encoder for output stream #%d.%d (%s) - maybe incorrect "

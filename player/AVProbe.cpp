@@ -13,6 +13,7 @@
 #include "engine/FFmpegLoader.h"
 #include "engine/FFmpegLogger.h"
 #include "engine/LibAVApi.h"
+#include "engine/SourcePicture.h"
 
 namespace {
 
@@ -309,6 +310,19 @@ void FillCommon(Info& info, const AVStream& st) {
 }
 }  // namespace
 
+std::string PictureNotes(const AVStream& st) {
+    std::string notes;
+    const TSourceOrientation o = StreamOrientation(st);
+    if (o.Rotation) notes += Format(", rotated %d\xC2\xB0 clockwise", o.Rotation);
+    if (o.Mirror) notes += ", mirrored";
+    const int order = st.codecpar->field_order;
+    if (order == AV_FIELD_TT || order == AV_FIELD_TB) notes += ", interlaced (top field first)";
+    if (order == AV_FIELD_BB || order == AV_FIELD_BT) notes += ", interlaced (bottom field first)";
+    if (st.codecpar->color_trc == AVCOL_TRC_SMPTE2084) notes += ", HDR (PQ)";
+    if (st.codecpar->color_trc == AVCOL_TRC_ARIB_STD_B67) notes += ", HDR (HLG)";
+    return notes;
+}
+
 TVideoStreamInfo TCustomAVProbe::VideoStreamInfo(int index) {
     TVideoStreamInfo info;
     const AVStream* st = StreamOfKind(index, AVMEDIA_TYPE_VIDEO);
@@ -327,6 +341,17 @@ TVideoStreamInfo TCustomAVProbe::VideoStreamInfo(int index) {
     info.PixelFormat = par.format;
     info.FrameRateNum = st->r_frame_rate.num;
     info.FrameRateDen = st->r_frame_rate.den;
+    const TSourceOrientation o = StreamOrientation(*st);
+    info.Rotation = o.Rotation;
+    info.Mirrored = o.Mirror;
+    if (par.sample_aspect_ratio.num > 0 && par.sample_aspect_ratio.den > 0) {
+        info.SampleAspectNum = par.sample_aspect_ratio.num;
+        info.SampleAspectDen = par.sample_aspect_ratio.den;
+    }
+    info.FieldOrder = par.field_order;
+    info.Interlaced = IsInterlacedFieldOrder(par.field_order);
+    info.ColorTransfer = par.color_trc;
+    info.Hdr = IsHdrTransfer(par.color_trc);
     return info;
 }
 
@@ -400,6 +425,7 @@ std::string TCustomAVProbe::StreamLine(int index) const {
         if (st.time_base.num && st.time_base.den) line += RateText(1 / av_q2d(st.time_base), "tbn");
         const AVRational codecTb = CodecTimeBase(st);
         if (codecTb.num && codecTb.den) line += RateText(1 / av_q2d(codecTb), "tbc");
+        line += PictureNotes(st);
     }
 
     if (st.start_time != AV_NOPTS_VALUE)

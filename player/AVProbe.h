@@ -28,6 +28,18 @@ struct TVideoStreamInfo {
     float DisplayAspectRatio = -1.0f;
     int PixelFormat = -1;
     int FrameRateNum = -1, FrameRateDen = -1;
+    // Width, Height and DisplayAspectRatio are those of the coded picture; it is shown
+    // turned Rotation degrees clockwise, then mirrored when Mirrored.
+    int Rotation = 0;
+    bool Mirrored = false;
+    int SampleAspectNum = 0, SampleAspectDen = 1;  // 0 when unknown (square)
+    int FieldOrder = 0;     // an AVFieldOrder; Interlaced when top or bottom first
+    bool Interlaced = false;
+    int ColorTransfer = 2;  // an AVColorTransferCharacteristic (2: unspecified)
+    bool Hdr = false;       // PQ or HLG
+    // The picture as it is seen.
+    int UprightWidth() const { return Rotation == 90 || Rotation == 270 ? Height : Width; }
+    int UprightHeight() const { return Rotation == 90 || Rotation == 270 ? Width : Height; }
 };
 
 struct TAudioStreamInfo {
@@ -126,6 +138,9 @@ private:
 // ", 90k tbn"; a microsecond time as "seconds.micros".
 std::string RateText(double value, const char* unit);
 std::string SecondsText(std::int64_t microseconds);
+// What the report says of a video stream's picture beyond its size: its rotation, mirror,
+// fields and HDR transfer (", rotated 90° clockwise, HDR (PQ)"); empty for a plain one.
+std::string PictureNotes(const AVStream& stream);
 // Key of a tag as the report shows it ("TALB" → "album").
 std::string MetadataKeyName(const std::string& key);
 // A time base with a zero denominator, made usable in place (1/0 → 1/1).
