@@ -55,6 +55,9 @@ TSourceSummary SourceSummary(TAVProbe& probe) {
         source.Width = video.Width;
         source.Height = video.Height;
         source.BitRate = std::max(video.BitRate, 0);
+        source.SampleAspectNum = video.SampleAspectNum;
+        source.SampleAspectDen = video.SampleAspectDen;
+        source.Rotation = video.Rotation;
     }
     source.Duration = std::max<int64_t>(probe.FileStreamInfo().Duration, 0);
     return source;

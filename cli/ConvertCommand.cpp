@@ -431,6 +431,9 @@ int ConvertCommand(const TCommandLine& line) {
                 facts.Summary.Width = video.Width;
                 facts.Summary.Height = video.Height;
                 facts.Summary.BitRate = video.BitRate > 0 ? video.BitRate : 0;
+                facts.Summary.SampleAspectNum = video.SampleAspectNum;
+                facts.Summary.SampleAspectDen = video.SampleAspectDen;
+                facts.Summary.Rotation = video.Rotation;
             }
             probe.CloseFile();
         } else {

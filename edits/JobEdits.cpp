@@ -5,6 +5,9 @@
 #include <iterator>
 #include <string>
 
+#include "platform/IniFile.h"
+#include "platform/SettingsKeys.h"
+
 TJobGeometry JobGeometry(const TlvFilesRecord& job) {
     TJobGeometry g;
     g.ZoomMode = job.ZoomMode;
@@ -20,16 +23,30 @@ void ApplyTrim(const TlvFilesRecord& job, TInputOptions& input, TOutputOptions& 
     if (job.TrimLength > 0) output.RecordingTime = job.TrimLength;
 }
 
+TSourcePictureSwitches StoredPictureSwitches(const IniFile& settingsFile) {
+    TSourcePictureSwitches s;
+    s.Rotate = settingsFile.ReadInteger(settings_key::Section, settings_key::AutoRotate, 1) != 0;
+    s.Deinterlace = settingsFile.ReadInteger(settings_key::Section, settings_key::AutoDeinterlace, 1) != 0;
+    s.ToneMap = settingsFile.ReadInteger(settings_key::Section, settings_key::AutoToneMap, 1) != 0;
+    return s;
+}
+
 std::string MakeJobOptions(const TlvFilesRecord& job, int formatCode, const IniFile& formatFile, const IniFile& settingsFile,
                            const TSourceSummary& source, TSizeQuestion& question, TInputOptions& input,
-                           TOutputOptions& output, const TJobNote& note) {
+                           TOutputOptions& output, const TJobNote& note,
+                           const TSourcePictureSwitches* switches) {
     input.Reset();
     input.FileName = job.SourceFile;
     output.Reset();
     ApplyTrim(job, input, output);
     std::string refusal;
-    BuildOutputOptions(formatCode, formatFile, settingsFile, JobGeometry(job), source, question, output, input, note,
-                       &refusal);
+    const TSourcePictureSwitches on = switches ? *switches : StoredPictureSwitches(settingsFile);
+    BuildOutputOptions(formatCode, formatFile, settingsFile, JobGeometry(job), UprightSummary(source, on.Rotate),
+                       question, output, input, note, &refusal);
+    // Given with the input: the engine takes the picture's defaults when it opens it.
+    if (!on.Rotate) AddExtOption(input.ExtOptions, "autorotate", "0");
+    if (!on.Deinterlace) AddExtOption(input.ExtOptions, "autodeinterlace", "0");
+    if (!on.ToneMap) AddExtOption(input.ExtOptions, "autotonemap", "0");
     ApplyFrameHook(output);
     return refusal;
 }

@@ -6,6 +6,7 @@
 
 #include "edits/JobRanges.h"
 #include "edits/JobRecord.h"
+#include "engine/SourcePicture.h"
 #include "engine/TaskOptions.h"
 #include "formats/OptionsBuilder.h"
 
@@ -26,7 +27,14 @@ inline void ApplyFrameHook(TOutputOptions& output) { output.CustomHook = true; }
 // format (too long to fit its size), or "" when it can.
 std::string MakeJobOptions(const TlvFilesRecord& job, int formatCode, const IniFile& formatFile, const IniFile& settingsFile,
                            const TSourceSummary& source, TSizeQuestion& question, TInputOptions& input,
-                           TOutputOptions& output, const TJobNote& note = {});
+                           TOutputOptions& output, const TJobNote& note = {},
+                           const TSourcePictureSwitches* switches = nullptr);
+// The source summary is that of the coded picture; the job works on the upright one. The
+// picture switches are those stored in the settings file unless given.
+
+// The switches of the picture's automatic steps as stored (each on unless stored as 0).
+TSourcePictureSwitches StoredPictureSwitches(const IniFile& settingsFile);
+
 
 // A percentage of a frame dimension in pixels, as the watermark dialog places the text and
 // the image: truncated.

@@ -262,6 +262,15 @@ std::string StoredZoomMode(int formatCode, const IniFile& settingsFile) {
     return settingsFile.ReadString(FormatSectionName(formatCode), settings_key::Zoom, "lbox");
 }
 
+TSourceSummary UprightSummary(TSourceSummary source, bool rotate) {
+    if (rotate && (source.Rotation == 90 || source.Rotation == 270)) {
+        std::swap(source.Width, source.Height);
+        if (source.SampleAspectNum > 0) std::swap(source.SampleAspectNum, source.SampleAspectDen);
+    }
+    source.Rotation = 0;
+    return source;
+}
+
 void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile& settingsFile,
                         const TJobGeometry& job, const TSourceSummary& source, TSizeQuestion& question,
                         TOutputOptions& out, TInputOptions& input, const TJobNote& note, std::string* refusal) {
@@ -403,6 +412,13 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
                                        std::to_string(marginLeft) + ":" + std::to_string(marginTop);
         const std::string zoom = job.ZoomMode;
         std::string filter;
+        // The kept part's width as it is seen: wider or narrower than its pixel count when
+        // the source's pixels are not square (720x576 16:9 DV).
+        const bool anamorphic = source.SampleAspectNum > 0 && source.SampleAspectDen > 0 &&
+                                source.SampleAspectNum != source.SampleAspectDen;
+        const int seenW = anamorphic ? Even(static_cast<int>(std::lround(double(keptW) * source.SampleAspectNum /
+                                                                         source.SampleAspectDen)))
+                                     : keptW;
         // The frame as it is seen: displayW x frameH square units (displayW = frameW for square pixels).
         const int displayW = disc && frameH > 0 ? static_cast<int>(std::lround(double(frameH) * shapeW / shapeH)) : frameW;
         auto toPixels = [&](int displayWidth) {
@@ -427,7 +443,7 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
             out.FrameSize = Size(frameW, frameH);
             out.AspectRatio = frameShape;
         } else if (zoom == "lbox") {
-            TBars bars = LetterboxBars(keptW, keptH, displayW, frameH);
+            TBars bars = LetterboxBars(seenW, keptH, displayW, frameH);
             const int pictureW = toPixels(displayW - bars.Left - bars.Right), pictureH = frameH - bars.Top - bars.Bottom;
             bars.Left = (frameW - pictureW) / 4 * 2;
             const std::string pad =
@@ -447,12 +463,22 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
             // A wide DVD is cut to its own 16:9.
             const int pw = disc ? shapeW : 4, ph = disc ? shapeH : 3;
             int cl = marginLeft, cr = marginRight, ct = marginTop, cb = marginBottom;
-            if (keptW > 0 && keptH > 0) {
+            if (keptW > 0 && keptH > 0 && !anamorphic) {
                 if (1LL * ph * keptW > 1LL * pw * keptH) {
                     const int e = (keptW - keptH * pw / ph) / 4 * 2;
                     cl += e, cr += e;
                 } else if (1LL * ph * keptW < 1LL * pw * keptH) {
                     const int e = (keptH - keptW * ph / pw) / 4 * 2;
+                    ct += e, cb += e;
+                }
+            } else if (keptW > 0 && keptH > 0) {
+                // Compared as seen, cut in the source's own pixels.
+                const long long sn = source.SampleAspectNum, sd = source.SampleAspectDen;
+                if (ph * keptW * sn > pw * keptH * sd) {
+                    const int e = static_cast<int>((keptW - keptH * pw * sd / (ph * sn)) / 4 * 2);
+                    cl += e, cr += e;
+                } else if (ph * keptW * sn < pw * keptH * sd) {
+                    const int e = static_cast<int>((keptH - keptW * ph * sn / (pw * sd)) / 4 * 2);
                     ct += e, cb += e;
                 }
             }
@@ -463,7 +489,7 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
             out.FrameSize = Size(frameW, frameH);
             out.AspectRatio = frameShape;
         } else if (zoom == "center") {
-            TSize content = CenteredContent(keptW, keptH, displayW, frameH);
+            TSize content = CenteredContent(seenW, keptH, displayW, frameH);
             content.Width = toPixels(content.Width);
             const int left = (frameW - content.Width) / 4 * 2, top = (frameH - content.Height) / 4 * 2;
             char pad[96];

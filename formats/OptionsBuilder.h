@@ -32,7 +32,15 @@ struct TSourceSummary {
     int Height = 0;
     int64_t BitRate = 0;  // bit/s of the first video stream; 0 when unknown
     int64_t Duration = 0;  // microseconds of the whole source; 0 when unknown
+    // The shape of its pixels (0 when unknown: square). Width, Height and the sample aspect
+    // are those of the picture as it is seen, once turned upright (UprightSummary).
+    int SampleAspectNum = 0, SampleAspectDen = 1;
+    int Rotation = 0;  // clockwise degrees the coded picture is turned by, until made upright
 };
+
+// The summary of the upright picture: sides and sample aspect swapped by a quarter turn.
+// With rotate false the picture is taken as coded.
+TSourceSummary UprightSummary(TSourceSummary source, bool rotate);
 
 // Asked when the stored frame size cannot be read: true uses 320x240, false the source size.
 class TSizeQuestion {

@@ -21,6 +21,11 @@ inline constexpr const char* Priority = "priority";          // of the conversio
 inline constexpr const char* SkinIndex = "skinIndex";
 inline constexpr const char* Volume = "volume";              // of the preview player
 inline constexpr const char* Mute = "mute";
+// The picture made to look like the source (1 = on, the default): turned upright by the
+// source's rotation, deinterlaced for progressive outputs, HDR tone-mapped for SDR outputs.
+inline constexpr const char* AutoRotate = "autoRotate";
+inline constexpr const char* AutoDeinterlace = "autoDeinterlace";
+inline constexpr const char* AutoToneMap = "autoToneMap";
 
 // ---- section "lstformat": key = a category's number, value = collapsed in the format list
 inline constexpr const char* CollapsedCategoriesSection = "lstformat";
