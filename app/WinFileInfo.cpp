@@ -59,6 +59,15 @@ std::string TotalFrameText(int64_t durationMicroseconds, int num, int den) {
     return std::to_string(std::llround(double(durationMicroseconds) * num / den / 1e6));
 }
 
+std::string ResolutionText(const TVideoStreamInfo& info) {
+    std::string text = std::to_string(info.UprightWidth()) + "x" + std::to_string(info.UprightHeight());
+    if (info.Rotation) text += ", rotated " + std::to_string(info.Rotation) + "\xC2\xB0";
+    if (info.Mirrored) text += ", mirrored";
+    if (info.Interlaced) text += ", interlaced";
+    if (info.Hdr) text += info.ColorTransfer == AVCOL_TRC_ARIB_STD_B67 ? ", HDR (HLG)" : ", HDR (PQ)";
+    return text;
+}
+
 namespace {
 
 QLineEdit* Box(const char* name) {
@@ -169,7 +178,7 @@ void TfrmFileInfo::LoadInfo(const std::string& source) {
     const int videoIndex = probe.FirstVideoStreamIndex();
     if (input && videoIndex >= 0 && probe.IsVideoStream(videoIndex)) {
         const TVideoStreamInfo info = input->VideoStreamInfo(videoIndex);
-        edtResolution->setText(QString("%1x%2").arg(info.Width).arg(info.Height));
+        edtResolution->setText(QString::fromStdString(ResolutionText(info)));
         edtVideoBitRate->setText(QString::number(info.BitRate));
         edtFrameRate->setText(QString::fromStdString(FrameRateText(info.FrameRateNum, info.FrameRateDen)));
         const int64_t length = info.DurationUs > 0 ? info.DurationUs : whole.Duration;

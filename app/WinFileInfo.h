@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/FFmpegVCL.h"
+#include "player/AVProbe.h"
 
 class QLabel;
 class QLineEdit;
@@ -15,6 +16,9 @@ class QPushButton;
 // The path as the window shows it: whole when shorter than 46 characters, else its first 40
 // characters, "..", its extension and two blanks.
 std::string ShortFileName(const std::string& path);
+// "Resolution:" of the picture as it is seen (upright), with its rotation, fields and HDR
+// transfer when it has any: "720x1280, rotated 90°, interlaced, HDR (PQ)".
+std::string ResolutionText(const TVideoStreamInfo& info);
 // "83.045 Second" for 83 045 000 microseconds; an unknown (-1) duration gives "0.000 Second".
 std::string FileDurationText(int64_t microseconds);
 // The codec name from the probe's report: the text after the first "Audio: " up to the next

@@ -116,6 +116,19 @@ TfrmPreference::TfrmPreference(QWidget* owner, std::string settingsFile, TfrmDir
         priorityRow->addWidget(item);
     }
     layout->addWidget(priority);
+
+    // The picture's automatic steps, for the rare job where the file's own flags are wrong.
+    auto* picture = new QGroupBox("Picture");
+    picture->setObjectName("grpPicture");
+    auto* pictureRow = new QHBoxLayout(picture);
+    ckAutoRotate = Box("Turn upright", "ckAutoRotate");
+    ckAutoDeinterlace = Box("Deinterlace", "ckAutoDeinterlace");
+    ckAutoToneMap = Box("HDR to SDR", "ckAutoToneMap");
+    ckAutoRotate->setToolTip("Turn a picture that the file says is rotated (a phone held upright) the way it was filmed.");
+    ckAutoDeinterlace->setToolTip("Deinterlace an interlaced source when the output is progressive.");
+    ckAutoToneMap->setToolTip("Tone-map an HDR source (PQ or HLG) to ordinary colours when the output cannot keep HDR.");
+    for (QCheckBox* box : {ckAutoRotate, ckAutoDeinterlace, ckAutoToneMap}) pictureRow->addWidget(box);
+    layout->addWidget(picture);
     layout->addStretch(1);
 
     auto* buttons = new QHBoxLayout;
@@ -169,6 +182,9 @@ void TfrmPreference::Load() {
     EnableQuality(ckJpg->isChecked());
     spnJpgQuality->setValue(settings.ReadInteger(settings_key::Section, settings_key::SnapshotJpgQuality, 30));
     SelectPriority(settings.ReadInteger(settings_key::Section, settings_key::Priority, 1));
+    ckAutoRotate->setChecked(settings.ReadInteger(settings_key::Section, settings_key::AutoRotate, 1) != 0);
+    ckAutoDeinterlace->setChecked(settings.ReadInteger(settings_key::Section, settings_key::AutoDeinterlace, 1) != 0);
+    ckAutoToneMap->setChecked(settings.ReadInteger(settings_key::Section, settings_key::AutoToneMap, 1) != 0);
 }
 
 void TfrmPreference::KeepOneChecked(QCheckBox* clicked, QCheckBox* other) {
@@ -197,6 +213,9 @@ void TfrmPreference::btnOkClick() {
     settings.WriteInteger(settings_key::Section, settings_key::SnapshotSmallSize, ckSmallSize->isChecked() ? 1 : 0);
     if (spnJpgQuality->value() > 0) settings.WriteInteger(settings_key::Section, settings_key::SnapshotJpgQuality, spnJpgQuality->value());
     settings.WriteInteger(settings_key::Section, settings_key::Priority, rgPriority->checkedId());
+    settings.WriteInteger(settings_key::Section, settings_key::AutoRotate, ckAutoRotate->isChecked() ? 1 : 0);
+    settings.WriteInteger(settings_key::Section, settings_key::AutoDeinterlace, ckAutoDeinterlace->isChecked() ? 1 : 0);
+    settings.WriteInteger(settings_key::Section, settings_key::AutoToneMap, ckAutoToneMap->isChecked() ? 1 : 0);
     accept();
 }
 
@@ -211,6 +230,7 @@ void TfrmPreference::btnDefaultClick() {
     ckSmallSize->setChecked(false);
     SelectPriority(1);
     spnJpgQuality->setValue(DefaultQuality);
+    for (QCheckBox* box : {ckAutoRotate, ckAutoDeinterlace, ckAutoToneMap}) box->setChecked(true);
 }
 
 void TfrmPreference::btnBrowsClick() {

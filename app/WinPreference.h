@@ -1,6 +1,6 @@
 #pragma once
-// Preferences: the snapshot folder, sizes, formats and JPEG quality, and the priority of the
-// conversion worker. Only "&Ok" stores, except the folder chosen with "&Brows", which is
+// Preferences: the snapshot folder, sizes, formats and JPEG quality, the priority of the
+// conversion worker and the picture's automatic steps. Only "&Ok" stores, except the folder chosen with "&Brows", which is
 // stored at once.
 #include <QDialog>
 
@@ -54,6 +54,9 @@ private:
     QSpinBox* spnJpgQuality = nullptr;
     QSlider* trcJpgQuality = nullptr;
     QButtonGroup* rgPriority = nullptr;
+    QCheckBox* ckAutoRotate = nullptr;
+    QCheckBox* ckAutoDeinterlace = nullptr;
+    QCheckBox* ckAutoToneMap = nullptr;
     QPushButton* btnOk = nullptr;
     QPushButton* btnCancel = nullptr;
     QPushButton* btnDefault = nullptr;

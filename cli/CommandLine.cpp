@@ -32,6 +32,9 @@ const std::vector<TCliOption>& CliOptions() {
         {"json", 0, false, ccNone, ccConvert},
         {"skip-existing", 0, false, ccNone, ccConvert},
         {"overwrite", 0, false, ccNone, ccConvert},
+        {"no-rotate", 0, false, ccNone, ccConvert},
+        {"no-deinterlace", 0, false, ccNone, ccConvert},
+        {"no-tonemap", 0, false, ccNone, ccConvert},
         // The per-file edits (cli/EditOptions.h).
         {"trim", 0, true, ccNone, kEdits},
         {"crop", 0, true, ccNone, kEdits},

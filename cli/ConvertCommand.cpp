@@ -314,6 +314,7 @@ int ConvertCommand(const TCommandLine& line) {
     std::string codeText, outputDir, settingsPath;
     int jobsAtOnce = 1;
     bool json = false, skipExisting = false, overwrite = false;
+    bool noRotate = false, noDeinterlace = false, noToneMap = false;
     std::vector<std::string> files;
     TCommandEdits edits;
     for (const TCliArgument& arg : line.Arguments) {
@@ -345,6 +346,12 @@ int ConvertCommand(const TCommandLine& line) {
             skipExisting = true;
         } else if (a == "--overwrite") {
             overwrite = true;
+        } else if (a == "--no-rotate") {
+            noRotate = true;
+        } else if (a == "--no-deinterlace") {
+            noDeinterlace = true;
+        } else if (a == "--no-tonemap") {
+            noToneMap = true;
         } else if (IsEditOption(a)) {
             if (auto error = ReadEditOption(a, v, edits)) {
                 std::fprintf(stderr, "reelshift-cli: %s\n", error->c_str());
@@ -379,6 +386,11 @@ int ConvertCommand(const TCommandLine& line) {
     }
     const int code = found.front();
     IniFile userSettings(settingsPath.empty() ? EditionSettingsFile(edition) : settingsPath);
+    // The picture's automatic steps as the settings store them, each turned off by its option.
+    TSourcePictureSwitches switches = StoredPictureSwitches(userSettings);
+    if (noRotate) switches.Rotate = false;
+    if (noDeinterlace) switches.Deinterlace = false;
+    if (noToneMap) switches.ToneMap = false;
     std::unique_ptr<ScratchSettings> scratch;
     if (!outputDir.empty()) scratch = std::make_unique<ScratchSettings>(outputDir);
     IniFile& outputSettings = scratch ? scratch->Ini() : userSettings;
@@ -440,7 +452,9 @@ int ConvertCommand(const TCommandLine& line) {
             facts.Error = probe.LastError();
             if (edits.Trimmed) duration = INT64_MAX;  // an unreadable file fails by itself below
         }
-        if (auto error = JobForFile(edits, files[i], duration, facts.Summary.Width, facts.Summary.Height, records[i])) {
+        // Crops are of the picture as it is seen.
+        const TSourceSummary upright = UprightSummary(facts.Summary, switches.Rotate);
+        if (auto error = JobForFile(edits, files[i], duration, upright.Width, upright.Height, records[i])) {
             std::fprintf(stderr, "reelshift-cli: %s\n", error->c_str());
             return 2;
         }
@@ -499,7 +513,8 @@ int ConvertCommand(const TCommandLine& line) {
         const std::string refusal = MakeJobOptions(record, code, formatFile, userSettings, facts.Summary, sizeAnswer, input, output,
                        [&job](const std::string& line) {
                            std::fprintf(stderr, "reelshift-cli: %s: %s\n", job.Source.c_str(), line.c_str());
-                       });
+                       },
+                       &switches);
         output.FileName = job.Output;
         if (!refusal.empty()) {
             job.Error = refusal;

@@ -4,7 +4,7 @@ void PrintUsage(std::FILE* to) {
     std::fputs(
         "usage: reelshift-cli --format CODE|NAME|EXTENSION [--edition mp4avi|video] [--output-dir DIR]\n"
         "                     [--settings FILE] [--jobs N] [--json] [--skip-existing | --overwrite]\n"
-        "                     [EDITS] [--] FILE...\n"
+        "                     [--no-rotate] [--no-deinterlace] [--no-tonemap] [EDITS] [--] FILE...\n"
         "       reelshift-cli --list-formats [--edition mp4avi|video]\n"
         "       reelshift-cli --info FILE...\n"
         "       reelshift-cli --engine [--input-option KEY=VALUE]... INPUT... [--join] -o OUTPUT [KEY=VALUE]...\n"

@@ -147,6 +147,7 @@ void TVideoOutput::BuildGraph(int width, int height, int format, AVRational sar)
     // Once the encoder is open its size is fixed: whatever the chain makes is brought to
     // it (the scaler passes frames of the right size through untouched).
     if (Opened) add(Format("scale=%d:%d", Enc->width, Enc->height));
+    if (Cfg.ToBt601) add("scale=out_color_matrix=bt601");
     const char* fmtName = avutil().av_get_pix_fmt_name(Enc->pix_fmt);
     add(Format("format=pix_fmts=%s", fmtName ? fmtName : "yuv420p"));
 
@@ -187,6 +188,11 @@ void TVideoOutput::Open(TInputStream& source, TRunServices& run) {
         Enc->color_trc = AVCOL_TRC_BT709;
         Enc->colorspace = AVCOL_SPC_BT709;
         Enc->color_range = AVCOL_RANGE_MPEG;
+        if (Enc->codec_id == AV_CODEC_ID_MJPEG) {
+            Cfg.ToBt601 = true;
+            Enc->colorspace = AVCOL_SPC_BT470BG;
+            Enc->color_range = AVCOL_RANGE_JPEG;
+        }
     } else if (IsHdrTransfer(par->color_trc)) {
         // Carried as it is: the output says what it carries.
         Enc->color_primaries = par->color_primaries;

@@ -16,6 +16,9 @@ struct TVideoOutputSettings {
     // With no frame size given, the filters decide the size; a display aspect that was
     // asked for then applies to what they make.
     double AspectOfFinalSize = 0.0;
+    // Tone-mapped pictures for an encoder whose pictures are BT.601 by definition (JPEG):
+    // the matrix is converted before the pixel format.
+    bool ToBt601 = false;
 };
 
 class TVideoOutput : public TOutputStream {

@@ -301,8 +301,9 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
     }
 
     // A disc is shown at its own display shape, whatever its pixel count: the geometry below
-    // works in that shape. Other formats have square pixels.
-    const bool disc = out.Target != 0;
+    // works in that shape. So is DV, whose 720x480 and 720x576 pictures are seen at 4:3.
+    // Other formats have square pixels.
+    const bool disc = out.Target != 0 || format == "dv";
     const int shapeW = disc && out.AspectRatio == "16:9" ? 16 : 4, shapeH = disc && out.AspectRatio == "16:9" ? 9 : 3;
 
     // No video encoder: sound only, and the source's picture is not even decoded.

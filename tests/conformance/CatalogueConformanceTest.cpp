@@ -186,7 +186,7 @@ Promise PromiseOf(TEdition edition, int code, const IniFile& definitions, int so
     std::string format = definitions.ReadString(section, "Format", "null");
     std::transform(format.begin(), format.end(), format.begin(), ::tolower);
     double shownWidth = p.Width;
-    if (format == "ntsc-dvd" || format == "pal-dvd" || format.find("vcd") != std::string::npos) {
+    if (format == "ntsc-dvd" || format == "pal-dvd" || format.find("vcd") != std::string::npos || format == "dv") {
         const bool wide = (format == "ntsc-dvd" && size == "720x480") || (format == "pal-dvd" && size == "720x576");
         shownWidth = p.Height * (wide ? 16.0 / 9 : 4.0 / 3);
     }
@@ -440,6 +440,315 @@ void ExpectFitsTenMegabytes(const std::string& source, double seconds, const std
     EXPECT_EQ(ProbeValue(file, "stream=codec_name", "a:0"), "aac");
     EXPECT_NEAR(std::stod(ProbeValue(file, "format=duration")), seconds, 0.25);
     EXPECT_TRUE(fs::is_empty(tmp)) << "the pass log is left behind";
+
+// ---------------------------------------------------------------- the picture as it is seen
+
+namespace {
+
+// A decoded picture of an output, as RGB, with what ffprobe says of its stream.
+struct Picture {
+    int Width = 0, Height = 0;
+    double SampleAspect = 1.0;
+    std::string PixFmt, FieldOrder, Transfer, Primaries, Matrix;
+    std::string Rgb;
+    int Luma(int x, int y) const {
+        const auto* p = reinterpret_cast<const unsigned char*>(Rgb.data()) + (size_t(y) * Width + x) * 3;
+        return (p[0] * 77 + p[1] * 150 + p[2] * 29) >> 8;
+    }
+    bool Red(int x, int y) const {
+        const auto* p = reinterpret_cast<const unsigned char*>(Rgb.data()) + (size_t(y) * Width + x) * 3;
+        return p[0] > 150 && p[1] < 100 && p[2] < 100;
+    }
+};
+
+Picture DecodePicture(const std::string& file, int frame) {
+    Picture pic;
+    auto probe = Run({"ffprobe", "-v", "error", "-select_streams", "v:0", "-of", "json", "-show_entries",
+                      "stream=width,height,sample_aspect_ratio,pix_fmt,field_order,color_transfer,color_primaries,"
+                      "color_space",
+                      file});
+    const QJsonArray streams = QJsonDocument::fromJson(QByteArray::fromStdString(probe.out)).object().value("streams").toArray();
+    if (streams.isEmpty()) return pic;
+    const QJsonObject s = streams.first().toObject();
+    pic.Width = s.value("width").toInt();
+    pic.Height = s.value("height").toInt();
+    int n = 0, d = 0;
+    if (std::sscanf(s.value("sample_aspect_ratio").toString().toStdString().c_str(), "%d:%d", &n, &d) == 2 && n > 0 && d > 0)
+        pic.SampleAspect = double(n) / d;
+    pic.PixFmt = s.value("pix_fmt").toString().toStdString();
+    pic.FieldOrder = s.value("field_order").toString().toStdString();
+    pic.Transfer = s.value("color_transfer").toString().toStdString();
+    pic.Primaries = s.value("color_primaries").toString().toStdString();
+    pic.Matrix = s.value("color_space").toString().toStdString();
+    auto raw = Run({"ffmpeg", "-nostdin", "-v", "error", "-i", file, "-vf", "select=eq(n\\," + std::to_string(frame) + ")",
+                    "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
+    if (raw.out.size() == size_t(pic.Width) * pic.Height * 3) pic.Rgb = raw.out;
+    return pic;
+}
+
+// The part of a picture inside its letterbox or pillarbox bars: rows and columns with
+// something brighter than black in them.
+struct Box {
+    int X = 0, Y = 0, W = 0, H = 0;
+};
+Box ContentBox(const Picture& pic) {
+    int x0 = pic.Width, x1 = -1, y0 = pic.Height, y1 = -1;
+    for (int y = 0; y < pic.Height; ++y)
+        for (int x = 0; x < pic.Width; ++x)
+            if (pic.Luma(x, y) > 48) {
+                x0 = std::min(x0, x), x1 = std::max(x1, x);
+                y0 = std::min(y0, y), y1 = std::max(y1, y);
+            }
+    return x1 < 0 ? Box{} : Box{x0, y0, x1 - x0 + 1, y1 - y0 + 1};
+}
+
+// Which corner of the content the red marker stands in: 0 top left, 1 top right, 2 bottom
+// left, 3 bottom right; -1 when there is no marker.
+int MarkerCorner(const Picture& pic, const Box& box) {
+    long long sx = 0, sy = 0, count = 0;
+    for (int y = box.Y; y < box.Y + box.H; ++y)
+        for (int x = box.X; x < box.X + box.W; ++x)
+            if (pic.Red(x, y)) sx += x, sy += y, ++count;
+    if (count < 4) return -1;
+    const bool right = sx / count >= box.X + box.W / 2, bottom = sy / count >= box.Y + box.H / 2;
+    return (bottom ? 2 : 0) + (right ? 1 : 0);
+}
+
+// Mean luma and saturation of a frame (limited range, as signalstats measures them), after
+// the given filters.
+std::pair<double, double> LumaAndSaturation(const std::string& file, int frame, const std::string& filters) {
+    std::string chain = "select=eq(n\\," + std::to_string(frame) + ")";
+    if (!filters.empty()) chain += "," + filters;
+    chain += ",scale=out_range=tv,format=yuv444p,signalstats,metadata=print:file=-";
+    auto r = Run({"ffmpeg", "-nostdin", "-v", "error", "-i", file, "-vf", chain, "-frames:v", "1", "-f", "null", "-"});
+    auto value = [&](const std::string& key) {
+        const auto at = r.out.find(key + "=");
+        return at == std::string::npos ? -1.0 : std::stod(r.out.substr(at + key.size() + 1));
+    };
+    return {value("lavfi.signalstats.YAVG"), value("lavfi.signalstats.SATAVG")};
+}
+
+enum class Look { Turned, Hdr, Interlaced, Anamorphic };
+
+struct LookSource {
+    Look Kind;
+    std::string File, Stem;
+    int MarkerCorner = 0;     // where the marker stands once upright
+    double SeenAspect = 0.0;  // of the upright picture
+};
+
+// The fast-moving bar of the interlaced clip on the middle row of the content: pixels at
+// full brightness and at about half. Deinterlaced, the bar stands once at full brightness;
+// woven and scaled, its two fields blend into two bars at half.
+std::pair<int, int> BarPixels(const Picture& pic) {
+    int full = 0, half = 0;
+    const int y = pic.Height / 2;
+    for (int x = 0; x < pic.Width; ++x) {
+        const int l = pic.Luma(x, y);
+        if (l > 180) ++full;
+        else if (l > 60) ++half;
+    }
+    return {full, half};
+}
+
+struct LookOutcome {
+    Promise P;
+    bool KeepsFields = false;
+    const LookSource* S = nullptr;
+    std::vector<std::string> Problems;
+};
+
+void CheckLook(const std::string& workDir, LookOutcome& o) {
+    const Promise& p = o.P;
+    const LookSource& source = *o.S;
+    auto& problems = o.Problems;
+    const std::string outDir = workDir + "/" + EditionName(p.Edition) + "-" + std::to_string(p.Code) + "-" + source.Stem;
+    auto r = Run({BinDir() + "/reelshift-cli", "--format", std::to_string(p.Code), "--edition", EditionName(p.Edition),
+                  "--settings", workDir + "/never-touched.ini", "--output-dir", outDir, source.File});
+    const std::string file = outDir + "/" + source.Stem + "_(new)." + p.Extension;
+    if (r.exitCode != 0 || !fs::exists(file)) {
+        problems.push_back("conversion failed: " + r.err);
+        return;
+    }
+    const Picture pic = DecodePicture(file, source.Kind == Look::Interlaced ? 4 : 0);
+    if (pic.Rgb.empty()) {
+        problems.push_back("no picture decoded");
+        return;
+    }
+    const Box box = ContentBox(pic);
+    switch (source.Kind) {
+        case Look::Turned:
+        case Look::Anamorphic: {
+            const int corner = MarkerCorner(pic, box);
+            if (corner != source.MarkerCorner)
+                problems.push_back("marker in corner " + std::to_string(corner) + ", the source shows it in " +
+                                   std::to_string(source.MarkerCorner));
+            const double seen = box.H > 0 ? box.W * pic.SampleAspect / box.H : 0.0;
+            if (std::fabs(seen / source.SeenAspect - 1.0) > 0.08)
+                problems.push_back("picture seen at " + std::to_string(seen) + ":1, the source at " +
+                                   std::to_string(source.SeenAspect) + ":1");
+            break;
+        }
+        case Look::Hdr: {
+            // JPEG pictures are BT.601 by definition.
+            const std::string matrixWanted = p.VideoCodec == "mjpeg" ? "bt470bg" : "bt709";
+            for (const auto& [what, tag] : {std::pair{"transfer", pic.Transfer}, {"primaries", pic.Primaries}})
+                if (!tag.empty() && tag != "bt709" && tag != "unknown")
+                    problems.push_back(std::string(what) + " tagged " + tag);
+            if (!pic.Matrix.empty() && pic.Matrix != matrixWanted && pic.Matrix != "unknown")
+                problems.push_back("matrix tagged " + pic.Matrix);
+            if ((pic.PixFmt == "yuv420p" || pic.PixFmt == "yuvj420p") && pic.Transfer.empty() &&
+                (p.VideoCodec == "h264" || p.VideoCodec == "mpeg2video"))
+                problems.push_back("no BT.709 tags");
+            const std::string crop = "crop=" + std::to_string(box.W) + ":" + std::to_string(box.H) + ":" +
+                                     std::to_string(box.X) + ":" + std::to_string(box.Y);
+            const auto ours = LumaAndSaturation(file, 0, crop);
+            const auto reference = LumaAndSaturation(
+                source.File, 0,
+                "zscale=t=linear:npl=100,format=gbrpf32le,zscale=p=bt709,tonemap=tonemap=hable:desat=0,"
+                "zscale=t=bt709:m=bt709:r=tv,format=yuv420p");
+            if (std::fabs(ours.first / reference.first - 1.0) > 0.10 || std::fabs(ours.second / reference.second - 1.0) > 0.10)
+                problems.push_back("mean luma " + std::to_string(ours.first) + " saturation " + std::to_string(ours.second) +
+                                   ", ffmpeg's tone-map gives " + std::to_string(reference.first) + " and " +
+                                   std::to_string(reference.second));
+            break;
+        }
+        case Look::Interlaced: {
+            if (o.KeepsFields) {
+                if (pic.FieldOrder != "tt" && pic.FieldOrder != "tb")
+                    problems.push_back("fields not kept top first (field order '" + pic.FieldOrder + "')");
+            } else {
+                const auto [full, half] = BarPixels(pic);
+                if (full < 2 || half > full)
+                    problems.push_back("combed: the moving bar has " + std::to_string(full) + " pixels at full and " +
+                                       std::to_string(half) + " at half brightness");
+            }
+            break;
+        }
+    }
+}
+
+// Writes the display matrix of a clockwise quarter, half or three-quarter turn into the
+// first track header of an MP4 file (version 0), as a phone does.
+void SetMp4Rotation(const std::string& file, int clockwise) {
+    std::string data = ReadFile(file);
+    const auto at = data.find("tkhd");
+    if (at == std::string::npos || at < 4) throw std::runtime_error("no track header in " + file);
+    const size_t matrix = at - 4 + 48;
+    // a b u / c d v / x y w, 16.16 fixed; the seen picture is the coded one turned clockwise.
+    const int cos = clockwise == 180 ? -1 : 0, sin = clockwise == 90 ? 1 : clockwise == 270 ? -1 : 0;
+    const int values[4] = {cos, sin, -sin, cos};
+    const size_t offsets[4] = {0, 4, 12, 16};
+    for (int i = 0; i < 4; ++i) {
+        const uint32_t v = uint32_t(values[i] * 65536);
+        for (int b = 0; b < 4; ++b) data[matrix + offsets[i] + b] = char((v >> (24 - 8 * b)) & 0xFF);
+    }
+    WriteFile(file, data);
+}
+
+std::vector<LookSource> MakeLookSources(const TempDir& work) {
+    std::vector<LookSource> sources;
+    const std::vector<std::string> tone = {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000", "-t", "0.6"};
+    auto with = [&](std::vector<std::string> picture, const std::vector<std::string>& codecs) {
+        picture.insert(picture.end(), tone.begin(), tone.end());
+        picture.insert(picture.end(), codecs.begin(), codecs.end());
+        return picture;
+    };
+    // Grey with a red block in the coded picture's top left corner.
+    const std::string marked = "color=gray:s=320x180:r=25,drawbox=x=0:y=0:w=64:h=48:color=red:t=fill";
+    for (int turn : {90, 180, 270}) {
+        const std::string file = work.file("turned" + std::to_string(turn) + ".mp4");
+        MakeSource(file, with({"-f", "lavfi", "-i", marked}, {"-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac"}));
+        SetMp4Rotation(file, turn);
+        sources.push_back({Look::Turned, file, "turned" + std::to_string(turn), turn == 90 ? 1 : turn == 180 ? 3 : 2,
+                           turn == 180 ? 16.0 / 9 : 9.0 / 16});
+    }
+    // Phone HDR: the test picture made linear, lit brighter than SDR white, then coded as PQ
+    // or HLG in 10-bit HEVC with BT.2020 tags.
+    for (const auto& [name, transfer] : {std::pair{"pq", "smpte2084"}, {"hlg", "arib-std-b67"}}) {
+        const std::string file = work.file(std::string(name) + ".mp4");
+        MakeSource(file, with({"-f", "lavfi", "-i", "testsrc2=s=320x180:r=25"},
+                              {"-vf",
+                               "format=yuv420p,setparams=color_primaries=bt709:color_trc=bt709:colorspace=bt709:range=tv,"
+                               "zscale=t=linear:npl=100,format=gbrpf32le,exposure=exposure=1.5,zscale=t=" +
+                                   std::string(transfer) + ":p=2020:m=2020_ncl:r=limited:npl=100,format=yuv420p10le",
+                               "-c:v", "libx265", "-preset", "ultrafast", "-x265-params", "log-level=error",
+                               "-color_primaries", "bt2020", "-color_trc", transfer, "-colorspace", "bt2020nc", "-c:a",
+                               "aac"}));
+        sources.push_back({Look::Hdr, file, name, 0, 16.0 / 9});
+    }
+    // Broadcast: top field first MPEG-2 in TS with AC-3; a white bar 48 pixels wide jumps 96
+    // pixels a field, so its two fields never overlap.
+    {
+        const std::string file = work.file("interlaced.ts");
+        MakeSource(file, with({"-f", "lavfi", "-i",
+                               "color=black:s=720x576:r=50[b];color=white:s=48x576:r=50[w];"
+                               "[b][w]overlay=x='mod(n*96\\,672)':y=0:shortest=1,tinterlace=mode=interleave_top,"
+                               "setfield=tff"},
+                              {"-c:v", "mpeg2video", "-b:v", "6M", "-flags", "+ilme+ildct", "-top", "1", "-c:a", "ac3",
+                               "-f", "mpegts"}));
+        sources.push_back({Look::Interlaced, file, "interlaced", 0, 0.0});
+    }
+    // A 16:9 DVD rip or DV film: 720x576 pixels seen at 16:9.
+    {
+        const std::string file = work.file("anamorphic.mp4");
+        MakeSource(file, with({"-f", "lavfi", "-i",
+                               "color=gray:s=720x576:r=25,drawbox=x=0:y=0:w=96:h=96:color=red:t=fill,setsar=64/45"},
+                              {"-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac"}));
+        sources.push_back({Look::Anamorphic, file, "anamorphic", 0, 16.0 / 9});
+    }
+    return sources;
+}
+
+// Every video format of both editions, a definition both share word for word once; with
+// one of each, only the first format of each encoder and container pair and of each device.
+std::vector<LookOutcome> LookOutcomes(const std::vector<LookSource>& sources, bool oneOfEach) {
+    std::set<std::string> seen, pairs, devices;
+    std::vector<LookOutcome> outcomes;
+    for (TEdition edition : {TEdition::Mp4Avi, TEdition::Video}) {
+        const IniFile definitions(BinDir() + "/" + EditionProfile(edition).FormatFileName);
+        for (int code : CatalogueFormatCodes(edition)) {
+            const std::string section = FormatSectionName(code);
+            std::string text = CatalogueFormatName(edition, code);
+            for (const auto& key : definitions.ReadSectionKeys(section))
+                text += "\n" + key + "=" + definitions.ReadString(section, key, "");
+            if (!seen.insert(text).second) continue;
+            const Promise p = PromiseOf(edition, code, definitions);
+            if (p.VideoCodec.empty() && !p.ContainerChoosesVideo) continue;
+            const std::string pair = (p.ContainerChoosesVideo ? "?" : p.VideoCodec) + "/" + p.Container;
+            const std::string device = definitions.ReadString(section, "Device", "");
+            const bool newPair = pairs.insert(pair).second, newDevice = devices.insert(device).second;
+            if (oneOfEach && !newPair && !newDevice) continue;
+            std::string format = definitions.ReadString(section, "Format", "");
+            std::transform(format.begin(), format.end(), format.begin(), ::tolower);
+            const bool keepsFields = p.VideoCodec == "mpeg2video" && (format.find("dvd") != std::string::npos ||
+                                                                       format.find("svcd") != std::string::npos);
+            for (const LookSource& s : sources) outcomes.push_back({p, keepsFields, &s, {}});
+        }
+    }
+    return outcomes;
+}
+
+void RunLooks(std::vector<LookOutcome>& outcomes, const std::string& workDir) {
+    std::atomic<size_t> next{0};
+    auto worker = [&] {
+        for (size_t i; (i = next++) < outcomes.size();) CheckLook(workDir, outcomes[i]);
+    };
+    std::thread a(worker), b(worker);
+    a.join();
+    b.join();
+    std::ostringstream table;
+    int failed = 0;
+    for (const auto& o : outcomes) {
+        if (o.Problems.empty()) continue;
+        ++failed;
+        std::string why;
+        for (const auto& problem : o.Problems) why += (why.empty() ? "" : "; ") + problem;
+        table << "  " << EditionName(o.P.Edition) << "\t" << o.P.Code << "\t" << o.S->Stem << "\t" << o.P.Name << "\t"
+              << why << "\n";
+    }
+    EXPECT_EQ(failed, 0) << failed << " of " << outcomes.size() << " conversions do not look like their source:\n"
+                         << table.str();
 }
 
 }  // namespace
@@ -535,4 +844,22 @@ TEST(TodaysFormats, APqSourceKeepsItsColourTagsAndLightMetadataThroughTenBitHevc
         EXPECT_NEAR(luminance("max_luminance"), 1000, 1);
         EXPECT_NEAR(luminance("min_luminance"), 0.0001, 0.00005);
     }
+
+// Phone and camera clips: turned upright by their rotation (the marker in its corner, the
+// picture's shape kept), HDR tone-mapped to BT.709 as ffmpeg's own chain does, interlaced
+// pictures without combing (or their fields kept on a disc), anamorphic pictures at 16:9.
+TEST(CatalogueConformance, PhoneAndCameraClipsLookLikeTheirSourceInOneFormatOfEachKind) {
+    TempDir work;
+    const std::vector<LookSource> sources = MakeLookSources(work);
+    std::vector<LookOutcome> outcomes = LookOutcomes(sources, true);
+    RunLooks(outcomes, work.path().string());
+}
+
+// The same through every video format of both editions (long: run with
+// --gtest_also_run_disabled_tests).
+TEST(CatalogueConformance, DISABLED_PhoneAndCameraClipsLookLikeTheirSourceInEveryFormat) {
+    TempDir work;
+    const std::vector<LookSource> sources = MakeLookSources(work);
+    std::vector<LookOutcome> outcomes = LookOutcomes(sources, false);
+    RunLooks(outcomes, work.path().string());
 }

@@ -17,7 +17,7 @@ const char* const kKnownNames[] = {
     "adrift_threshold", "vglobal", "copyts", "shortest", "dts_delta_threshold", "programid", "xerror",
     "copyinkf", "b", "vb", "vframes", "r", "s", "aspect", "pix_fmt", "croptop", "cropbottom", "cropleft",
     "cropright", "padtop", "padbottom", "padleft", "padright", "padcolor", "intra", "vn", "vdt", "qscale",
-    "rc_override", "vcodec", "me_threshold", "sameq", "deinterlace", "psnr", "qphist", "force_fps", "pass",
+    "rc_override", "vcodec", "me_threshold", "sameq", "deinterlace", "autorotate", "autodeinterlace", "autotonemap", "psnr", "qphist", "force_fps", "pass",
     "passlogfile", "vstats", "vstats_file", "vhook", "vfilters", "vf", "intra_matrix", "inter_matrix", "top",
     "dc", "vtag", "atag", "stag", "newvideo", "newaudio", "newsubtitle", "vlang", "alang", "slang", "streamid",
     "ab", "aframes", "aq", "ar", "ac", "an", "sn", "acodec", "scodec", "vol", "sample_fmt", "vc", "tvstd",
