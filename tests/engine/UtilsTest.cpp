@@ -7,6 +7,7 @@
 #include "engine/FFUtils.h"
 #include "engine/FFmpegLoader.h"
 #include "engine/LibAVApi.h"
+#include "engine/SourcePicture.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -152,4 +153,52 @@ TEST_F(FFUtilsTest, DoubleToRationalStaysWithinTheBound) {
     r = DoubleToRational(1e300, 100);
     EXPECT_EQ(r.num, 1);
     EXPECT_EQ(r.den, 0);
+}
+
+// The display matrices files carry (16.16 fixed point) and the steps that turn them upright.
+TEST_F(FFUtilsTest, DisplayMatricesGiveTurnsAndMirrorsAndTheirFilters) {
+    const struct {
+        int a, b, c, d;
+        int rotation;
+        bool mirror;
+        const char* filters;
+    } cases[] = {
+        {1, 0, 0, 1, 0, false, ""},
+        {0, 1, -1, 0, 90, false, "transpose=clock"},  // a phone held upright
+        {-1, 0, 0, -1, 180, false, "hflip,vflip"},
+        {0, -1, 1, 0, 270, false, "transpose=cclock"},
+        {-1, 0, 0, 1, 0, true, "hflip"},
+        {1, 0, 0, -1, 180, true, "vflip"},
+        {0, 1, 1, 0, 90, true, "transpose=clock,hflip"},  // rows and columns swapped
+    };
+    for (const auto& c : cases) {
+        const int32_t m[9] = {c.a * 65536, c.b * 65536, 0, c.c * 65536, c.d * 65536, 0, 0, 0, 1 << 30};
+        const TSourceOrientation o = OrientationOfMatrix(m);
+        EXPECT_EQ(o.Rotation, c.rotation) << c.a << c.b << c.c << c.d;
+        EXPECT_EQ(o.Mirror, c.mirror) << c.a << c.b << c.c << c.d;
+        TSourcePicturePlan plan;
+        plan.Orientation = o;
+        EXPECT_EQ(SourcePictureFilters(plan, false, 0, 0, 0, 0), c.filters);
+        const TPictureShape shape = SourcePictureShape(plan, {1280, 720, AV_PIX_FMT_YUV420P, {4, 3}});
+        EXPECT_EQ(shape.Width, o.SwapsSides() ? 720 : 1280);
+        EXPECT_EQ(shape.SampleAspect.num, o.SwapsSides() ? 3 : 4);
+    }
+    // Fields first, on the coded rows; the tone-map ends in 8-bit BT.709; the turn last.
+    TSourcePicturePlan all;
+    all.Orientation.Rotation = 90;
+    all.ToneMap = true;
+    all.ColorTransfer = AVCOL_TRC_ARIB_STD_B67;
+    const std::string chain = SourcePictureFilters(all, true, AVCOL_TRC_UNSPECIFIED, AVCOL_PRI_BT2020,
+                                                   AVCOL_SPC_BT2020_NCL, AVCOL_RANGE_MPEG);
+    EXPECT_EQ(chain.find("bwdif"), 0u) << chain;
+    EXPECT_NE(chain.find("tin=arib-std-b67:pin=2020:min=2020_ncl:rin=limited"), std::string::npos) << chain;
+    EXPECT_LT(chain.find("format=yuv420p"), chain.find("transpose=clock")) << chain;
+    EXPECT_EQ(SourcePictureShape(all, {640, 360, AV_PIX_FMT_YUV420P10LE, {0, 1}}).Format, AV_PIX_FMT_YUV420P);
+
+    EXPECT_TRUE(OutputCarriesHdr(AV_CODEC_ID_HEVC, AV_PIX_FMT_YUV420P10LE));
+    EXPECT_TRUE(OutputCarriesHdr(AV_CODEC_ID_VP9, AV_PIX_FMT_YUV420P10LE));
+    EXPECT_FALSE(OutputCarriesHdr(AV_CODEC_ID_HEVC, AV_PIX_FMT_YUV420P));
+    EXPECT_FALSE(OutputCarriesHdr(AV_CODEC_ID_H264, AV_PIX_FMT_YUV420P10LE));
+    EXPECT_TRUE(OutputKeepsFields(AV_CODEC_ID_MPEG2VIDEO, "dvd"));
+    EXPECT_FALSE(OutputKeepsFields(AV_CODEC_ID_MPEG2VIDEO, "mpegts"));
 }
