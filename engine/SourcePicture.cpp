@@ -1,5 +1,6 @@
 #include "engine/SourcePicture.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -91,7 +92,7 @@ const char* ZimgMatrix(int spc) {
 }  // namespace
 
 std::string SourcePictureFilters(const TSourcePicturePlan& plan, bool deinterlace, int transfer, int primaries,
-                                 int matrix, int range) {
+                                 int matrix, int range, int fitWidth, int fitHeight, int width, int height) {
     std::string chain;
     auto add = [&](const std::string& f) {
         if (!chain.empty()) chain += ',';
@@ -99,6 +100,11 @@ std::string SourcePictureFilters(const TSourcePicturePlan& plan, bool deinterlac
     };
     // Fields first, while the rows are still those of the coded picture.
     if (deinterlace) add("bwdif=mode=send_frame:parity=auto:deint=interlaced");
+    if (plan.ToneMap && fitWidth > 0 && fitHeight > 0 && width > 0 && height > 0 &&
+        (width > fitWidth || height > fitHeight)) {
+        const double f = std::min(double(fitWidth) / width, double(fitHeight) / height);
+        add(Format("scale=%d:%d", std::max(2, int(width * f) & ~1), std::max(2, int(height * f) & ~1)));
+    }
     if (plan.ToneMap) {
         const int trc = IsHdrTransfer(transfer) ? transfer : plan.ColorTransfer;
         // Light made linear (100 cd/m2 as 1.0), BT.709 primaries, the highlights brought

@@ -57,8 +57,11 @@ TSourcePicturePlan PlanSourcePicture(const AVStream& stream, const TSourcePictur
 
 // The filters for a picture of this transfer, primaries, matrix and range under a plan
 // ("" when it passes untouched); deinterlacing only when asked for.
+// fitWidth x fitHeight (of the coded picture; 0 for none): a tone-mapped picture larger than
+// that is scaled down to fit first, so the costly steps work on as few pixels as will be seen.
 std::string SourcePictureFilters(const TSourcePicturePlan& plan, bool deinterlace, int transfer, int primaries,
-                                 int matrix, int range);
+                                 int matrix, int range, int fitWidth = 0, int fitHeight = 0,
+                                 int width = 0, int height = 0);
 
 // The picture the step gives for a width x height picture of a pixel format and sample
 // aspect: sides swapped by a quarter turn, 8-bit 4:2:0 after a tone-map.

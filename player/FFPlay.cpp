@@ -8,6 +8,7 @@
 #include "engine/FFmpegLoader.h"
 #include "engine/FFmpegLogger.h"
 #include "engine/MainThread.h"
+#include "engine/SourcePicture.h"
 
 namespace {
 
@@ -199,7 +200,11 @@ void TFFPlayer::Started(TPlayback& playback, const std::string& fileName, VideoS
     const std::int64_t duration = p->ImageSequence() ? 0 : p->Duration();
     int screenWidth = FScreenWidth, screenHeight = FScreenHeight;
     if (OnFileOpen) {
-        const int w = p->CodedWidth(), h = p->CodedHeight();
+        // The picture as it is shown: upright.
+        int w = p->CodedWidth(), h = p->CodedHeight();
+        if (p->Input() && FProbe.FirstVideoStreamIndex() >= 0 &&
+            StreamOrientation(*p->Input()->streams[FProbe.FirstVideoStreamIndex()]).SwapsSides())
+            std::swap(w, h);
         auto fire = [&] { OnFileOpen(this, duration, w, h, screenWidth, screenHeight); };
         if (FTriggerEventInMainThread)
             TheMainThread().RunAndWait(fire);

@@ -2,6 +2,11 @@
 
 #include "engine/FFUtils.h"
 
+void TPictureConverter::SetSource(const AVStream& stream) {
+    FPlan = PlanSourcePicture(stream, TSourcePictureSwitches{}, false, false);
+    FDeinterlacing = false;
+}
+
 bool TPictureConverter::BuildGraph(const AVFrame& frame, AVRational timeBase) {
     FGraph.reset(avfilter().avfilter_graph_alloc());
     FIn = FOut = nullptr;
@@ -23,8 +28,32 @@ bool TPictureConverter::BuildGraph(const AVFrame& frame, AVRational timeBase) {
     if (avutil().av_opt_set_bin(FOut, "pix_fmts", reinterpret_cast<const std::uint8_t*>(formats), sizeof formats,
                                 AV_OPT_SEARCH_CHILDREN) < 0)
         return false;
-    if (avfilter().avfilter_link(FIn, 0, FOut, 0) < 0) return false;
+    // The source's own steps, made upright last: the panel is fitted in the coded picture's
+    // sides.
+    const bool swaps = FPlan.Orientation.SwapsSides();
+    const std::string chain = SourcePictureFilters(
+        FPlan, FDeinterlacing, frame.color_trc, frame.color_primaries, frame.colorspace, frame.color_range,
+        swaps ? FPanelHeight : FPanelWidth, swaps ? FPanelWidth : FPanelHeight, frame.width, frame.height);
+    FOwnChain = !chain.empty();
+    if (!FOwnChain) {
+        if (avfilter().avfilter_link(FIn, 0, FOut, 0) < 0) return false;
+    } else {
+        FilterInOutPtr outputs(avfilter().avfilter_inout_alloc());
+        FilterInOutPtr inputs(avfilter().avfilter_inout_alloc());
+        if (!outputs || !inputs) return false;
+        outputs->name = avutil().av_strdup("in");
+        outputs->filter_ctx = FIn;
+        inputs->name = avutil().av_strdup("out");
+        inputs->filter_ctx = FOut;
+        AVFilterInOut* in = inputs.release();
+        AVFilterInOut* out = outputs.release();
+        const int r = avfilter().avfilter_graph_parse_ptr(FGraph.get(), chain.c_str(), &in, &out, nullptr);
+        avfilter().avfilter_inout_free(&in);
+        avfilter().avfilter_inout_free(&out);
+        if (r < 0) return false;
+    }
     if (avfilter().avfilter_graph_config(FGraph.get(), nullptr) < 0) return false;
+    FTimeBase = timeBase;
     FWidth = frame.width;
     FHeight = frame.height;
     FFormat = frame.format;
@@ -33,6 +62,14 @@ bool TPictureConverter::BuildGraph(const AVFrame& frame, AVRational timeBase) {
 
 bool TPictureConverter::Push(AVFrame& decoded, AVRational timeBase, bool* unbuildable) {
     if (unbuildable) *unbuildable = false;
+    // Deinterlacing starts with the first picture flagged interlaced and then stays.
+    const bool deinterlace = FPlan.DeinterlaceAllowed && (FDeinterlacing || decoded.interlaced_frame);
+    if (deinterlace != FDeinterlacing) {
+        FDeinterlacing = deinterlace;
+        FGraph.reset();
+    }
+    if (FOwnChain || FPlan.Orientation.Any() || FPlan.ToneMap || deinterlace)
+        if (decoded.best_effort_timestamp != AV_NOPTS_VALUE) decoded.pts = decoded.best_effort_timestamp;
     if (!FGraph || decoded.width != FWidth || decoded.height != FHeight || decoded.format != FFormat) {
         if (!BuildGraph(decoded, timeBase)) {
             FGraph.reset();
@@ -49,11 +86,20 @@ bool TPictureConverter::Push(AVFrame& decoded, AVRational timeBase, bool* unbuil
     return true;
 }
 
-bool TPictureConverter::Pull(AVFrame& bgr) { return FGraph && avfilter().av_buffersink_get_frame(FOut, &bgr) >= 0; }
+bool TPictureConverter::Pull(AVFrame& bgr) {
+    if (!FGraph || avfilter().av_buffersink_get_frame(FOut, &bgr) < 0) return false;
+    // A deinterlacer counts in half the time base: times go back to the stream's.
+    const AVRational tb = avfilter().av_buffersink_get_time_base(FOut);
+    if (FOwnChain && bgr.pts != AV_NOPTS_VALUE && av_cmp_q(tb, FTimeBase) != 0)
+        bgr.pts = avutil().av_rescale_q(bgr.pts, tb, FTimeBase);
+    return true;
+}
 
 void TPictureConverter::Reset() {
     FGraph.reset();
     FIn = FOut = nullptr;
     FWidth = FHeight = 0;
     FFormat = -1;
+    FDeinterlacing = false;
+    FOwnChain = false;
 }

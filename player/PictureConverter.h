@@ -7,9 +7,15 @@
 // Thread rules: the video decoding thread only; the graph is rebuilt there whenever the
 // decoded frames change size or pixel format.
 #include "engine/AVHandles.h"
+#include "engine/SourcePicture.h"
 
 class TPictureConverter {
 public:
+    // The stream whose pictures come: they are shown upright, deinterlaced and, for an HDR
+    // source, tone-mapped (the screen is SDR). Before the first Push.
+    void SetSource(const AVStream& stream);
+    // The panel's size: a tone-mapped picture is brought down to it before the costly steps.
+    void SetPanel(int width, int height) { FPanelWidth = width, FPanelHeight = height; }
     // Hands a decoded frame to the graph, building it first when needed. False when the
     // graph cannot be built (*unbuildable is then set) or refuses the frame; the frame is
     // left unreferenced either way.
@@ -25,4 +31,9 @@ private:
     AVFilterContext* FIn = nullptr;
     AVFilterContext* FOut = nullptr;
     int FWidth = 0, FHeight = 0, FFormat = -1;
+    TSourcePicturePlan FPlan;
+    AVRational FTimeBase{1, AV_TIME_BASE};
+    bool FDeinterlacing = false;
+    bool FOwnChain = false;  // the graph holds steps of the source's own
+    int FPanelWidth = 0, FPanelHeight = 0;
 };

@@ -18,6 +18,7 @@ void CopyIntoBitmap(const AVFrame& bgr, TFrameBitmap& bitmap) {
 
 void TVideoDecoder::Start(int stream, CodecContextPtr codec) {
     FCodec = std::move(codec);
+    FConverter.SetSource(*FCtx.Input->streams[stream]);
     FStream = stream;
     FCtx.HasVideo = true;
     FPackets.Start();
@@ -86,13 +87,15 @@ bool TVideoDecoder::Picture(AVFrame& frame, double timeBase) {
         return true;
     }
     bool unbuildable = false;
+    FConverter.SetPanel(FCtx.Host.ScreenWidth(), FCtx.Host.ScreenHeight());
     if (!FConverter.Push(frame, FCtx.Input->streams[FStream]->time_base, &unbuildable)) {
         if (unbuildable) FCtx.Log(llError, "Cannot initialize the toRGB conversion context");
         return true;
     }
     FramePtr bgr(avutil().av_frame_alloc());
     while (FConverter.Pull(*bgr)) {
-        const bool queued = Queue(*bgr, pts, pos);
+        // A deinterlacer gives each picture a frame later: it keeps its own time.
+        const bool queued = Queue(*bgr, bgr->pts != AV_NOPTS_VALUE && bgr->pts != ts ? bgr->pts * timeBase : pts, pos);
         avutil().av_frame_unref(bgr.get());
         if (!queued) return false;
     }

@@ -353,8 +353,9 @@ void MakeSource(const std::string& file, const std::vector<std::string>& args) {
 TEST(CatalogueConformance, EveryFormatOfBothEditionsMakesTheFileItPromises) {
     TempDir work;
     const Source clip{work.file("clip.avi"), "clip", SourceWidth, SourceHeight, ClipSeconds};
-    MakeClip(clip.File, ClipSeconds, {"-s", std::to_string(SourceWidth) + "x" + std::to_string(SourceHeight), "-c:v",
-                                      "mpeg4", "-q:v", "3", "-c:a", "mp2"});
+    // Square pixels: a 16:9 picture (scaling with -s alone would keep the pattern's 4:3 shape).
+    MakeClip(clip.File, ClipSeconds, {"-vf", "scale=" + std::to_string(SourceWidth) + ":" + std::to_string(SourceHeight) +
+                                      ",setsar=1", "-c:v", "mpeg4", "-q:v", "3", "-c:a", "mp2"});
 
     std::vector<Outcome> outcomes;
     for (TEdition edition : {TEdition::Mp4Avi, TEdition::Video}) {
@@ -626,24 +627,6 @@ void CheckLook(const std::string& workDir, LookOutcome& o) {
             break;
         }
     }
-}
-
-// Writes the display matrix of a clockwise quarter, half or three-quarter turn into the
-// first track header of an MP4 file (version 0), as a phone does.
-void SetMp4Rotation(const std::string& file, int clockwise) {
-    std::string data = ReadFile(file);
-    const auto at = data.find("tkhd");
-    if (at == std::string::npos || at < 4) throw std::runtime_error("no track header in " + file);
-    const size_t matrix = at - 4 + 48;
-    // a b u / c d v / x y w, 16.16 fixed; the seen picture is the coded one turned clockwise.
-    const int cos = clockwise == 180 ? -1 : 0, sin = clockwise == 90 ? 1 : clockwise == 270 ? -1 : 0;
-    const int values[4] = {cos, sin, -sin, cos};
-    const size_t offsets[4] = {0, 4, 12, 16};
-    for (int i = 0; i < 4; ++i) {
-        const uint32_t v = uint32_t(values[i] * 65536);
-        for (int b = 0; b < 4; ++b) data[matrix + offsets[i] + b] = char((v >> (24 - 8 * b)) & 0xFF);
-    }
-    WriteFile(file, data);
 }
 
 std::vector<LookSource> MakeLookSources(const TempDir& work) {

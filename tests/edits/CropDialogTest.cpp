@@ -154,6 +154,52 @@ TEST_F(CropDialog, TheBandNeverShrinksBelowTenPixelsAndDefaultPutsItBackOnThePic
     EXPECT_EQ(job.ZoomMode, "full");  // an unknown mode becomes full screen
 }
 
+// A phone clip filmed upright (320x180 coded, turned 90 degrees): the dialog shows it upright,
+// and the band drawn there crops the same part of the upright picture in the output.
+TEST_F(CropDialog, ABandOnAnUprightPhoneClipCropsThatPartOfTheOutput) {
+    const std::string clip = Dir->file("phone.mp4");
+    testsupport::MakeClip(clip, 1,
+                          {"-vf", "scale=320:180,setsar=1,drawbox=x=0:y=0:w=64:h=48:color=red:t=fill", "-c:v",
+                           "libx264", "-preset", "ultrafast", "-c:a", "aac"});
+    testsupport::SetMp4Rotation(clip, 90);
+    TlvFilesRecord job;
+    job.SourceFile = clip;
+    job.ZoomMode = "full";
+    TfrmCrop d;
+    QString error;
+    ASSERT_TRUE(d.Start(job, error)) << error.toStdString();
+    ASSERT_TRUE(ServeUntil([&] { return d.Image()->Picture().Width() == 180; }, 5));
+    d.btnPauseClick();
+    EXPECT_EQ(d.Image()->Picture().Height(), 320);
+    // The right half and the top third: the red corner of the upright picture.
+    Spin(d, "spedtLeft")->setValue(d.Selection().Area().Width / 2);
+    Spin(d, "spedtDown")->setValue(d.Selection().Area().Height * 2 / 3);
+    Child<QPushButton>(d, "btnOk")->click();
+    ASSERT_TRUE(d.Written());
+    EXPECT_GT(job.CropMarginLeft, 80);
+    EXPECT_GT(job.CropMarginBottom, 60);
+
+    const std::string crop = std::to_string(job.CropMarginLeft) + "," + std::to_string(job.CropMarginTop) + "," +
+                             std::to_string(job.CropMarginRight) + "," + std::to_string(job.CropMarginBottom);
+    testsupport::WriteFile(Dir->file("s.ini"), "[formatInfo0]\nparaFrameRate=as source\n");
+    auto cli = testsupport::Run({testsupport::BinDir() + "/reelshift-cli", "--format", "0", "--settings",
+                                 Dir->file("s.ini"), "--output-dir", Dir->file("out"), "--zoom", "full", "--crop", crop,
+                                 clip});
+    ASSERT_EQ(cli.exitCode, 0) << cli.err;
+    // The ffmpeg program turns the clip upright itself: the same crop of its picture, stretched
+    // to the frame, is what the output must show.
+    const int keptW = 180 - job.CropMarginLeft - job.CropMarginRight, keptH = 320 - job.CropMarginTop - job.CropMarginBottom;
+    auto psnr = testsupport::Run(
+        {"ffmpeg", "-nostdin", "-v", "info", "-i", Dir->file("out") + "/phone_(new).avi", "-i", clip, "-filter_complex",
+         "[1:v]crop=" + std::to_string(keptW) + ":" + std::to_string(keptH) + ":" + std::to_string(job.CropMarginLeft) +
+             ":" + std::to_string(job.CropMarginTop) + ",scale=640:480,format=yuv420p[ref];[0:v]format=yuv420p[ours];"
+             "[ours][ref]psnr",
+         "-frames:v", "1", "-f", "null", "-"});
+    const auto at = psnr.err.find("average:");
+    ASSERT_NE(at, std::string::npos) << psnr.err;
+    EXPECT_GT(std::stod(psnr.err.substr(at + 8)), 28.0) << psnr.err.substr(at);
+}
+
 TEST_F(CropDialog, CancelWritesNothing) {
     TlvFilesRecord job;
     job.SourceFile = Dir->file("hd.mp4");

@@ -262,3 +262,106 @@ TEST_F(PreviewControlsTest, ASnapshotAfterASeekWhilePausedSavesThePictureTheSeek
     EXPECT_GT(qGray(full.pixel(80, 60)), 200) << "the picture at 1 s, not the black one before the seek";
     c->StopPreview();
 }
+
+// Phone and camera clips play as they are meant to be seen, and their snapshots are saved so:
+// a turned clip upright (its red corner where the upright picture has it), HDR tone-mapped
+// (grey as ffmpeg's own tone-map makes it), interlaced fields woven into one picture without
+// combs, a 16:9 anamorphic clip with its marker where it was.
+TEST_F(PreviewControlsTest, SnapshotsOfPhoneAndCameraClipsShowThePictureAsItIsMeant) {
+    auto make = [&](const std::string& name, const std::string& filters, std::vector<std::string> codec) {
+        const std::string file = Dir.file(name);
+        std::vector<std::string> args = {"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i", filters, "-t", "1"};
+        args.insert(args.end(), codec.begin(), codec.end());
+        args.push_back(file);
+        auto r = testsupport::Run(args);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        return file;
+    };
+    const std::string marked = "color=gray:s=320x180:r=25,drawbox=x=0:y=0:w=64:h=48:color=red:t=fill";
+    const std::vector<std::string> h264 = {"-c:v", "libx264", "-preset", "ultrafast"};
+    struct Case {
+        std::string File;
+        int Corner;  // of the red marker in the upright picture: 0 top left .. 3 bottom right
+        int Width, Height;
+        bool Hdr = false, Interlaced = false;
+    };
+    std::vector<Case> cases;
+    for (int turn : {90, 180, 270}) {
+        const std::string file = make("turned" + std::to_string(turn) + ".mp4", marked, h264);
+        testsupport::SetMp4Rotation(file, turn);
+        cases.push_back({file, turn == 90 ? 1 : turn == 180 ? 3 : 2, turn == 180 ? 320 : 180, turn == 180 ? 180 : 320});
+    }
+    for (const auto& [name, transfer] : {std::pair{"pq.mp4", "smpte2084"}, {"hlg.mp4", "arib-std-b67"}}) {
+        const std::string hdr = marked + ",format=yuv420p,setparams=color_primaries=bt709:color_trc=bt709:colorspace=bt709,"
+                                         "zscale=t=linear:npl=100,format=gbrpf32le,zscale=t=" + std::string(transfer) +
+                                ":p=2020:m=2020_ncl:r=limited:npl=100,format=yuv420p10le";
+        cases.push_back({make(name, hdr,
+                              {"-c:v", "libx265", "-preset", "ultrafast", "-x265-params", "log-level=error",
+                               "-color_primaries", "bt2020", "-color_trc", transfer, "-colorspace", "bt2020nc"}),
+                         0, 320, 180, true});
+    }
+    cases.push_back({make("interlaced.ts",
+                          "color=black:s=720x576:r=50[b];color=white:s=48x576:r=50[w];[b][w]overlay=x='mod(n*96\\,672)':"
+                          "y=0:shortest=1,tinterlace=mode=interleave_top,setfield=tff",
+                          {"-c:v", "mpeg2video", "-b:v", "6M", "-flags", "+ilme+ildct", "-top", "1"}),
+                     -1, 720, 576, false, true});
+    cases.push_back({make("anamorphic.mp4",
+                          "color=gray:s=720x576:r=25,drawbox=x=0:y=0:w=96:h=96:color=red:t=fill,setsar=64/45", h264),
+                     0, 720, 576});
+
+    auto c = Make();
+    std::string source;
+    c->SelectedSource = [&] { return source; };
+    const std::string snaps = Dir.file("looks");
+    IniFile ini(Settings);
+    ini.WriteString("settings", "SnapOutPutDir", snaps);
+    ini.WriteInteger("settings", "snapJpg", 0);
+    ini.WriteInteger("settings", "snapSmallSize", 0);
+    auto* panel = Child<TPreviewPanel>(*c, "pan1");
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.File);
+        source = k.File;
+        c->imgbtnPlayClick();
+        ASSERT_TRUE(PlayUntil(*c, [&] { return c->Player().CurrentPosition() > 200000 && panel->HasPicture(); }, 5));
+        c->imgbtnPAuseClick();
+        c->imgbtnSnapClick();
+        const QImage snap(QString::fromStdString(snaps + "/Snapshot_full.bmp"));
+        c->imgbtnStopClick();
+        if (k.Hdr) {
+            // Tone-mapped at the panel's size at most: the costly steps see no more pixels.
+            ASSERT_LE(snap.width(), k.Width);
+            ASSERT_GT(snap.width(), 0);
+            EXPECT_NEAR(double(snap.width()) / snap.height(), double(k.Width) / k.Height, 0.05);
+        } else {
+            ASSERT_EQ(snap.size(), QSize(k.Width, k.Height));
+        }
+        auto luma = [&](int x, int y) { return qGray(snap.pixel(x, y)); };
+        if (k.Corner >= 0) {
+            long long sx = 0, sy = 0, n = 0;
+            for (int y = 0; y < snap.height(); ++y)
+                for (int x = 0; x < snap.width(); ++x) {
+                    const QRgb p = snap.pixel(x, y);
+                    if (qRed(p) > 150 && qGreen(p) < 100 && qBlue(p) < 100) sx += x, sy += y, ++n;
+                }
+            ASSERT_GT(n, 100);
+            EXPECT_EQ((sy / n >= snap.height() / 2 ? 2 : 0) + (sx / n >= snap.width() / 2 ? 1 : 0), k.Corner);
+        }
+        if (k.Hdr) {
+            // ffmpeg's own tone-map of the same picture gives the grey its brightness.
+            auto ref = testsupport::Run({"ffmpeg", "-nostdin", "-v", "error", "-i", k.File, "-frames:v", "1", "-vf",
+                                         "zscale=t=linear:npl=100,format=gbrpf32le,zscale=p=bt709,"
+                                         "tonemap=tonemap=hable:desat=0,zscale=t=bt709:m=bt709:r=tv,format=gray",
+                                         "-f", "rawvideo", "-"});
+            ASSERT_EQ(ref.out.size(), 320u * 180u);
+            const int expected = static_cast<unsigned char>(ref.out[90 * 320 + 200]);
+            EXPECT_NEAR(luma(snap.width() * 200 / 320, snap.height() / 2), expected, expected / 10 + 2);
+        }
+        if (k.Interlaced) {
+            // Woven fields put the bar at two places on neighbouring rows.
+            int combed = 0;
+            for (int x = 0; x < snap.width(); ++x)
+                combed += std::abs(luma(x, 288) - luma(x, 289)) > 100;
+            EXPECT_LT(combed, 8);
+        }
+    }
+}

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -111,6 +112,22 @@ void MakeClip(const std::string& output, double seconds, const std::vector<std::
     argv.push_back(output);
     auto r = Run(argv);
     if (r.exitCode != 0) throw std::runtime_error("ffmpeg failed to make " + output + ": " + r.err);
+}
+
+void SetMp4Rotation(const std::string& file, int clockwise) {
+    std::string data = ReadFile(file);
+    const auto at = data.find("tkhd");
+    if (at == std::string::npos || at < 4) throw std::runtime_error("no track header in " + file);
+    const size_t matrix = at - 4 + 48;
+    // a b u / c d v / x y w, 16.16 fixed; the seen picture is the coded one turned clockwise.
+    const int cos = clockwise == 180 ? -1 : 0, sin = clockwise == 90 ? 1 : clockwise == 270 ? -1 : 0;
+    const int values[4] = {cos, sin, -sin, cos};
+    const size_t offsets[4] = {0, 4, 12, 16};
+    for (int i = 0; i < 4; ++i) {
+        const uint32_t v = uint32_t(values[i] * 65536);
+        for (int b = 0; b < 4; ++b) data[matrix + offsets[i] + b] = char((v >> (24 - 8 * b)) & 0xFF);
+    }
+    WriteFile(file, data);
 }
 
 std::string ProbeValue(const std::string& file, const std::string& entry, const std::string& streams) {

@@ -43,6 +43,10 @@ void MakeClip(const std::string& output, double seconds, const std::vector<std::
 // One value of ffprobe's flat report, e.g. Probe(file, "stream=width", "v:0") → "320".
 std::string ProbeValue(const std::string& file, const std::string& entry, const std::string& streams = "");
 
+// Writes the display matrix of a clockwise quarter, half or three-quarter turn into the
+// first track header of an MP4 file (version 0), as a phone does for a clip filmed upright.
+void SetMp4Rotation(const std::string& file, int clockwise);
+
 void WriteFile(const std::string& path, const std::string& contents);
 std::string ReadFile(const std::string& path);
 
