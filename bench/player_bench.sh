@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Playback at real speed: `reelshift-cli --play-check` on 10 s H.264 + AAC clips at 1920x1080
-# 30 fps, 1920x1080 60 fps and 3840x2160 30 fps, sound to SDL's silent driver.
+# 30 fps, 1920x1080 60 fps and 3840x2160 30 fps, and a 1920x1080 30 fps HDR (PQ) HEVC clip,
+# sound to SDL's silent driver.
 #   bench/player_bench.sh [BUILD_DIR] [ROUNDS] [OTHER_CLI]      defaults: build, 1, none
 # Per clip and round it plays the clip with this build's reelshift-cli and, when OTHER_CLI is
 # given (another build's reelshift-cli, say the one before a change), with that one right
@@ -24,12 +25,27 @@ export SDL_AUDIODRIVER=dummy
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-clips="1080p30:1920x1080:30 1080p60:1920x1080:60 2160p30:3840x2160:30"
+# hdr1080p30: a phone's HDR clip, 10-bit HEVC with PQ transfer and BT.2020 tags, which the
+# player tone-maps. CLIPS="name ..." plays only the clips named.
+clips="1080p30:1920x1080:30 1080p60:1920x1080:60 2160p30:3840x2160:30 hdr1080p30:1920x1080:30"
+if [ -n "${CLIPS:-}" ]; then
+  chosen=""
+  for c in $clips; do [[ " $CLIPS " == *" ${c%%:*} "* ]] && chosen="$chosen $c"; done
+  clips=$chosen
+fi
 for c in $clips; do
   IFS=: read -r name size rate <<<"$c"
-  nice -n 19 ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "testsrc2=size=$size:rate=$rate" \
-    -f lavfi -i sine=frequency=440:sample_rate=48000 -t 10 -c:v libx264 -preset veryfast -pix_fmt yuv420p \
-    -c:a aac -b:a 128k "$work/$name.mp4"
+  if [[ $name == hdr* ]]; then
+    nice -n 19 ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "testsrc2=size=$size:rate=$rate" \
+      -f lavfi -i sine=frequency=440:sample_rate=48000 -t 10 \
+      -vf "format=yuv420p,setparams=color_primaries=bt709:color_trc=bt709:colorspace=bt709,zscale=t=linear:npl=100,format=gbrpf32le,exposure=exposure=1.5,zscale=t=smpte2084:p=2020:m=2020_ncl:r=limited:npl=100,format=yuv420p10le" \
+      -c:v libx265 -preset ultrafast -x265-params log-level=error -color_primaries bt2020 -color_trc smpte2084 \
+      -colorspace bt2020nc -c:a aac -b:a 128k "$work/$name.mp4"
+  else
+    nice -n 19 ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "testsrc2=size=$size:rate=$rate" \
+      -f lavfi -i sine=frequency=440:sample_rate=48000 -t 10 -c:v libx264 -preset veryfast -pix_fmt yuv420p \
+      -c:a aac -b:a 128k "$work/$name.mp4"
+  fi
 done
 
 play() {  # label clip program...: appends "label clip shown dropped av_ms cpu_s wall_s" to results
