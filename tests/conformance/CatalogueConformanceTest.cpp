@@ -442,6 +442,10 @@ void ExpectFitsTenMegabytes(const std::string& source, double seconds, const std
     EXPECT_NEAR(std::stod(ProbeValue(file, "format=duration")), seconds, 0.25);
     EXPECT_TRUE(fs::is_empty(tmp)) << "the pass log is left behind";
 
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------- the picture as it is seen
 
 namespace {
@@ -827,6 +831,7 @@ TEST(TodaysFormats, APqSourceKeepsItsColourTagsAndLightMetadataThroughTenBitHevc
         EXPECT_NEAR(luminance("max_luminance"), 1000, 1);
         EXPECT_NEAR(luminance("min_luminance"), 0.0001, 0.00005);
     }
+}
 
 // Phone and camera clips: turned upright by their rotation (the marker in its corner, the
 // picture's shape kept), HDR tone-mapped to BT.709 as ffmpeg's own chain does, interlaced
