@@ -571,6 +571,11 @@ void CheckLook(const std::string& workDir, LookOutcome& o) {
     auto r = Run({BinDir() + "/reelshift-cli", "--format", std::to_string(p.Code), "--edition", EditionName(p.Edition),
                   "--settings", workDir + "/never-touched.ini", "--output-dir", outDir, source.File});
     const std::string file = outDir + "/" + source.Stem + "_(new)." + p.Extension;
+    // DNxHR's encoder takes no picture narrower than 256 pixels; the upright test clips are 180
+    // wide, and the failure says so as an encoder error.
+    if (p.VideoCodec == "dnxhd" && source.Kind == Look::Turned && source.SeenAspect < 1.0 && r.exitCode != 0 &&
+        r.err.find("dnxhd") != std::string::npos)
+        return;
     if (r.exitCode != 0 || !fs::exists(file)) {
         problems.push_back("conversion failed: " + r.err);
         return;
@@ -595,6 +600,14 @@ void CheckLook(const std::string& workDir, LookOutcome& o) {
             break;
         }
         case Look::Hdr: {
+            // Ten-bit HEVC, AV1 and VP9 carry HDR: the source's transfer is kept, not tone-mapped.
+            const bool carriesHdr = (p.VideoCodec == "hevc" || p.VideoCodec == "av1" || p.VideoCodec == "vp9") &&
+                                    pic.PixFmt.find("10") != std::string::npos;
+            if (carriesHdr) {
+                const std::string kept = source.Stem == "pq" ? "smpte2084" : "arib-std-b67";
+                if (pic.Transfer != kept) problems.push_back("HDR not kept: transfer tagged '" + pic.Transfer + "'");
+                break;
+            }
             // JPEG pictures are BT.601 by definition.
             const std::string matrixWanted = p.VideoCodec == "mjpeg" ? "bt470bg" : "bt709";
             for (const auto& [what, tag] : {std::pair{"transfer", pic.Transfer}, {"primaries", pic.Primaries}})
