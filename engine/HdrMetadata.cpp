@@ -5,6 +5,7 @@
 #include "engine/AVHandles.h"
 #include "engine/FFUtils.h"
 #include "engine/LibAVApi.h"
+#include "engine/SourcePicture.h"
 
 namespace {
 
@@ -55,16 +56,6 @@ void ReadFromFirstPicture(THdrInfo& hdr, int streamIndex, const std::string& fil
 }
 
 }  // namespace
-
-bool IsHdrTransfer(AVColorTransferCharacteristic transfer) {
-    return transfer == AVCOL_TRC_SMPTE2084 || transfer == AVCOL_TRC_ARIB_STD_B67;
-}
-
-bool OutputCanCarryHdr(AVCodecID codec, AVPixelFormat pixels) {
-    if (codec != AV_CODEC_ID_HEVC && codec != AV_CODEC_ID_AV1 && codec != AV_CODEC_ID_VP9) return false;
-    const AVPixFmtDescriptor* d = avutil().av_pix_fmt_desc_get(pixels);
-    return d && !(d->flags & AV_PIX_FMT_FLAG_RGB) && d->comp[0].depth >= 10;
-}
 
 std::optional<THdrInfo> ReadHdrInfo(const AVStream& source, const std::string& fileName) {
     const AVCodecParameters* par = source.codecpar;

@@ -19,12 +19,8 @@ struct THdrInfo {
     std::optional<AVContentLightMetadata> Light;
 };
 
-// A PQ (SMPTE ST 2084) or HLG transfer.
-bool IsHdrTransfer(AVColorTransferCharacteristic transfer);
-
-// Whether pictures of this encoder and pixel format can carry HDR as it is: HEVC, AV1 and
-// VP9 at ten bits or more.
-bool OutputCanCarryHdr(AVCodecID codec, AVPixelFormat pixels);
+// Which outputs keep HDR (and which sources are HDR) is decided once, beside the tone-map:
+// OutputCarriesHdr and IsHdrTransfer in engine/SourcePicture.h.
 
 // The source stream's colour tags and light metadata: from the container's stream side
 // data, else from the first decoded picture of the file (HEVC and AV1 carry them in the

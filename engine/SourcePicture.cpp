@@ -53,7 +53,8 @@ bool IsInterlacedFieldOrder(int fieldOrder) {
 bool OutputCarriesHdr(AVCodecID codec, AVPixelFormat format) {
     if (codec != AV_CODEC_ID_HEVC && codec != AV_CODEC_ID_AV1 && codec != AV_CODEC_ID_VP9) return false;
     const AVPixFmtDescriptor* d = avutil().av_pix_fmt_desc_get(format);
-    return d && d->nb_components > 0 && d->comp[0].depth >= 10;
+    // RGB pictures have no matrix to tag them with; they are tone-mapped like 8-bit ones.
+    return d && d->nb_components > 0 && !(d->flags & AV_PIX_FMT_FLAG_RGB) && d->comp[0].depth >= 10;
 }
 
 bool OutputKeepsFields(AVCodecID codec, const char* muxerName) {

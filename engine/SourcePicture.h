@@ -31,7 +31,8 @@ bool IsHdrTransfer(int colorTransfer);
 bool IsInterlacedFieldOrder(int fieldOrder);
 
 // Whether an output of this encoder and pixel format can carry an HDR picture as it is:
-// HEVC, AV1 or VP9 with at least 10 bits a component. Every other output is given SDR.
+// HEVC, AV1 or VP9 in YUV with at least 10 bits a component. Such an output keeps the
+// source's tags and light metadata; every other output is given SDR.
 bool OutputCarriesHdr(AVCodecID codec, AVPixelFormat format);
 // Whether an output is interlaced by nature and keeps a source's fields: MPEG-2 video in a
 // DVD or SVCD programme stream.

@@ -241,7 +241,7 @@ void TVideoOutput::Open(TInputStream& source, TRunServices& run) {
     // An HDR picture stays HDR where the output can carry it: tags, mastering display and
     // light levels go with it.
     std::optional<THdrInfo> hdr;
-    if (EncCodec && OutputCanCarryHdr(Enc->codec_id, Enc->pix_fmt)) hdr = ReadHdrInfo(*source.St, source.FileName);
+    if (EncCodec && OutputCarriesHdr(Enc->codec_id, Enc->pix_fmt)) hdr = ReadHdrInfo(*source.St, source.FileName);
     if (hdr) {
         ApplyHdrToEncoder(*hdr, *Enc, *EncCodec, PrivateOptions.Address());
         run.Log(llVerbose, "HDR kept: " + std::string(avutil().av_get_pix_fmt_name(Enc->pix_fmt)));

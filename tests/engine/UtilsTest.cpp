@@ -199,6 +199,8 @@ TEST_F(FFUtilsTest, DisplayMatricesGiveTurnsAndMirrorsAndTheirFilters) {
     EXPECT_TRUE(OutputCarriesHdr(AV_CODEC_ID_VP9, AV_PIX_FMT_YUV420P10LE));
     EXPECT_FALSE(OutputCarriesHdr(AV_CODEC_ID_HEVC, AV_PIX_FMT_YUV420P));
     EXPECT_FALSE(OutputCarriesHdr(AV_CODEC_ID_H264, AV_PIX_FMT_YUV420P10LE));
+    EXPECT_TRUE(OutputCarriesHdr(AV_CODEC_ID_AV1, AV_PIX_FMT_YUV422P10LE));
+    EXPECT_FALSE(OutputCarriesHdr(AV_CODEC_ID_HEVC, AV_PIX_FMT_GBRP10LE));
     EXPECT_TRUE(OutputKeepsFields(AV_CODEC_ID_MPEG2VIDEO, "dvd"));
     EXPECT_FALSE(OutputKeepsFields(AV_CODEC_ID_MPEG2VIDEO, "mpegts"));
 }
