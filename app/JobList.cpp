@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QUrl>
 
+#include "platform/qt/FileNames.h"
 #include "platform/qt/PlainText.h"
 #include "player/AVProbe.h"
 #include "skin/Skin.h"
@@ -24,11 +25,11 @@ constexpr int CheckBoxRight = 14;
 constexpr int CaptionLeft = 16;
 constexpr int CaptionMargin = 3;  // on each side of every cell's text
 
-QStringList LocalFiles(const QMimeData* mime) {
-    QStringList paths;
+QList<QByteArray> LocalFiles(const QMimeData* mime) {
+    QList<QByteArray> paths;
     if (!mime || !mime->hasUrls()) return paths;
     for (const QUrl& url : mime->urls())
-        if (url.isLocalFile()) paths << url.toLocalFile();
+        if (auto path = LocalFileBytes(url)) paths << QByteArray::fromStdString(*path);
     return paths;
 }
 
@@ -95,9 +96,9 @@ void TJobListView::SelectRow(int index) {
     scrollToItem(row);
 }
 
-bool TJobListView::HasSource(const QString& path) const {
+bool TJobListView::HasSource(const std::string& path) const {
     for (int i = 0; i < topLevelItemCount(); ++i)
-        if (topLevelItem(i)->text(TJobRow::colSource) == path) return true;
+        if (Row(i)->Record.SourceFile == path) return true;
     return false;
 }
 
@@ -226,7 +227,7 @@ void TJobListView::dragMoveEvent(QDragMoveEvent* event) {
 }
 
 void TJobListView::dropEvent(QDropEvent* event) {
-    const QStringList paths = LocalFiles(event->mimeData());
+    const QList<QByteArray> paths = LocalFiles(event->mimeData());
     if (paths.isEmpty()) {
         event->ignore();
         return;

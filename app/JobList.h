@@ -52,15 +52,15 @@ public:
     int SelectedIndex() const;
     // Selects and focuses row index; -1 clears the selection.
     void SelectRow(int index);
-    // True when a row's caption is exactly path (letter case counts).
-    bool HasSource(const QString& path) const;
+    // True when a row's source is exactly path (letter case counts).
+    bool HasSource(const std::string& path) const;
 
     // Where the check box of a row sits, in viewport coordinates.
     QRect CheckBoxRect(int row) const;
 
 signals:
-    // Local files dropped onto the list, in the order they came.
-    void FilesDropped(const QStringList& paths);
+    // Local files dropped onto the list, in the order they came, as the system's bytes.
+    void FilesDropped(const QList<QByteArray>& paths);
     // A row's check box was changed by the user.
     void RowCheckToggled(int row);
     // The right mouse button went down over the list (viewport coordinates).

@@ -41,15 +41,24 @@ const IntField IntFields[] = {
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QJsonValue& v) { return v.toString().toStdString(); }
 
+// A path is bytes; JSON text is characters. A path that is not UTF-8 is written as its
+// characters (U+FFFD for the bytes that are not) to be read by eye, and its bytes beside it
+// under NAME + "Bytes" in base64.
+QString BytesKey(const char* name) { return QString(name) + "Bytes"; }
+void PutPath(QJsonObject& o, const char* name, const std::string& path) {
+    o[name] = Q(path);
+    if (Q(path).toStdString() != path) o[BytesKey(name)] = QString::fromLatin1(QByteArray::fromStdString(path).toBase64());
+}
+
 QJsonObject RecordToJson(const TlvFilesRecord& r) {
     QJsonObject o;
-    o["SourceFile"] = Q(r.SourceFile);
+    PutPath(o, "SourceFile", r.SourceFile);
     // Microsecond values can exceed a double's exact range only far beyond any real file.
     o["TrimStart"] = double(r.TrimStart);
     o["TrimLength"] = double(r.TrimLength);
     o["ZoomMode"] = Q(r.ZoomMode);
     o["WatermarkText"] = Q(r.WatermarkText);
-    o["WatermarkImage"] = Q(r.WatermarkImage);
+    PutPath(o, "WatermarkImage", r.WatermarkImage);
     o["ProcessText"] = r.ProcessText;
     o["ProcessImage"] = r.ProcessImage;
     for (const IntField& f : IntFields) o[f.Name] = r.*f.Member;
@@ -71,6 +80,19 @@ public:
         if (!Present(name)) return;
         if (FObject[name].isString()) into = S(FObject[name]);
         else Wrong(name, "text");
+    }
+    // A path: its bytes when they are given and decode to the text, else the text.
+    void Path(const char* name, std::string& into) {
+        Text(name, into);
+        const QString key = BytesKey(name);
+        if (!FObject.contains(key) || !FObject[name].isString()) return;
+        const auto bytes = QByteArray::fromBase64Encoding(FObject[key].toString().toLatin1(),
+                                                          QByteArray::AbortOnBase64DecodingErrors);
+        if (FObject[key].isString() && bytes && QString::fromUtf8(*bytes) == FObject[name].toString())
+            into = (*bytes).toStdString();
+        else
+            FNotes.push_back(FPrefix + key.toStdString() + " does not hold the bytes of " + name + "; " + name +
+                             " is used as written.");
     }
     void Flag(const char* name, bool& into) {
         if (!Present(name)) return;
@@ -111,12 +133,12 @@ private:
 TlvFilesRecord RecordFromJson(const QJsonObject& o, std::vector<std::string>& notes) {
     TlvFilesRecord r;
     TFieldReader read(o, notes);
-    read.Text("SourceFile", r.SourceFile);
+    read.Path("SourceFile", r.SourceFile);
     read.Whole("TrimStart", r.TrimStart);
     read.Whole("TrimLength", r.TrimLength);
     read.Text("ZoomMode", r.ZoomMode);
     read.Text("WatermarkText", r.WatermarkText);
-    read.Text("WatermarkImage", r.WatermarkImage);
+    read.Path("WatermarkImage", r.WatermarkImage);
     read.Flag("ProcessText", r.ProcessText);
     read.Flag("ProcessImage", r.ProcessImage);
     for (const IntField& f : IntFields) read.Whole(f.Name, r.*f.Member);
@@ -153,15 +175,17 @@ std::string TJobListState::DefaultPath() {
 
 bool TJobListState::Save(const std::vector<TSavedJob>& jobs, const std::string& runFolder) const {
     QJsonArray rows;
-    for (const TSavedJob& job : jobs)
-        rows.append(QJsonObject{{"Record", RecordToJson(job.Record)},
-                                {"Checked", job.Checked},
-                                {"Length", Q(job.Length)},
-                                {"TrimmedLength", Q(job.TrimmedLength)},
-                                {"Destination", Q(job.Destination)},
-                                {"Progress", Q(job.Progress)}});
+    for (const TSavedJob& job : jobs) {
+        QJsonObject row{{"Record", RecordToJson(job.Record)},
+                        {"Checked", job.Checked},
+                        {"Length", Q(job.Length)},
+                        {"TrimmedLength", Q(job.TrimmedLength)},
+                        {"Progress", Q(job.Progress)}};
+        PutPath(row, "Destination", job.Destination);
+        rows.append(row);
+    }
     QJsonObject top{{"version", FileVersion}, {"jobs", rows}};
-    if (!runFolder.empty()) top["runFolder"] = Q(runFolder);
+    if (!runFolder.empty()) PutPath(top, "runFolder", runFolder);
     const QJsonDocument doc(top);
     const QString path = Q(FPath);
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -187,7 +211,7 @@ std::optional<std::vector<TSavedJob>> TJobListState::Load() const {
         read.Flag("Checked", job.Checked);
         read.Text("Length", job.Length);
         read.Text("TrimmedLength", job.TrimmedLength);
-        read.Text("Destination", job.Destination);
+        read.Path("Destination", job.Destination);
         read.Text("Progress", job.Progress);
         jobs.push_back(std::move(job));
     }
@@ -198,7 +222,12 @@ std::string TJobListState::LoadRunFolder() const {
     QFile file(Q(FPath));
     if (!file.open(QIODevice::ReadOnly)) return {};
     const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
-    return doc.isObject() ? S(doc.object()["runFolder"]) : std::string();
+    if (!doc.isObject()) return {};
+    std::string folder;
+    std::vector<std::string> notes;
+    const QJsonObject top = doc.object();
+    TFieldReader(top, notes).Path("runFolder", folder);
+    return folder;
 }
 
 bool TJobListState::Exists() const { return QFileInfo::exists(Q(FPath)); }

@@ -249,7 +249,11 @@ void TfrmMain::CreateToolBar() {
 
 QWidget* TfrmMain::CreateJobList() {
     lvFiles = new TJobListView;
-    connect(lvFiles, &TJobListView::FilesDropped, this, [this](const QStringList& paths) { AddFiles(paths); });
+    connect(lvFiles, &TJobListView::FilesDropped, this, [this](const QList<QByteArray>& paths) {
+        std::vector<std::string> bytes;
+        for (const QByteArray& path : paths) bytes.push_back(path.toStdString());
+        AddFiles(bytes);
+    });
     connect(lvFiles, &QTreeWidget::itemDoubleClicked, this, [this] { lvFilesDoubleClick(); });
     WatchJobList();
     connect(lvFiles, &TJobListView::PopupRequested, this, &TfrmMain::lvFilesPopup);

@@ -96,7 +96,10 @@ public:
     // Adds files as "&Add" does: paths already in the list and files that hold no picture or
     // sound are skipped without a word. A folder adds every file below it that the edition's
     // add filter takes, in name order; its other files are named in one message at the end.
-    // Returns the number of rows added.
+    // Returns the number of rows added. Paths are the system's bytes, whatever their encoding.
+    int AddFiles(const std::vector<std::string>& paths);
+    // The same for paths that came through Qt: a name Qt decoded with loss is found again
+    // among its folder's entries.
     int AddFiles(const QStringList& paths);
     // The job record of a row; null for an index out of range.
     TlvFilesRecord* JobRecord(int row);
@@ -147,7 +150,7 @@ public:
 
     // Files named on the command line: added as by Add once the window is up (after the
     // question whether to restore the jobs of a run that did not end cleanly).
-    void AddStartupFiles(const QStringList& paths);
+    void AddStartupFiles(const std::vector<std::string>& paths);
 
     // The buses of the sleep lock (login manager) and of the desktop notice; tests hand in a
     // private bus with stand-in services.
@@ -262,7 +265,7 @@ private:
     QTimer* FStateTimer = nullptr;
     bool FKeepJobList = false;  // from the recovery question until a clean exit
     bool FJobStateWarned = false;
-    QStringList FStartupFiles;
+    std::vector<std::string> FStartupFiles;
     bool FStartupDone = false;
     TDesktopNotifier* FNotifier = nullptr;
     TLauncherEntry* FDock = nullptr;

@@ -13,6 +13,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -24,6 +26,7 @@
 #include "formats/Catalogue.h"
 #include "formats/OptionsBuilder.h"
 #include "platform/IniFile.h"
+#include "platform/qt/FileNames.h"
 #include "platform/SettingsKeys.h"
 #include "player/AVProbe.h"
 #include "player/ui/PreviewControls.h"
@@ -114,16 +117,41 @@ QSet<QString> AddFilterExtensions() {
 }
 
 // Every file below folder, in name order (whole paths compared, so a folder's files stay
-// together).
-QStringList FilesBelow(const QString& folder) {
-    QStringList files;
-    QDirIterator it(folder, QDir::Files | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    while (it.hasNext()) files << it.next();
-    std::sort(files.begin(), files.end(), [](const QString& a, const QString& b) {
-        const int c = QString::compare(a, b, Qt::CaseInsensitive);
-        return c != 0 ? c < 0 : a < b;
+// together). Read as bytes: Qt's listings leave out names that are not UTF-8. As Qt's
+// would, hidden entries are passed over and linked folders are not entered.
+std::vector<std::string> FilesBelow(const std::string& folder) {
+    namespace fs = std::filesystem;
+    std::vector<std::string> files;
+    std::error_code ec;
+    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.starts_with('.')) {
+            if (it->is_directory(ec)) it.disable_recursion_pending();
+            continue;
+        }
+        if (it->is_symlink(ec)) it.disable_recursion_pending();
+        if (it->is_regular_file(ec)) files.push_back(it->path().string());
+    }
+    std::vector<std::pair<QString, std::string>> shown;
+    for (std::string& file : files) shown.emplace_back(DisplayPath(file), std::move(file));
+    std::sort(shown.begin(), shown.end(), [](const auto& a, const auto& b) {
+        const int c = QString::compare(a.first, b.first, Qt::CaseInsensitive);
+        return c != 0 ? c < 0 : a.first != b.first ? a.first < b.first : a.second < b.second;
     });
+    files.clear();
+    for (auto& [text, file] : shown) files.push_back(std::move(file));
     return files;
+}
+
+// path made absolute and without "." and ".." parts or a trailing slash, as bytes.
+std::string AbsolutePath(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    std::string out = fs::absolute(fs::path(path), ec).lexically_normal().string();
+    if (ec) out = path;
+    while (out.size() > 1 && out.back() == '/') out.pop_back();
+    return out;
 }
 
 }  // namespace
@@ -144,6 +172,19 @@ void TfrmMain::AddFolderWithDialog() {
 }
 
 int TfrmMain::AddFiles(const QStringList& paths) {
+    std::vector<std::string> bytes;
+    for (const QString& path : paths) {
+        // Two names that decode alike are two different files: each takes the next match.
+        auto chosen = [&](const std::string& p) {
+            return lvFiles->HasSource(p) || std::find(bytes.begin(), bytes.end(), p) != bytes.end();
+        };
+        bytes.push_back(PathBytes(QFileInfo(path).isAbsolute() || path.isEmpty() ? path : QFileInfo(path).absoluteFilePath(),
+                                  chosen));
+    }
+    return AddFiles(bytes);
+}
+
+int TfrmMain::AddFiles(const std::vector<std::string>& paths) {
     if (!FGlobal || FRunning) return 0;
     if (!FCCAVC.LoadLibraries(DefaultLibraryFolder())) return 0;
     FCCAVC.ClearTasks();
@@ -154,37 +195,34 @@ int TfrmMain::AddFiles(const QStringList& paths) {
     // A folder stands for the files below it that the add filter takes; the others are told
     // of once, at the end.
     const QSet<QString> extensions = AddFilterExtensions();
-    QStringList files, notTaken;
-    QSet<QString> seen;
-    auto take = [&](const QString& path) {
-        if (lvFiles->HasSource(path) || seen.contains(path)) return;
-        seen.insert(path);
-        files << path;
+    std::vector<std::string> names;
+    QStringList notTaken;
+    std::set<std::string> seen;
+    auto take = [&](const std::string& path) {
+        if (lvFiles->HasSource(path) || !seen.insert(path).second) return;
+        names.push_back(path);
     };
-    for (const QString& given : paths) {
-        const QFileInfo info(given);
-        if (given.isEmpty()) continue;
-        if (info.isDir()) {
-            for (const QString& file : FilesBelow(info.absoluteFilePath())) {
-                if (extensions.contains(QFileInfo(file).suffix().toLower()))
+    for (const std::string& given : paths) {
+        if (given.empty()) continue;
+        std::error_code ec;
+        if (std::filesystem::is_directory(given, ec)) {
+            for (const std::string& file : FilesBelow(AbsolutePath(given))) {
+                if (extensions.contains(QFileInfo(DisplayPath(file)).suffix().toLower()))
                     take(file);
                 else
-                    notTaken << file;
+                    notTaken << DisplayPath(file);
             }
             continue;
         }
-        take(info.isAbsolute() ? given : info.absoluteFilePath());
+        take(given.front() == '/' ? given : AbsolutePath(given));
     }
 
     // Reading a file's streams is the only work Add does: a few files at once, each on a
     // thread with a probe of its own; the rows then go in in the order chosen. The window
     // keeps painting and a long Add can be cancelled.
-    std::vector<TProbedFile> probed(size_t(files.size()));
+    std::vector<TProbedFile> probed(names.size());
     std::atomic<size_t> next{0}, done{0}, workersDone{0};
     std::atomic<bool> cancel{false};
-    std::vector<std::string> names;
-    names.reserve(size_t(files.size()));
-    for (const QString& f : files) names.push_back(f.toStdString());
     auto probeSome = [&] {
         TAVProbe probe;
         for (size_t i; !cancel && (i = next++) < names.size(); ++done) {
@@ -224,7 +262,6 @@ int TfrmMain::AddFiles(const QStringList& paths) {
     int added = 0;
     for (size_t i = 0; i < names.size(); ++i) {
         if (!probed[i].Read || !probed[i].Media) continue;
-        const QString& path = files[int(i)];
         const std::string& source = names[i];
         EnableCommand(cmdStart, true);
         TlvFilesRecord record;
@@ -232,7 +269,7 @@ int TfrmMain::AddFiles(const QStringList& paths) {
         record.ZoomMode = zoom;
         auto* row = new TJobRow(record);
         const QString seconds = QString::fromStdString(WholeSecondsText(probed[i].Duration));
-        row->setText(TJobRow::colSource, path);
+        row->setText(TJobRow::colSource, DisplayPath(source));  // bytes that are not UTF-8 as U+FFFD
         row->setText(TJobRow::colLength, seconds);
         row->setText(TJobRow::colTrimmed, seconds);
         lvFiles->addTopLevelItem(row);

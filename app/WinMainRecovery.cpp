@@ -9,6 +9,7 @@
 #include "app/MessageBoxes.h"
 #include "app/WinMain.h"
 #include "engine/OutputClaim.h"
+#include "platform/qt/FileNames.h"
 
 void TfrmMain::WatchJobList() {
     // Changes arrive in bursts (an Add of many files, a progress report per row); one write
@@ -82,7 +83,7 @@ void TfrmMain::OfferJobRecovery() {
         if (!split.MissingSources.empty()) {
             if (!text.isEmpty()) text += "\n\n";
             text += "These files are gone and are left out:";
-            for (const std::string& source : split.MissingSources) text += "\n" + QString::fromStdString(source);
+            for (const std::string& source : split.MissingSources) text += "\n" + DisplayPath(source);
         }
         if (split.Present.empty())
             MessageBoxes().Show(this, TMessageIcon::Warning, "Warning", text);
@@ -95,10 +96,9 @@ void TfrmMain::OfferJobRecovery() {
 
 void TfrmMain::RestoreJobs(const std::vector<TSavedJob>& jobs) {
     for (const TSavedJob& job : jobs) {
-        const QString source = QString::fromStdString(job.Record.SourceFile);
-        if (lvFiles->HasSource(source)) continue;
+        if (lvFiles->HasSource(job.Record.SourceFile)) continue;
         auto* row = new TJobRow(job.Record);
-        row->setText(TJobRow::colSource, source);
+        row->setText(TJobRow::colSource, DisplayPath(job.Record.SourceFile));
         row->setText(TJobRow::colLength, QString::fromStdString(job.Length));
         row->setText(TJobRow::colTrimmed, QString::fromStdString(job.TrimmedLength));
         row->setText(TJobRow::colDestination, QString::fromStdString(job.Destination));
@@ -122,7 +122,7 @@ void TfrmMain::NoteJob(TJobRow& row, const QString& line) {
     mmoLog->appendPlainText(row.text(TJobRow::colSource) + ": " + line);
 }
 
-void TfrmMain::AddStartupFiles(const QStringList& paths) {
+void TfrmMain::AddStartupFiles(const std::vector<std::string>& paths) {
     FStartupFiles = paths;
     if (FStartupDone) {  // the window is up already: add them now
         AddFiles(FStartupFiles);
@@ -133,7 +133,7 @@ void TfrmMain::AddStartupFiles(const QStringList& paths) {
 void TfrmMain::AfterFirstShow() {
     OfferJobRecovery();
     FStartupDone = true;
-    if (!FStartupFiles.isEmpty()) AddFiles(FStartupFiles);
+    if (!FStartupFiles.empty()) AddFiles(FStartupFiles);
     FStartupFiles.clear();
     UpdateCheck();
 }

@@ -133,7 +133,7 @@ void TfrmMain::btnStartClick() {
         TJobRow* row = lvFiles->Row(rowIndex);
         if (!row->Checked()) continue;
         TlvFilesRecord& job = row->Record;
-        const std::string source = row->text(TJobRow::colSource).toStdString();
+        const std::string& source = job.SourceFile;  // the bytes; the caption only shows them
 
         // A source gone or changed since it was added is left out; the others still run.
         if (!probe.LoadFile(source)) {

@@ -56,8 +56,17 @@ int main(int argc, char** argv) {
     TfrmMain main(EditionGlobalObject());
     cover.SetMainWindow(&main);
     // Files named on the command line ("Open with" of the desktop) become jobs as by Add.
-    QStringList files = app.arguments().mid(1);
-    files.removeOne("--");  // the first one ends the options; the files follow
+    // Taken from argv as bytes (Qt has removed its own options from it): arguments() decodes
+    // them, and a name that is not UTF-8 would not come back.
+    std::vector<std::string> files;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        if (!optionsEnded && std::strcmp(argv[i], "--") == 0) {
+            optionsEnded = true;  // the first one ends the options; the files follow
+            continue;
+        }
+        files.emplace_back(argv[i]);
+    }
     main.AddStartupFiles(files);
     main.show();
     return app.exec();

@@ -22,6 +22,7 @@
 #include "edits/FrameEdits.h"
 #include "edits/JobEdits.h"
 #include "edits/TrimRules.h"
+#include "platform/qt/FileNames.h"
 #include "player/ui/PreviewPanel.h"
 
 namespace {
@@ -374,7 +375,7 @@ void TfrmWaterMark::FillFromJob(const TlvFilesRecord& job) {
     edtFont->setText(QString::fromStdString(job.WatermarkText));
     edtFont->blockSignals(false);
     edtAddImage->blockSignals(true);
-    edtAddImage->setText(QString::fromStdString(job.WatermarkImage));
+    edtAddImage->setText(DisplayPath(job.WatermarkImage));
     edtAddImage->blockSignals(false);
     FFilling = false;
     edtFontChange();
@@ -448,7 +449,9 @@ void TfrmWaterMark::UpdateWork() {
     FWork.WatermarkFont = ControlFont();
     FWork.TextSliderX = trcTextHoriz->value();
     FWork.TextSliderY = trcTextVert->value();
-    FWork.WatermarkImage = edtAddImage->text().toStdString();
+    // The box shows the path's characters; its bytes stay as they were unless it changed.
+    if (const QString image = edtAddImage->text(); DisplayPath(FWork.WatermarkImage) != image)
+        FWork.WatermarkImage = PathBytes(image);
     FWork.ImageSliderX = trcImageHoriz->value();
     FWork.ImageSliderY = trcImageVert->value();
     FWork.ImageAlpha = trcImageAlpha->value();
