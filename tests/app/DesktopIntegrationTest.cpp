@@ -40,7 +40,8 @@ struct TDesktopIntegrationTest : ::testing::Test, apptest::TMainWindowFixture {
 }  // namespace
 
 TEST_F(TDesktopIntegrationTest, AfterACrashTheJobsComeBackWithTheirEditsAndChecksOnceTheUserAgrees) {
-    const std::string a = Source("a.mp4"), b = Source("b.mp4"), gone = Source("gone.mp4");
+    // b's name is not UTF-8 (Latin-1 "bé"): the file keeps its bytes, the row shows U+FFFD.
+    const std::string a = Source("a.mp4"), b = Source("b\xe9.mp4"), gone = Source("gone.mp4");
     ASSERT_EQ(Window().AddFiles({QString::fromStdString(a), QString::fromStdString(b), QString::fromStdString(gone)}), 3);
     TlvFilesRecord& edited = *Window().JobRecord(1);
     edited.WatermarkText = "Holiday";
@@ -73,6 +74,9 @@ TEST_F(TDesktopIntegrationTest, AfterACrashTheJobsComeBackWithTheirEditsAndCheck
     EXPECT_TRUE(boxes.Asked[0].Text.contains(QString::fromStdString(gone))) << boxes.Asked[0].Text.toStdString();
     EXPECT_EQ(again.JobRecord(0)->SourceFile, a);
     EXPECT_FALSE(List().Row(0)->Checked());
+    EXPECT_EQ(again.JobRecord(1)->SourceFile, b);
+    EXPECT_EQ(List().Row(1)->text(TJobRow::colSource), QString::fromStdString(dir.file("b")) + QChar(0xFFFD) + ".mp4");
+    EXPECT_EQ(List().Row(1)->text(TJobRow::colDestination), QString("b") + QChar(0xFFFD) + "_(new).avi");
     EXPECT_EQ(again.JobRecord(1)->WatermarkText, "Holiday");
     EXPECT_EQ(again.JobRecord(1)->TrimStart, 200'000);
     EXPECT_EQ(again.JobRecord(1)->Brightness, 300);

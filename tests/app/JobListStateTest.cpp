@@ -46,10 +46,14 @@ TSavedJob EditedJob(const std::string& source) {
 TEST(JobListState, EveryFieldOfEveryRowComesBackAsItWasSaved) {
     TempDir dir;
     const TJobListState state(dir.file("state/reelshift/joblist.json"));
+    // Paths are bytes: names that are not UTF-8 (Latin-1 "bé", "lögo", "résultats") come back whole.
     TSavedJob plain;
-    plain.Record.SourceFile = "/videos/b.mp4";
+    plain.Record.SourceFile = "/videos/b\xe9.mp4";
+    plain.Record.WatermarkImage = "/pictures/l\xf6go.bmp";
+    plain.Destination = "b\xe9_(new).avi";
     const std::vector<TSavedJob> jobs = {EditedJob("/videos/a.mp4"), plain};
-    ASSERT_TRUE(state.Save(jobs));
+    ASSERT_TRUE(state.Save(jobs, "/out/r\xe9sultats"));
+    EXPECT_EQ(state.LoadRunFolder(), "/out/r\xe9sultats");
     EXPECT_TRUE(state.Exists());
     const auto loaded = state.Load();
     ASSERT_TRUE(loaded.has_value());
@@ -67,7 +71,7 @@ TEST(JobListState, ADamagedFileRestoresNothingAndValuesOfTheWrongKindOrOutOfRang
     EXPECT_FALSE(state.Load().has_value());
 
     // A file written by hand (or by a faulty program): each bad value is noted and replaced.
-    testsupport::WriteFile(state.Path(), R"({"version":1,"jobs":[{"Record":{"SourceFile":"/v/a.mp4",
+    testsupport::WriteFile(state.Path(), R"({"version":1,"jobs":[{"Record":{"SourceFile":"/v/a.mp4","SourceFileBytes":"L3YvYi5tcDQ=",
         "TrimStart":-5,"TrimLength":1e300,"ZoomMode":7,"ImageLeft":2147483637,"ImageTop":-40,"ImageAlpha":200,
         "Brightness":"abc","Contrast":1.5,"CropMarginTop":99999,"CropMarginLeft":3,"TextSliderX":101,
         "TransparentStyle":0,"ProcessText":"yes","Font":{"Size":500,"Color":-1,"Name":12}},
@@ -84,12 +88,12 @@ TEST(JobListState, ADamagedFileRestoresNothingAndValuesOfTheWrongKindOrOutOfRang
     EXPECT_EQ(job.Progress, "");
     for (const char* name : {"TrimStart", "TrimLength", "ZoomMode", "ImageLeft", "ImageTop", "Brightness", "Contrast",
                              "CropMarginTop", "CropMarginLeft", "TextSliderX", "TransparentStyle", "ProcessText",
-                             "Font Size", "Font Color", "Font Name", "Checked", "Progress"}) {
+                             "Font Size", "Font Color", "Font Name", "Checked", "Progress", "SourceFileBytes"}) {
         bool noted = false;
         for (const std::string& line : job.Notes) noted = noted || line.rfind(std::string(name) + " ", 0) == 0;
         EXPECT_TRUE(noted) << name;
     }
-    EXPECT_EQ(job.Notes.size(), 17u);
+    EXPECT_EQ(job.Notes.size(), 18u);
     ASSERT_TRUE(state.Save({EditedJob("/videos/a.mp4")}));
     ASSERT_TRUE(state.Load().has_value());
     EXPECT_EQ(state.Load()->size(), 1u);

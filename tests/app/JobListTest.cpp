@@ -286,18 +286,28 @@ TEST_F(TJobListTest, FilesDroppedOnTheListAreAddedByTheSameRules) {
     std::filesystem::create_directories(folder + "/sub");
     std::filesystem::copy_file(a, folder + "/sub/c.mp4");
     WriteFile(folder + "/notes.txt", "not a video");
+    // Names that are not UTF-8 (Latin-1 "d\xe9" and "\xe9t\xe9"), in the folder and dropped
+    // alone: a file manager sends their bytes percent-encoded.
+    const std::string latin1 = dir.file("\xe9t\xe9.mp4");
+    std::filesystem::copy_file(a, folder + "/sub/d\xe9.mp4");
+    std::filesystem::copy_file(a, latin1);
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(b)), QUrl::fromLocalFile(QString::fromStdString(a)),
-                  QUrl::fromLocalFile(QString::fromStdString(folder)), QUrl("https://example.com/c.mp4")});
+                  QUrl::fromLocalFile(QString::fromStdString(folder)), QUrl("https://example.com/c.mp4"),
+                  QUrl::fromEncoded("file://" + QByteArray::fromStdString(latin1).toPercentEncoding("/"))});
     const QPoint at = List().viewport()->rect().center();
     QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
     QApplication::sendEvent(List().viewport(), &enter);
     EXPECT_TRUE(enter.isAccepted());
     QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
     QApplication::sendEvent(List().viewport(), &drop);
-    ASSERT_EQ(List().RowCount(), 3);
+    ASSERT_EQ(List().RowCount(), 5);
     EXPECT_EQ(Text(1, 0).toStdString(), b);
     EXPECT_EQ(Text(2, 0).toStdString(), folder + "/sub/c.mp4");
+    EXPECT_EQ(W().JobRecord(3)->SourceFile, folder + "/sub/d\xe9.mp4");
+    EXPECT_EQ(Text(3, 0), QString::fromStdString(folder + "/sub/d") + QChar(0xFFFD) + ".mp4");
+    EXPECT_EQ(W().JobRecord(4)->SourceFile, latin1);
+    EXPECT_EQ(Text(4, 0), QString::fromStdString(dir.file("")) + QChar(0xFFFD) + "t" + QChar(0xFFFD) + ".mp4");
     ASSERT_EQ(boxes.Shown.size(), 1u);
     EXPECT_TRUE(boxes.Shown[0].Text.startsWith("1 file in the folder is not")) << boxes.Shown[0].Text.toStdString();
     EXPECT_TRUE(boxes.Shown[0].Text.contains("notes.txt"));

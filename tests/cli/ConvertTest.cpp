@@ -96,7 +96,10 @@ TEST_F(Convert, JsonLinesParseAndAMissingInputFailsOnlyThatFile) {
     // Quotes, a backslash and a line break in a name must not break the lines.
     const std::string odd = Dir.file("we\"ird\\na\nme.mp4");
     fs::copy_file(Clip(), odd);
-    auto r = Cli({"--format", "0", "--json", "--jobs", "2", Clip(), Dir.file("missing.mp4"), odd});
+    // A name that is not UTF-8 (Latin-1 "café"): its line shows U+FFFD, its output the same bytes.
+    const std::string latin1 = Dir.file("caf\xe9.mp4");
+    fs::copy_file(Clip(), latin1);
+    auto r = Cli({"--format", "0", "--json", "--jobs", "2", Clip(), Dir.file("missing.mp4"), odd, latin1});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("missing.mp4"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("No such file"), std::string::npos) << r.err;
@@ -118,7 +121,7 @@ TEST_F(Convert, JsonLinesParseAndAMissingInputFailsOnlyThatFile) {
         }
     }
     EXPECT_GE(progress, 1);
-    ASSERT_EQ(ends.size(), 3u);
+    ASSERT_EQ(ends.size(), 4u);
     EXPECT_TRUE(ends[0].value("finished").toBool());
     EXPECT_TRUE(ends[0].value("error").isNull());
     EXPECT_FALSE(ends[1].value("finished").toBool());
@@ -126,6 +129,11 @@ TEST_F(Convert, JsonLinesParseAndAMissingInputFailsOnlyThatFile) {
     EXPECT_TRUE(ends[2].value("finished").toBool());
     EXPECT_EQ(ends[2].value("file").toString().toStdString(), odd);
     EXPECT_TRUE(fs::exists(ends[2].value("output").toString().toStdString()));
+    EXPECT_TRUE(ends[3].value("finished").toBool());
+    EXPECT_EQ(ends[3].value("file").toString(), QString::fromStdString(Dir.file("caf")) + QChar(0xFFFD) + ".mp4");
+    const std::string latin1Output = Dir.file("out") + "/caf\xe9_(new).avi";
+    ASSERT_TRUE(fs::exists(latin1Output));
+    EXPECT_EQ(ProbeValue(latin1Output, "stream=codec_type"), "video\naudio");
 }
 
 TEST_F(Convert, NeverTouchedFormatsConvertWithPicture) {
