@@ -1,5 +1,6 @@
 #include "engine/VideoOutput.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <sstream>
@@ -50,6 +51,26 @@ uint16_t* CopyMatrix(const std::array<uint16_t, 64>& m) {
     return p;
 }
 }  // namespace
+
+TRaisedPicture RaiseToEncoderMinimum(const char* encoderName, int width, int height) {
+    struct TMinimum {
+        const char* Encoder;
+        int Width, Height;
+    };
+    static const TMinimum minimums[] = {{"dnxhd", 256, 120}, {"libsvtav1", 64, 64}, {"libx265", 16, 16}};
+    TRaisedPicture r{width, height, false};
+    if (!encoderName || width <= 0 || height <= 0) return r;
+    for (const TMinimum& m : minimums) {
+        if (std::strcmp(m.Encoder, encoderName) != 0 || (width >= m.Width && height >= m.Height)) continue;
+        auto evenUp = [](double v) { return (int(std::ceil(v - 1e-9)) + 1) & ~1; };
+        const double f = std::max(double(m.Width) / width, double(m.Height) / height);
+        r.Width = std::max(m.Width, evenUp(width * f));
+        r.Height = std::max(m.Height, evenUp(height * f));
+        if (r.Width > 4096 || r.Height > 4096)
+            r = {std::max(m.Width, evenUp(width)), std::max(m.Height, evenUp(height)), true};
+    }
+    return r;
+}
 
 void TVideoOutput::ConfigureStage(const TStreamSetup& setup, TRunServices&) {
     const TEngineSettings& s = setup.Settings;
@@ -144,6 +165,9 @@ void TVideoOutput::BuildGraph(int width, int height, int format, AVRational sar)
     int eh = Enc->height > 0 ? Enc->height : ch;
     if (ew != cw || eh != ch) add(Format("scale=%d:%d", ew, eh));
     if (!Cfg.Filters.empty()) add(Cfg.Filters);
+    if (FRaise.Width > 0 && !Opened)
+        add(FRaise.Padded ? Format("pad=%d:%d:(ow-iw)/2:(oh-ih)/2", FRaise.Width, FRaise.Height)
+                          : Format("scale=%d:%d", FRaise.Width, FRaise.Height));
     // Once the encoder is open its size is fixed: whatever the chain makes is brought to
     // it (the scaler passes frames of the right size through untouched).
     if (Opened) add(Format("scale=%d:%d", Enc->width, Enc->height));
@@ -215,6 +239,18 @@ void TVideoOutput::Open(TInputStream& source, TRunServices& run) {
         // at 25 Mbit/s is 4:1:1.
         if (Enc->codec_id == AV_CODEC_ID_DVVIDEO && Enc->height == 480 && Enc->pix_fmt == AV_PIX_FMT_YUV420P) {
             Enc->pix_fmt = AV_PIX_FMT_YUV411P;
+            Enc->width = askedWidth;
+            Enc->height = askedHeight;
+            BuildGraph(shape.Width, shape.Height, shape.Format, shape.SampleAspect);
+            Enc->width = avfilter().av_buffersink_get_w(FSink);
+            Enc->height = avfilter().av_buffersink_get_h(FSink);
+        }
+        const TRaisedPicture raised = RaiseToEncoderMinimum(EncCodec ? EncCodec->name : nullptr, Enc->width, Enc->height);
+        if (raised.Width != Enc->width || raised.Height != Enc->height) {
+            run.Log(llInfo, Format("Picture of %dx%d %s to %dx%d, the smallest %s takes", Enc->width, Enc->height,
+                                   raised.Padded ? "padded" : "scaled up", raised.Width, raised.Height,
+                                   EncCodec->name));
+            FRaise = raised;
             Enc->width = askedWidth;
             Enc->height = askedHeight;
             BuildGraph(shape.Width, shape.Height, shape.Format, shape.SampleAspect);

@@ -21,6 +21,17 @@ struct TVideoOutputSettings {
     bool ToBt601 = false;
 };
 
+// A picture smaller than its encoder takes (DNxHR: 256x120, SVT-AV1: 64x64, x265: 16x16),
+// brought up to that: scaled up keeping its shape, or, when that would make a side longer
+// than 4096, padded with black to the smallest size instead. Even sides; the size as it is
+// when the encoder takes it.
+struct TRaisedPicture {
+    int Width = 0, Height = 0;
+    bool Padded = false;
+    bool operator==(const TRaisedPicture&) const = default;
+};
+TRaisedPicture RaiseToEncoderMinimum(const char* encoderName, int width, int height);
+
 class TVideoOutput : public TOutputStream {
 public:
     TVideoOutput() : TOutputStream(AVMEDIA_TYPE_VIDEO) {}
@@ -55,6 +66,7 @@ private:
     AVFilterContext* FSource = nullptr;
     AVFilterContext* FSink = nullptr;
     int FInWidth = 0, FInHeight = 0, FInFormat = -1;
+    TRaisedPicture FRaise;  // the last step before the encoder opened, when it needed one
     FramePtr FFiltered;
     std::string FSourceName;  // "#file.stream" for messages
     bool FFlushed = false;
