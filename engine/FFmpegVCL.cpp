@@ -219,6 +219,7 @@ bool TFFmpeg::Start(bool threaded, TThreadPriority priority) {
             tOnWorker = true;
             ApplyThreadPriority(priority);
             Execute();
+            FWorkerReturned = true;
         });
         return true;
     }
@@ -337,6 +338,18 @@ void TFFmpeg::WaitDone() {
         worker = std::move(FThread);
     }
     if (worker.joinable()) worker.join();
+}
+
+bool TFFmpeg::JoinReturnedWorker() {
+    std::thread worker;
+    {
+        std::lock_guard lock(FStateLock);
+        if (!FThread.joinable()) return true;
+        if (!FWorkerReturned || FThread.get_id() == std::this_thread::get_id()) return false;
+        worker = std::move(FThread);
+    }
+    worker.join();  // it has only its own exit left to do
+    return true;
 }
 
 // ---------------------------------------------------------------- component
@@ -575,6 +588,10 @@ void TCustomFFmpegVCL::ClearTasks() {
     WaitDelivered();  // the run's events reach their handlers before its tasks go
     FTasks.clear();   // each task waits for its thread
     SetLastError("");
+    {
+        std::lock_guard lock(FJoinLock);
+        FJoinFrom = 0;
+    }
     std::lock_guard lock(FCounterLock);
     FFinishedCount = 0;
     FNextTask = 0;
@@ -592,6 +609,10 @@ void TCustomFFmpegVCL::RemoveTask(int taskIndex) {
 
 void TCustomFFmpegVCL::StartTask(int threadCount) {
     CheckNotWorking("StartTask");
+    {
+        std::lock_guard lock(FJoinLock);
+        FJoinFrom = 0;  // tasks may have been removed since
+    }
     {
         std::lock_guard lock(FCounterLock);
         FFinishedCount = 0;
@@ -630,7 +651,19 @@ void TCustomFFmpegVCL::StartTask(int threadCount) {
     }
 }
 
+void TCustomFFmpegVCL::JoinEndedWorkers() {
+    std::lock_guard lock(FJoinLock);
+    int next;
+    {
+        std::lock_guard counters(FCounterLock);
+        next = FNextTask;
+    }
+    // Tasks run in order, a few at a time: the scan stops at the first one still running.
+    while (FJoinFrom < size_t(next) && FJoinFrom < FTasks.size() && FTasks[FJoinFrom]->JoinReturnedWorker()) ++FJoinFrom;
+}
+
 void TCustomFFmpegVCL::StartNext() {
+    if (FThreaded) JoinEndedWorkers();
     TFFmpeg* task = nullptr;
     {
         std::lock_guard lock(FCounterLock);

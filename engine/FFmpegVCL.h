@@ -143,6 +143,9 @@ public:
 
     // Waits until nothing of the task runs any more and joins its worker thread.
     void WaitDone();
+    // Joins the worker if it has returned; true when no worker is left to join. Never
+    // waits for the task: a worker that has not returned yet is left alone.
+    bool JoinReturnedWorker();
 
     // A task encoded in two passes: the engine object of the first pass, run before the
     // task's own, and the folder of the pass log, removed when the run ends.
@@ -160,6 +163,7 @@ private:
 
     std::vector<std::unique_ptr<TAVProbe>> FProbes;  // owner's thread only
     std::thread FThread;
+    std::atomic<bool> FWorkerReturned{false};  // the worker's last step: nothing of it touches the task after
     // Changed under FStateLock, read without it; FStateChanged tells waiters.
     std::atomic<TState> FState{TState::Ready};
     std::mutex FStateLock;
@@ -261,6 +265,9 @@ private:
     void CheckNotWorking(const char* operation) const;
     int IndexOf(const TFFmpeg& task) const;
     void StartNext();
+    // Joins the workers of the tasks that have ended: an exited thread that is not joined
+    // keeps its stack, and a run of thousands of tasks would keep thousands of them.
+    void JoinEndedWorkers();
     // Counts an ended task; raises the all-ended event or starts the next task.
     void TaskEnded();
     void Raise(const TTerminateInfo& info);
@@ -292,6 +299,8 @@ private:
     std::atomic<bool> FThreaded{false};
     std::atomic<bool> FWorking{false};
     int FCoreShare = 0;  // under FCounterLock: the cores each running task may keep busy
+    std::mutex FJoinLock;
+    size_t FJoinFrom = 0;  // under FJoinLock: the tasks before it have no worker left to join
 
     // one record and one lock per event kind
     std::mutex FHookLock;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sched.h>
+#include <malloc.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -473,13 +474,25 @@ int OpenDescriptors() {
     for (const auto& e : fs::directory_iterator("/proc/self/fd")) (void)e, ++n;
     return n;
 }
-long ResidentKb() {
+struct TMemorySample {
+    int Descriptors = 0;
+    long AddressKb = 0, ResidentKb = 0;
+    long InUseKb = 0;  // handed out by the allocator and not given back, whatever its arenas keep in reserve
+};
+TMemorySample SampleNow() {
+    TMemorySample m;
+    m.Descriptors = OpenDescriptors();
     long pages = 0, resident = 0;
     if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) pages = resident = 0;
         std::fclose(f);
     }
-    return resident * (::sysconf(_SC_PAGESIZE) / 1024);
+    const long pageKb = ::sysconf(_SC_PAGESIZE) / 1024;
+    m.AddressKb = pages * pageKb;
+    m.ResidentKb = resident * pageKb;
+    const struct mallinfo2 heap = ::mallinfo2();
+    m.InUseKb = long((heap.uordblks + heap.hblkhd) / 1024);
+    return m;
 }
 
 // A run of many tiny jobs under a descriptor limit far below what jobs holding their files
@@ -507,10 +520,10 @@ void ManyJobsUnderALowDescriptorLimit(TConversionRunTest& t, int jobs, rlim_t li
         ~Restore() { ::setrlimit(RLIMIT_NOFILE, &r); }
     } restore{old};
 
-    std::vector<std::pair<int, long>> samples;  // descriptors, resident kB, at each task's end
+    std::vector<TMemorySample> samples;  // at each task's end
     auto original = t.W().CCAVC().OnTerminate;
     t.W().CCAVC().OnTerminate = [&, original](TCustomFFmpegVCL* sender, const TTerminateInfo& info) {
-        samples.emplace_back(OpenDescriptors(), ResidentKb());
+        samples.push_back(SampleNow());
         original(sender, info);
     };
     const auto began = std::chrono::steady_clock::now();
@@ -524,25 +537,42 @@ void ManyJobsUnderALowDescriptorLimit(TConversionRunTest& t, int jobs, rlim_t li
     EXPECT_EQ(t.OutputFiles().size(), size_t(jobs));
     EXPECT_TRUE(t.boxes.Shown.empty());
     ASSERT_GE(samples.size(), size_t(jobs));
-    // Over the second half: by then each worker's first costs (the libraries' tables, the
-    // allocator's arenas) are paid.
-    const size_t from = size_t(jobs / 2);
+    samples.resize(size_t(jobs));  // the all-ended record comes last
+
+    // Each worker's first costs (the libraries' tables, the allocator's arenas) are paid in
+    // the first quarter. A sample may fall while the next task holds its contexts, so each
+    // quarter is judged by its lowest sample.
+    auto lowest = [&](size_t quarter, long TMemorySample::*field) {
+        long low = LONG_MAX;
+        for (size_t i = quarter * samples.size() / 4; i < (quarter + 1) * samples.size() / 4; ++i)
+            low = std::min(low, samples[i].*field);
+        return low;
+    };
     int fdLow = INT_MAX, fdHigh = 0;
     long kbLow = LONG_MAX, kbHigh = 0;
-    for (size_t i = from; i < samples.size(); ++i) {
-        fdLow = std::min(fdLow, samples[i].first);
-        fdHigh = std::max(fdHigh, samples[i].first);
-        kbLow = std::min(kbLow, samples[i].second);
-        kbHigh = std::max(kbHigh, samples[i].second);
+    for (size_t i = samples.size() / 2; i < samples.size(); ++i) {
+        fdLow = std::min(fdLow, samples[i].Descriptors);
+        fdHigh = std::max(fdHigh, samples[i].Descriptors);
+        kbLow = std::min(kbLow, samples[i].ResidentKb);
+        kbHigh = std::max(kbHigh, samples[i].ResidentKb);
     }
     for (size_t i = 0; i < samples.size(); i += std::max<size_t>(1, samples.size() / 10))
-        std::printf("  after task %zu: %d descriptors, %ld kB\n", i, samples[i].first, samples[i].second);
-    std::printf("%d jobs, descriptor limit %d: %.1f s; descriptors %d..%d; resident %ld..%ld kB\n", jobs, int(low.rlim_cur),
-                seconds, fdLow, fdHigh, kbLow, kbHigh);
+        std::printf("  after task %zu: %d descriptors, %ld kB in use, %ld kB resident, %ld kB address space\n", i,
+                    samples[i].Descriptors, samples[i].InUseKb, samples[i].ResidentKb, samples[i].AddressKb);
+    const long inUseGrowth = lowest(3, &TMemorySample::InUseKb) - lowest(1, &TMemorySample::InUseKb);
+    const long addressGrowth = lowest(3, &TMemorySample::AddressKb) - lowest(1, &TMemorySample::AddressKb);
+    std::printf("%d jobs, descriptor limit %d: %.1f s; second half: descriptors %d..%d, resident %ld..%ld kB; "
+                "second to last quarter: in use %+ld kB, address space %+ld kB\n",
+                jobs, int(low.rlim_cur), seconds, fdLow, fdHigh, kbLow, kbHigh, inUseGrowth, addressGrowth);
     EXPECT_LE(fdHigh - fdLow, 4);
-    // The allocator's arenas grow in steps of up to ~20 MB when a stage thread meets a new
-    // one, so only growth well past such a step counts (waiting jobs that held their contexts
-    // cost about 1.3 MB each; the descriptor count above is the sharper check).
+    // Half the run apart: anything a task keeps after its end shows here (a kept picture,
+    // a record per task, waiting jobs' contexts given back late).
+    EXPECT_LT(inUseGrowth, 3 * 1024);
+    // A worker thread that is never joined keeps its 8 MB stack; one new arena of the
+    // allocator (64 MB) is allowed for.
+    EXPECT_LT(addressGrowth, 96 * 1024);
+    // The arenas grow in steps of up to ~20 MB when a stage thread meets a new one; only
+    // growth well past that counts here.
     EXPECT_LT(kbHigh - kbLow, 48 * 1024);
 }
 }  // namespace
