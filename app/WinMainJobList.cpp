@@ -245,8 +245,14 @@ int TfrmMain::AddFiles(const std::vector<std::string>& paths) {
         progress.setWindowTitle("Add");
         progress.setWindowModality(Qt::WindowModal);
         progress.setMinimumDuration(400);
+        size_t shown = SIZE_MAX;
         while (done < names.size() && !(cancel = cancel || progress.wasCanceled())) {
-            progress.setValue(int(done));
+            // How many of how many: a bar alone does not tell a large folder from a slow one.
+            if (const size_t now = done; now != shown) {
+                shown = now;
+                progress.setLabelText(QString("Adding files... %1 of %2").arg(now).arg(names.size()));
+                progress.setValue(int(now));
+            }
             // Probes may log, which waits for this thread: serve it while waiting.
             QCoreApplication::processEvents(QEventLoop::AllEvents, 30);
             TheMainThread().ServePending();
