@@ -19,6 +19,8 @@ public:
     enum TColumn { colSource, colLength, colTrimmed, colDestination, colProgress, ColumnCount };
     explicit TJobRow(const TlvFilesRecord& record);
     TlvFilesRecord Record;
+    // The bytes of the "Destination File" name, which the column shows as characters.
+    std::string DestinationName;
 
     bool Checked() const { return checkState(0) == Qt::Checked; }
     void SetChecked(bool checked) { setCheckState(0, checked ? Qt::Checked : Qt::Unchecked); }

@@ -22,6 +22,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <filesystem>
 #include <set>
 
 #include "app/Application.h"
@@ -42,6 +43,7 @@
 #include "formats/ui/ParameterPanel.h"
 #include "formats/ui/WinSettings.h"
 #include "platform/IniFile.h"
+#include "platform/qt/FileNames.h"
 #include "platform/SettingsKeys.h"
 #include "platform/ProgramFolder.h"
 #include "platform/qt/Shell.h"
@@ -492,7 +494,8 @@ void TfrmMain::RefreshDestinations() {
         const std::string path =
             RunOutputFile(row->Record.SourceFile, row->Checked() ? plannedAlready : std::function<bool(const std::string&)>());
         if (row->Checked()) planned.insert(path);
-        const QString name = QFileInfo(QString::fromStdString(path)).fileName();
+        row->DestinationName = std::filesystem::path(path).filename().string();
+        const QString name = DisplayPath(row->DestinationName);
         if (row->text(TJobRow::colDestination) != name) row->setText(TJobRow::colDestination, name);
     }
     FRefreshingDestinations = false;

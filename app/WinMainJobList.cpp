@@ -5,6 +5,9 @@
 #include <QDirIterator>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMenu>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -78,6 +81,11 @@ void TfrmMain::EnableCommand(TCommand command, bool enabled) {
 
 bool TfrmMain::RowSelected() const { return lvFiles->RowCount() > 0 && lvFiles->SelectedIndex() >= 0; }
 
+namespace {
+// The files of folder that the add filter takes and whose names Qt cannot list.
+std::vector<std::string> UnlistedFiles(const std::string& folder);
+}  // namespace
+
 void TfrmMain::AddWithDialog() {
     if (!FCCAVC.LoadLibraries(DefaultLibraryFolder())) return;
     if (FAddFolder.isEmpty()) FAddFolder = QDir::homePath();
@@ -89,8 +97,41 @@ void TfrmMain::AddWithDialog() {
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setNameFilters(FileDialogFilters(AddFilesFilter(CompiledEdition())));
     dialog.setSizeGripEnabled(true);
+    // Qt's listing leaves out names that are not UTF-8: the folder's such files are offered
+    // under the list, by a button that adds them.
+    auto* unlistedButton = new QPushButton(&dialog);
+    unlistedButton->setObjectName("btnAddUnlisted");
+    unlistedButton->hide();
+    if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout()))
+        grid->addWidget(unlistedButton, grid->rowCount(), 0, 1, grid->columnCount());
+    std::vector<std::string> unlisted;
+    auto look = [&](const QString& folder) {
+        unlisted = UnlistedFiles(PathBytes(folder));
+        QStringList names;
+        for (const std::string& file : unlisted) names << QFileInfo(DisplayPath(file)).fileName();
+        const QString shown = QFontMetrics(unlistedButton->font()).elidedText(names.join(", "), Qt::ElideRight, 400);
+        unlistedButton->setText(QString("Add %1 %2 the list cannot show: %3")
+                                    .arg(unlisted.size())
+                                    .arg(unlisted.size() == 1 ? "file whose name" : "files whose names")
+                                    .arg(shown));
+        unlistedButton->setVisible(!unlisted.empty());
+    };
+    // The list's model follows every change of folder, typed, clicked or set.
+    if (auto* model = dialog.findChild<QFileSystemModel*>())
+        connect(model, &QFileSystemModel::rootPathChanged, unlistedButton, look);
+    bool addUnlisted = false;
+    connect(unlistedButton, &QPushButton::clicked, &dialog, [&] {
+        addUnlisted = true;
+        dialog.reject();  // the dialog's own selection is not taken
+    });
+    look(dialog.directory().absolutePath());
     const int answer = dialog.exec();
     activateWindow();  // the keys come back here even where no window manager hands them over
+    if (addUnlisted) {
+        FAddFolder = dialog.directory().absolutePath();
+        AddFiles(unlisted);
+        return;
+    }
     if (answer != QDialog::Accepted) return;
     FAddFolder = dialog.directory().absolutePath();
     AddFiles(dialog.selectedFiles());
@@ -141,6 +182,19 @@ std::vector<std::string> FilesBelow(const std::string& folder) {
     });
     files.clear();
     for (auto& [text, file] : shown) files.push_back(std::move(file));
+    return files;
+}
+
+std::vector<std::string> UnlistedFiles(const std::string& folder) {
+    std::vector<std::string> files;
+    const QSet<QString> extensions = AddFilterExtensions();
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (DecodesWhole(name) || name.starts_with('.') || !it->is_regular_file(ec)) continue;
+        if (extensions.contains(QFileInfo(DisplayPath(name)).suffix().toLower())) files.push_back(it->path().string());
+    }
+    std::sort(files.begin(), files.end());
     return files;
 }
 

@@ -48,7 +48,9 @@ std::vector<TSavedJob> TfrmMain::SavedJobs() const {
         job.Checked = row->Checked();
         job.Length = row->text(TJobRow::colLength).toStdString();
         job.TrimmedLength = row->text(TJobRow::colTrimmed).toStdString();
-        job.Destination = row->text(TJobRow::colDestination).toStdString();
+        // The name's bytes while the column shows them, else what it shows.
+        const QString destination = row->text(TJobRow::colDestination);
+        job.Destination = DisplayPath(row->DestinationName) == destination ? row->DestinationName : destination.toStdString();
         job.Progress = row->text(TJobRow::colProgress).toStdString();
         jobs.push_back(std::move(job));
     }

@@ -12,6 +12,8 @@
 
 #include <filesystem>
 
+#include <unistd.h>
+
 #include "platform/ProgramFolder.h"
 #include "platform/qt/PlainText.h"
 #include "player/FFPlay.h"
@@ -25,10 +27,12 @@ TEditWarning& Warning() {
 
 QString SourceProblem(const std::string& path) {
     if (path.empty()) return QStringLiteral("The job has no source file.");
+    // Asked of the bytes: a name that is not UTF-8 would not come back from the characters.
     const QString name = QString::fromStdString(path);
-    const QFileInfo info(name);
-    if (!info.exists()) return QStringLiteral("The source file \"%1\" does not exist.").arg(name);
-    if (!info.isFile() || !info.isReadable()) return QStringLiteral("The source file \"%1\" cannot be read.").arg(name);
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) return QStringLiteral("The source file \"%1\" does not exist.").arg(name);
+    if (!std::filesystem::is_regular_file(path, ec) || ::access(path.c_str(), R_OK) != 0)
+        return QStringLiteral("The source file \"%1\" cannot be read.").arg(name);
     return {};
 }
 

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 #include "engine/FFmpegVCL.h"
@@ -146,8 +148,11 @@ void DrawText(TFrameBitmap& frame, const std::string& text, const TJobFont& font
 }
 
 bool LoadWatermarkImage(const std::string& path, TFrameBitmap& into) {
+    // Read as bytes by name: a path that is not UTF-8 would not come back from a QString.
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     QImage image;
-    if (path.empty() || !image.load(QString::fromStdString(path), "BMP")) return false;
+    if (path.empty() || !in.is_open() || !image.loadFromData(QByteArray::fromStdString(bytes), "BMP")) return false;
     image = image.convertToFormat(QImage::Format_BGR888);
     if (image.isNull()) return false;
     into.Resize(image.width(), image.height());

@@ -12,15 +12,18 @@ std::string FormatPlayTime(int64_t us) {
 
 TTrimStore StoreTrim(int64_t start, int64_t end, int64_t duration) {
     TTrimStore s;
-    const bool inside = start >= 0 && end > 0 && start < end && end <= duration;
+    const bool within = start >= 0 && end > 0 && end <= duration;
+    // Both marks at one place, or less than a millisecond apart: stored as "no limit" it
+    // would convert to the end of the file.
+    if (within && start <= end && end - start < 1000) {
+        s.Refused = true;
+        return s;
+    }
+    const bool inside = within && start < end;
     const int64_t d = inside ? end - start : duration;
     if (d <= 0) return s;
     // A selection that falls back to the whole file keeps no start either, so the file is
     // converted from its beginning as the column then says.
-    if (inside && d < 1000) {
-        s.Refused = true;
-        return s;
-    }
     s.TrimStart = inside && start > 0 ? start : 0;
     s.TrimLength = duration - d < 1000 ? 0 : d;
     s.SetsColumn = true;

@@ -53,6 +53,7 @@ TEST_F(TDesktopIntegrationTest, AfterACrashTheJobsComeBackWithTheirEditsAndCheck
     ASSERT_TRUE(QTest::qWaitFor([&] { return TJobListState(StateFile()).Load().value_or(std::vector<TSavedJob>{}).size() == 3; }, 5000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return TJobListState(StateFile()).Load()->at(0).Checked == false; }, 5000));
     EXPECT_EQ(TJobListState(StateFile()).Load()->at(0).Destination, "a_(new).avi");  // the name the run writes
+    EXPECT_EQ(TJobListState(StateFile()).Load()->at(1).Destination, "b\xe9_(new).avi");
     Crash();
     fs::remove(gone);
     // The crash came in a run: its folder holds a file cut short, and one that another

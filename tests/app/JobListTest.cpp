@@ -368,6 +368,29 @@ TEST_F(TJobListTest, FileAddOpensTheOpenDialogWithTheEditionsFilterFromTheKeyboa
     ASSERT_TRUE(QTest::qWaitFor([&] { return seen != nullptr; }, 5000));
     EXPECT_EQ(filters, QStringList({"MPEG4 files (*.mp4)", "Itunes Video files (*.m4v)", "MPEG-4 Audio files (*.m4a)"}));
     EXPECT_EQ(List().RowCount(), 0);  // cancelled: nothing added
+
+    // Qt's list leaves out a name that is not UTF-8 (Latin-1 "café"): a button under it adds
+    // such files of the folder shown, and only those.
+    const std::string folder = dir.file("latin1");
+    fs::create_directories(folder);
+    fs::copy_file(a, folder + "/caf\xe9.mp4");
+    fs::copy_file(a, folder + "/listed.mp4");
+    WriteFile(folder + "/not\xe9.txt", "not a video");
+    QString offered;
+    apptest::WhenModal<QFileDialog>([&](QFileDialog* dialog) {
+        auto* button = dialog->findChild<QPushButton*>("btnAddUnlisted");
+        EXPECT_TRUE(button && !button->isVisible());
+        dialog->setDirectory(QString::fromStdString(folder));
+        if (button && QTest::qWaitFor([&] { return button->isVisible(); }, 2000)) {
+            offered = button->text();
+            button->click();
+        }
+        if (dialog->isVisible()) dialog->reject();
+    });
+    W().AddWithDialog();
+    EXPECT_EQ(offered, QString("Add 1 file whose name the list cannot show: caf") + QChar(0xFFFD) + ".mp4");
+    ASSERT_EQ(List().RowCount(), 1);
+    EXPECT_EQ(W().JobRecord(0)->SourceFile, folder + "/caf\xe9.mp4");
 }
 
 TEST(JobListFilter, TheVideoEditionOffersThirtySixEntriesEndingWithAllFiles) {

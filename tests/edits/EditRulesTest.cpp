@@ -37,6 +37,7 @@ TEST(StoreTrim, TheWholeFileStoresNoLimitAndASelectionWithinAMillisecondOfNothin
     EXPECT_FALSE(tiny.SetsColumn);
     EXPECT_EQ(tiny.TrimStart, 0);
     EXPECT_EQ(tiny.TrimLength, 0);
+    EXPECT_TRUE(StoreTrim(5000000, 5000000, 120000000).Refused);  // both marks at one place
     EXPECT_FALSE(StoreTrim(5000000, 5001000, 120000000).Refused);
     EXPECT_EQ(StoreTrim(5000000, 5001000, 120000000).TrimLength, 1000);
     EXPECT_FALSE(whole.Refused);

@@ -1,5 +1,6 @@
 // The trim dialog on a generated clip: marks taken from where the preview plays, what "Ok"
 // stores, and a trimmed job reopened.
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
@@ -18,7 +19,8 @@ protected:
     static void SetUpTestSuite() {
         SetUpDialogs();
         Dir = new testsupport::TempDir;
-        testsupport::MakeClip(Dir->file("clip.mp4"), 4, {"-c:v", "libx264", "-preset", "ultrafast", "-g", "10", "-c:a", "aac"});
+        // A name that is not UTF-8 (Latin-1 "clipé"): the dialog opens its bytes.
+        testsupport::MakeClip(Dir->file("clip\xe9.mp4"), 4, {"-c:v", "libx264", "-preset", "ultrafast", "-g", "10", "-c:a", "aac"});
     }
     static void TearDownTestSuite() {
         delete Dir;
@@ -42,11 +44,12 @@ testsupport::TempDir* TrimDialog::Dir = nullptr;
 
 TEST_F(TrimDialog, MarksTakenFromThePlayingPositionAreStoredInMicrosecondsWithTheLengthText) {
     TlvFilesRecord job;
-    job.SourceFile = Dir->file("clip.mp4");
+    job.SourceFile = Dir->file("clip\xe9.mp4");
     TfrmTrim d;
     QString error;
     ASSERT_TRUE(d.Start(job, error)) << error.toStdString();
     EXPECT_NEAR(double(d.Duration()), 4e6, 1e5);
+    EXPECT_TRUE(Child<QLabel>(d, "lblSourceName")->text().endsWith(QString("clip") + QChar(0xFFFD) + ".mp4"));
     // A fresh job shows the whole file.
     EXPECT_EQ(Text(d, "edtStart"), "00:00:00.000");
     EXPECT_EQ(Text(d, "edtEnd"), FormatPlayTime(d.Duration()));
@@ -74,7 +77,7 @@ TEST_F(TrimDialog, MarksTakenFromThePlayingPositionAreStoredInMicrosecondsWithTh
 
 TEST_F(TrimDialog, TheWholeFileStoresNoLengthShowsTheFullLengthAndCancelWritesNothing) {
     TlvFilesRecord job;
-    job.SourceFile = Dir->file("clip.mp4");
+    job.SourceFile = Dir->file("clip\xe9.mp4");
     job.TrimStart = 500000;
     job.TrimLength = 1000000;
     TfrmTrim d;
@@ -102,9 +105,9 @@ TEST_F(TrimDialog, TheWholeFileStoresNoLengthShowsTheFullLengthAndCancelWritesNo
     EXPECT_EQ(job, before);
 }
 
-TEST_F(TrimDialog, ATrimmedJobReopensWithItsMarks) {
+TEST_F(TrimDialog, ATrimmedJobReopensWithItsMarksAndASelectionOfNoLengthIsRefused) {
     TlvFilesRecord job;
-    job.SourceFile = Dir->file("clip.mp4");
+    job.SourceFile = Dir->file("clip\xe9.mp4");
     job.TrimStart = 1500000;
     job.TrimLength = 1250000;
     TfrmTrim d;
@@ -121,6 +124,21 @@ TEST_F(TrimDialog, ATrimmedJobReopensWithItsMarks) {
     EXPECT_EQ(job.TrimStart, 1500000);
     EXPECT_EQ(job.TrimLength, 1250000);
     EXPECT_EQ(d.ColumnText().toStdString(), "1");
+
+    // Both marks at one place: nothing to convert, so "Ok" says so and the dialog stays.
+    ASSERT_TRUE(d.Start(job, error)) << error.toStdString();
+    PauseNear(d, 2000000);
+    Click(d, "btnOk1");
+    Click(d, "btnOk2");
+    ASSERT_EQ(d.SelectionStart(), d.SelectionEnd());
+    WarningCatcher warnings;
+    Click(d, "btnOk");
+    EXPECT_EQ(warnings.Count, 1);
+    EXPECT_EQ(warnings.Text, TrimTooShort);
+    EXPECT_TRUE(d.isVisible());
+    EXPECT_EQ(job.TrimStart, 1500000);
+    EXPECT_EQ(job.TrimLength, 1250000);
+    Click(d, "btnCancel");
 }
 
 }  // namespace
@@ -129,7 +147,7 @@ namespace {
 
 TEST_F(TrimDialog, ExecuteRunsModallyAndHandsBackTheColumnText) {
     TlvFilesRecord job;
-    job.SourceFile = Dir->file("clip.mp4");
+    job.SourceFile = Dir->file("clip\xe9.mp4");
     job.TrimStart = 2000000;
     TfrmTrim d;
     // The program's event loop serves the player's main-thread calls; here a timer does.
