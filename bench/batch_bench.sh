@@ -8,6 +8,7 @@
 # Usage: bench/batch_bench.sh PROGRAM [N=2000] [M=500]   (PROGRAM: build/bin/reelshift, or an
 # older build's copy to compare). Needs Xvfb, xdotool, ffmpeg, python3, GNU time. An add is
 # given up after ADD_SECONDS (90), a run after RUN_SECONDS (300), telling how far it got.
+# OTHER=PATH (another build's reelshift) and ROUNDS=R: the adds of both, taking turns.
 set -euo pipefail
 prog=$(readlink -f "$1"); n=${2:-2000}; m=${3:-500}
 work=$(mktemp -d); trap 'kill $xpid 2>/dev/null || true; rm -rf "$work"' EXIT
@@ -15,6 +16,13 @@ work=$(mktemp -d); trap 'kill $xpid 2>/dev/null || true; rm -rf "$work"' EXIT
 # would be used (and changed) otherwise; with none, the outputs go to the fresh home's folder.
 cp -r "$(dirname "$prog")" "$work/program"; rm -f "$work/program/zantomp4aviconverter.ini"
 prog=$work/program/$(basename "$prog")
+# OTHER=another build's reelshift: the adds are measured for both, taking turns, ROUNDS times.
+other=""
+if [ -n "${OTHER:-}" ]; then
+    other=$(readlink -f "$OTHER")
+    cp -r "$(dirname "$other")" "$work/other"; rm -f "$work/other/zantomp4aviconverter.ini"
+    other=$work/other/$(basename "$other")
+fi
 display=:$((70 + RANDOM % 20))
 Xvfb "$display" -screen 0 1280x900x24 >/dev/null 2>&1 & xpid=$!
 sleep 1
@@ -50,8 +58,15 @@ add() {
     echo "$(python3 -c "print(round($end - $start, 2))") s, peak ${peak} kB"
 }
 echo "load: $(uptime)"
-echo "add $n files by name:   $(add names "$work"/files/*.mp4)"
-echo "add $n files as folder: $(add folder "$work/files")"
+main=$prog
+for round in $(seq 1 "${ROUNDS:-1}"); do
+    for prog in $main $other; do
+        label=$([ "$prog" = "$main" ] && echo "" || echo " (OTHER)")
+        echo "add $n files by name$label:   $(add names "$work"/files/*.mp4)"
+        echo "add $n files as folder$label: $(add folder "$work/files")"
+    done
+done
+prog=$main
 # The run: M of the files, started with Alt+S, followed until every row reads 100%.
 home="$work/home-run"; mkdir -p "$home"
 mkdir -p "$work/run"; ls "$work/files" | head -n "$m" | while read -r f; do ln "$work/files/$f" "$work/run/$f"; done
