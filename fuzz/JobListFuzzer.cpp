@@ -47,11 +47,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
         BlendImage(frame, image, r.ImageLeft, r.TransparentStyle, r.ImageAlpha, r.ImageTop);
         BlendImage(frame, image, r.ImageLeft - 4096, 1, r.ImageAlpha, r.ImageTop - 4096);
     }
-    // Written again and read back, the jobs are the same.
-    if (!state.Save(*jobs)) std::abort();
+    // Written again and read back, the jobs, their destinations and the run's folder are the
+    // same, to the byte (paths need not be UTF-8).
+    const std::string folder = state.LoadRunFolder();
+    if (!state.Save(*jobs, folder)) std::abort();
     const auto reread = state.Load();
-    if (!reread || reread->size() != jobs->size()) std::abort();
+    if (!reread || reread->size() != jobs->size() || state.LoadRunFolder() != folder) std::abort();
     for (size_t i = 0; i < jobs->size(); ++i)
-        if (!((*reread)[i].Record == (*jobs)[i].Record)) std::abort();
+        if (!((*reread)[i].Record == (*jobs)[i].Record) || (*reread)[i].Destination != (*jobs)[i].Destination)
+            std::abort();
     return 0;
 }

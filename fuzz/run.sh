@@ -32,9 +32,11 @@ if [ "$target" = joblist ]; then
   corpus=fuzz/corpus-joblist
   if [ ! -d "$corpus" ]; then
     mkdir -p "$corpus"
-    # Seeds: a file as the program writes it, and one with values of every wrong kind.
+    # Seeds: a file as the program writes it, one with values of every wrong kind, and one
+    # with a name that is not UTF-8.
     printf '%s' '{"version":1,"jobs":[{"Record":{"SourceFile":"/v/a.mp4","TrimStart":200000,"TrimLength":0,"ZoomMode":"lbox","WatermarkText":"Hi","WatermarkImage":"/v/logo.bmp","ProcessText":true,"ProcessImage":false,"CropMarginTop":8,"CropMarginLeft":0,"CropMarginBottom":8,"CropMarginRight":0,"CropEditTop":2,"CropEditLeft":0,"CropEditBottom":2,"CropEditRight":0,"TextLeft":10,"TextTop":20,"TextSliderX":5,"TextSliderY":5,"ImageLeft":30,"ImageTop":40,"ImageSliderX":10,"ImageSliderY":10,"ImageAlpha":168,"TransparentStyle":1,"Brightness":255,"Contrast":0,"Saturation":255,"Exposure":0,"Font":{"Name":"DejaVu Sans","Size":12,"Color":16776960,"Bold":true,"Italic":false,"Underline":false,"StrikeOut":false}},"Checked":true,"Length":"3","TrimmedLength":"3","Destination":"a_(new).avi","Progress":""}]}' >"$corpus/saved.json"
     printf '%s' '{"version":1,"jobs":[{"Record":{"SourceFile":"/v/b.mp4","TrimStart":-5,"TrimLength":1e300,"ZoomMode":7,"ImageLeft":2147483637,"ImageTop":-2147483648,"Brightness":"abc","Contrast":1.5,"CropMarginTop":99999,"Font":[1,2],"ProcessText":"yes"},"Checked":"no","Progress":100}]}' >"$corpus/junk.json"
+    printf '%s' '{"version":1,"runFolder":"/out","jobs":[{"Record":{"SourceFile":"/v/caf\ufffd.mp4","SourceFileBytes":"L3YvY2Fm6S5tcDQ=","WatermarkImage":"/v/x.bmp","WatermarkImageBytes":"!"},"Destination":"caf\ufffd_(new).avi","DestinationBytes":"Y2Fm6V8obmV3KS5hdmk="}]}' >"$corpus/latin1.json"
   fi
   run "$corpus" 65536
 fi
