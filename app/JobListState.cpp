@@ -9,6 +9,9 @@
 #include <QSaveFile>
 
 #include <cmath>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 #include <cstdlib>
 #include <limits>
 #include <filesystem>
@@ -161,6 +164,33 @@ TlvFilesRecord RecordFromJson(const QJsonObject& o, std::vector<std::string>& no
 }  // namespace
 
 TJobListState::TJobListState(std::string path) : FPath(std::move(path)) {}
+
+struct TJobListState::TLock {
+    explicit TLock(int fd) : Fd(fd) {}
+    ~TLock() { ::close(Fd); }  // closing lets the lock go
+    TLock(const TLock&) = delete;
+    TLock& operator=(const TLock&) = delete;
+    const int Fd;
+};
+
+bool TJobListState::Claim() {
+    if (FLock) return true;
+    const std::string first = FPath;
+    const std::string stem = first.size() > 5 && first.ends_with(".json") ? first.substr(0, first.size() - 5) : first;
+    QDir().mkpath(QFileInfo(Q(first)).absolutePath());
+    for (int slot = 1; slot <= 9; ++slot) {
+        const std::string path = slot == 1 ? first : stem + "-" + std::to_string(slot) + ".json";
+        const int fd = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd < 0) return false;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            FLock = std::make_shared<TLock>(fd);
+            FPath = path;
+            return true;
+        }
+        ::close(fd);
+    }
+    return false;
+}
 
 std::string TJobListState::DefaultPath() {
     std::string base;

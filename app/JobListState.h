@@ -1,6 +1,7 @@
 #pragma once
 // The job list kept on disk while the program runs, so that the jobs survive a crash: written
 // after every change, read at the next start after an unclean end, removed by a clean exit.
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,6 +30,12 @@ public:
     static std::string DefaultPath();
 
     const std::string& Path() const { return FPath; }
+    // Makes the file this window's own for as long as this object lives: the first of
+    // joblist.json, joblist-2.json … joblist-9.json that no other running window holds
+    // (a lock file beside it, flock'ed). Path() then names it. False when all are held.
+    // Two windows never read or replace each other's live list; a crash of either leaves
+    // its own file for the next start to offer.
+    bool Claim();
     // Replaces the file as a whole (a crash mid-write leaves the previous version); false
     // when it cannot be written.
     // runFolder: the output folder of a run under way, whose temporary files a crash leaves.
@@ -44,7 +51,9 @@ public:
     void Remove() const;
 
 private:
+    struct TLock;
     std::string FPath;
+    std::shared_ptr<TLock> FLock;
 };
 
 // The jobs whose source still exists, and the sources of the others.

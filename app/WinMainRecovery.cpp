@@ -66,6 +66,12 @@ void TfrmMain::SaveJobList() {
 }
 
 void TfrmMain::OfferJobRecovery() {
+    // Each running window keeps a list of its own: never offer another window's live one.
+    if (!FJobState.Claim()) {
+        mmoLog->appendPlainText(QString::fromStdString("The job list cannot be kept: nine other windows keep theirs in " +
+                                                       FJobState.Path()));
+        return;
+    }
     // A run cut short by a crash left its unfinished files under their temporary names.
     if (const std::string folder = FJobState.LoadRunFolder(); !folder.empty()) {
         if (const int removed = RemoveAbandonedOutputs(folder); removed > 0)

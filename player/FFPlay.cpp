@@ -175,6 +175,8 @@ bool TFFPlayer::Open(const std::string& fileName, VideoSink* window, bool startP
 bool TFFPlayer::StartSdl(VideoSink* window) {
     if (const char* driver = AudioDriverName(FAudioDriver); *driver) setenv("SDL_AUDIODRIVER", driver, 1);
     const unsigned long handle = window ? window->SurfaceHandle() : 0;
+    // SDL would turn SIGINT and SIGTERM into quit events nobody reads: the program keeps its own.
+    sdl().SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (sdl().SDL_InitSubSystem(SDL_INIT_AUDIO | SDL_INIT_TIMER) < 0) {
         Fail(Format("Could not initialize SDL with ScreenHandle(%u): %s", unsigned(handle), sdl().SDL_GetError()),
              true);

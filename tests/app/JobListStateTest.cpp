@@ -1,5 +1,7 @@
 #include "app/JobListState.h"
 
+#include <memory>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -108,6 +110,27 @@ TEST(JobListState, LivesInTheUsersStateFolder) {
     const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
     EXPECT_EQ(TJobListState::DefaultPath(), home + "/.local/state/reelshift/joblist.json");
     if (old) ::setenv("XDG_STATE_HOME", saved.c_str(), 1);
+}
+
+TEST(JobListState, EachRunningWindowKeepsAListOfItsOwn) {
+    TempDir dir;
+    const std::string first = dir.file("state/joblist.json");
+    auto window1 = std::make_unique<TJobListState>(first);
+    ASSERT_TRUE(window1->Claim());
+    EXPECT_EQ(window1->Path(), first);
+    ASSERT_TRUE(window1->Save({EditedJob("/videos/a.mp4")}));
+    // A second window must not offer (or replace) the first one's live list.
+    TJobListState window2(first);
+    ASSERT_TRUE(window2.Claim());
+    EXPECT_EQ(window2.Path(), dir.file("state/joblist-2.json"));
+    EXPECT_FALSE(window2.Exists());
+    // The first window gone (crashed: its file stays), the next start takes its list.
+    window1.reset();
+    TJobListState window3(first);
+    ASSERT_TRUE(window3.Claim());
+    EXPECT_EQ(window3.Path(), first);
+    ASSERT_TRUE(window3.Load().has_value());
+    EXPECT_EQ(window3.Load()->size(), 1u);
 }
 
 TEST(JobListState, JobsWhoseSourceIsGoneAreSetApart) {

@@ -1,4 +1,5 @@
 #include <atomic>
+#include <csignal>
 #include <cmath>
 #include <fstream>
 #include <random>
@@ -184,6 +185,13 @@ TEST_F(PlayerTest, AStartPausedPlaybackShowsItsFirstPictureAndWaits) {
     EXPECT_TRUE(player.Paused());
     EXPECT_LE(player.CurrentPosition(), 0);
     EXPECT_TRUE(reports.Positions.empty());
+    // A playing preview leaves the program's own answer to SIGINT and SIGTERM (here the
+    // default: end), or closing the window from outside would do nothing.
+    for (int signalNumber : {SIGINT, SIGTERM}) {
+        struct sigaction action {};
+        ASSERT_EQ(sigaction(signalNumber, nullptr, &action), 0);
+        EXPECT_EQ(action.sa_handler, SIG_DFL) << "signal " << signalNumber;
+    }
     std::int64_t pts = -5;
     EXPECT_EQ(player.CurrentFrame(&pts).Width(), 320);
     EXPECT_EQ(pts, 0);
