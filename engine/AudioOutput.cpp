@@ -8,6 +8,7 @@
 #include "engine/EngineText.h"
 #include "engine/FFUtils.h"
 #include "engine/FFmpegException.h"
+#include "engine/SourceDamage.h"
 
 namespace {
 template <typename T, typename Wide>
@@ -208,7 +209,8 @@ void TAudioOutput::Write(AVFrame* frame, int64_t ptsUs, TRunServices& run) {
                         FStarted = true;
                         return;
                     }
-                } else if (JumpLimit > 0 && delta > JumpLimit) {
+                } else if ((JumpLimit > 0 && delta > JumpLimit) ||
+                           (syncTime - FLeap / outRate > ContentLimitSeconds(run.ReadContentUs))) {
                     LeapIsDamage(delta, outRate, run);
                 } else {
                     if (run.Verbose() > 2) run.Log(llInfo, Format("adding %d audio samples of silence", int(inSamples)));
@@ -231,7 +233,9 @@ void TAudioOutput::Write(AVFrame* frame, int64_t ptsUs, TRunServices& run) {
             // no time stamps for sound (AVI, DV) would otherwise play it early, and DV
             // refuses frames whose sound is missing.
             SyncOpts = 0;
-            if (JumpLimit > 0 && target > JumpLimit) {
+            // Nor longer than the source could be, nor past what the packets read so far hold.
+            if ((JumpLimit > 0 && target > JumpLimit) ||
+                double(target) / outRate > ContentLimitSeconds(run.ReadContentUs)) {
                 LeapIsDamage(double(target), outRate, run);
                 target = 0;
             }

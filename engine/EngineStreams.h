@@ -28,6 +28,13 @@ struct TInputFile {
     // The length was stated or measured, not guessed from the bit rate: time stamps far past
     // it are damage, and reading clearly less of it is a shortfall.
     bool LengthTrusted = false;
+    // The length its header states where the demuxer measures what is there instead (an AVI
+    // cut before its index); at least Duration.
+    int64_t StatedUs = AV_NOPTS_VALUE;
+    // The time its packets read so far cover (the longest stream's), and how much later the
+    // options move its times ("itsoffset").
+    int64_t ContentUs = 0;
+    int64_t ShiftUs = 0;
 };
 
 class TOutputStream;
@@ -55,6 +62,8 @@ struct TInputStream {
     bool CountedTimestamps = false;
     int64_t ReadEndUs = AV_NOPTS_VALUE;   // end of the last packet read, from the file's start
     int64_t LastGoodUs = AV_NOPTS_VALUE;  // time of the last packet not taken as damage
+    int64_t PrevReadUs = AV_NOPTS_VALUE;  // time of the packet read before
+    int64_t ContentUs = 0;                // the time its packets cover, no one step counting long
     int64_t DamagedPackets = 0;
     std::vector<TOutputStream*> Outputs;
     // Decoded pictures made upright, deinterlaced and tone-mapped as the outputs need.
@@ -95,6 +104,9 @@ public:
     std::atomic<int64_t> VideoBytes{0};
     std::atomic<int64_t> AudioBytes{0};
     std::atomic<int64_t> ExtraBytes{0};
+    // The time the packets read so far cover, written by the run's thread (-1: not known, no
+    // bound). Copies of a picture or silence never take an output far past it.
+    std::atomic<int64_t> ReadContentUs{-1};
 };
 
 // What a stage reads when it configures itself: the options given so far, the output it

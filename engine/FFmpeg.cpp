@@ -127,6 +127,8 @@ bool TCustomFFmpeg::OpenInput(const std::string& fileName) {
         TakeInputStreams(ic);
         file->Duration = SourceLengthUs(ic);
         file->LengthTrusted = SourceLengthTrusted(ic, file->Duration);
+        file->StatedUs = StatedLengthUs(ic, file->Duration);
+        file->ShiftUs = std::max<int64_t>(s.InputTsOffset, 0);
         if (file->Duration != AV_NOPTS_VALUE && file->Duration > FTotalDuration) FTotalDuration = file->Duration;
         file->TsOffset = s.CopyTs ? s.InputTsOffset : s.InputTsOffset - timestamp;
         if (s.Verbose >= 0) avformat().av_dump_format(ic, fileIndex, fileName.c_str(), 0);

@@ -171,10 +171,11 @@ private:
     // Damaged sources (SourceDamage.cpp): a packet stamped far past the stated length is
     // dropped; what was read is noted (before the file's offset is added).
     bool DamagedTimestamp(TInputFile& file, TInputStream& ist, const AVPacket& pkt);
-    void NoteRead(const TInputFile& file, TInputStream& ist, AVPacket& pkt);
+    void NoteRead(TInputFile& file, TInputStream& ist, AVPacket& pkt);
     void PlanOutputBounds();
     void CheckPicturesWritten();  // raises when a picture output got none
-    std::string Shortfall() const;  // empty, or why the output is incomplete
+    std::string Shortfall();  // empty, or why the output is incomplete
+    bool UnreadStreamsReach(TInputFile& file, int64_t us);
     void LogDamageSummary();
     bool ProcessPacket(TInputStream& ist, AVPacket* pkt);  // null flushes; false: nothing decoded
     bool DecodeSubtitle(TInputStream& ist, AVPacket* pkt);

@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
 
 #include "engine/EngineText.h"
 #include "engine/FFUtils.h"
@@ -44,11 +47,31 @@ int64_t SourceLengthUs(const AVFormatContext* ic) {
     return absurd ? others : ic->duration;
 }
 
+int64_t StatedLengthUs(const AVFormatContext* ic, int64_t lengthUs) {
+    int64_t stated = lengthUs;
+    if (!ic->iformat || std::strcmp(ic->iformat->name, "avi") != 0) return stated;
+    // An AVI picture stream's time base is one picture; its header's count stays as written.
+    for (unsigned i = 0; i < ic->nb_streams; ++i) {
+        const AVStream* st = ic->streams[i];
+        if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO || !IsPictureOrSound(st) || st->nb_frames <= 0 ||
+            AbsurdPictureRate(StreamPictureRate(st)) || st->time_base.num <= 0 || st->time_base.den <= 0)
+            continue;
+        const int64_t us = avutil().av_rescale_q(st->nb_frames, st->time_base, AV_TIME_BASE_Q);
+        if (stated == AV_NOPTS_VALUE || us > stated) stated = us;
+    }
+    return stated;
+}
+
 bool SourceLengthTrusted(const AVFormatContext* ic, int64_t lengthUs) {
     return lengthUs != AV_NOPTS_VALUE && lengthUs > 0 && ic->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE;
 }
 
 int64_t LengthMarginUs(int64_t lengthUs) { return lengthUs / 2 + 10 * int64_t(AV_TIME_BASE); }
+
+double ContentLimitSeconds(int64_t contentUs) {
+    if (contentUs < 0) return std::numeric_limits<double>::infinity();
+    return Seconds(contentUs + LengthMarginUs(contentUs));
+}
 
 bool TCustomFFmpeg::DamagedTimestamp(TInputFile& file, TInputStream& ist, const AVPacket& pkt) {
     if (!file.LengthTrusted || FSettings.CopyTs || ist.CountedTimestamps) return false;
@@ -70,23 +93,48 @@ bool TCustomFFmpeg::DamagedTimestamp(TInputFile& file, TInputStream& ist, const 
     return true;
 }
 
-void TCustomFFmpeg::NoteRead(const TInputFile& file, TInputStream& ist, AVPacket& pkt) {
+namespace {
+// One step of a stream's time stamps counts at most this much towards what was read: a
+// damaged stamp hours ahead adds no hours, a slide show's long pictures still count.
+constexpr int64_t kLongestStepUs = 30 * int64_t(AV_TIME_BASE);
+}  // namespace
+
+void TCustomFFmpeg::NoteRead(TInputFile& file, TInputStream& ist, AVPacket& pkt) {
+    int64_t step = 0;
     if (ist.CountedTimestamps) {
         // Its own times would mislead the decoder and the clock: the pictures are counted.
         pkt.pts = pkt.dts = AV_NOPTS_VALUE;
         pkt.duration = 0;
-        return;
+        step = AV_TIME_BASE * int64_t(FallbackPictureRate.den) / FallbackPictureRate.num;
+    } else {
+        const int64_t start = file.Ctx->start_time != AV_NOPTS_VALUE ? file.Ctx->start_time : 0;
+        const int64_t t = pkt.pts != AV_NOPTS_VALUE ? pkt.pts : pkt.dts;
+        if (t != AV_NOPTS_VALUE) {
+            int64_t end = avutil().av_rescale_q(t, ist.St->time_base, AV_TIME_BASE_Q) - start;
+            if (pkt.duration > 0) end += avutil().av_rescale_q(pkt.duration, ist.St->time_base, AV_TIME_BASE_Q);
+            if (ist.ReadEndUs == AV_NOPTS_VALUE || end > ist.ReadEndUs) ist.ReadEndUs = end;
+        }
+        const int64_t d = pkt.dts != AV_NOPTS_VALUE ? pkt.dts : pkt.pts;
+        if (d != AV_NOPTS_VALUE) {
+            const int64_t us = avutil().av_rescale_q(d, ist.St->time_base, AV_TIME_BASE_Q);
+            if (ist.PrevReadUs != AV_NOPTS_VALUE) step = std::clamp<int64_t>(us - ist.PrevReadUs, 0, kLongestStepUs);
+            ist.PrevReadUs = us;
+        }
     }
-    const int64_t t = pkt.pts != AV_NOPTS_VALUE ? pkt.pts : pkt.dts;
-    if (t == AV_NOPTS_VALUE) return;
-    const int64_t start = file.Ctx->start_time != AV_NOPTS_VALUE ? file.Ctx->start_time : 0;
-    int64_t end = avutil().av_rescale_q(t, ist.St->time_base, AV_TIME_BASE_Q) - start;
-    if (pkt.duration > 0) end += avutil().av_rescale_q(pkt.duration, ist.St->time_base, AV_TIME_BASE_Q);
-    if (ist.ReadEndUs == AV_NOPTS_VALUE || end > ist.ReadEndUs) ist.ReadEndUs = end;
+    ist.ContentUs += step;
+    if (ist.ContentUs <= file.ContentUs || ReadContentUs < 0) return;
+    file.ContentUs = ist.ContentUs;
+    int64_t all = 0;
+    for (const auto& f : FInputs) all += f->ContentUs + f->ShiftUs;
+    ReadContentUs = all;
 }
 
 void TCustomFFmpeg::PlanOutputBounds() {
     const auto& s = FSettings;
+    // Times copied as they are may start anywhere: only the stated length bounds them.
+    int64_t shift = 0;
+    for (const auto& file : FInputs) shift += file->ShiftUs;
+    ReadContentUs = s.CopyTs ? -1 : shift;
     for (auto& ost : FOutputStreams) {
         const bool picture = ost->Type() == AVMEDIA_TYPE_VIDEO;
         if (ost->StreamCopy || !ost->Enc || (!picture && ost->Type() != AVMEDIA_TYPE_AUDIO)) continue;
@@ -122,32 +170,69 @@ void TCustomFFmpeg::CheckPicturesWritten() {
     }
 }
 
-std::string TCustomFFmpeg::Shortfall() const {
+std::string TCustomFFmpeg::Shortfall() {
     const auto& s = FSettings;
     if (FControl.Stopping()) return {};
     for (auto& fileRecord : FInputs) {
-        const TInputFile& file = *fileRecord;
-        if (!file.EofReached || !file.LengthTrusted) continue;
-        int64_t expected = file.Duration;
+        TInputFile& file = *fileRecord;
+        if (!file.EofReached || !(file.LengthTrusted || file.StatedUs > file.Duration)) continue;
+        int64_t expected = file.StatedUs;
         if (s.RecordingTime != INT64_MAX && !FJoin)
             expected = std::min(expected, file.SeekPos + FOutputStart + s.RecordingTime);
         int64_t read = AV_NOPTS_VALUE;
-        bool cutByRecordingTime = false;
+        bool cutByRecordingTime = false, unread = false;
         for (int i = 0; i < file.NbStreams; ++i) {
             const TInputStream& ist = *FInputStreams[file.IstIndex + i];
-            if (ist.Discard || ist.CountedTimestamps || !IsPictureOrSound(ist.St)) continue;
+            if (ist.CountedTimestamps || !IsPictureOrSound(ist.St)) continue;
+            if (ist.Discard || ist.St->discard == AVDISCARD_ALL) {
+                unread = true;
+                continue;
+            }
             cutByRecordingTime |= ist.IsPastRecordingTime;
             if (ist.ReadEndUs != AV_NOPTS_VALUE) read = std::max(read, ist.ReadEndUs);
         }
         if (cutByRecordingTime) continue;
         if (read == AV_NOPTS_VALUE) read = 0;
-        const int64_t missing = expected - read;
-        if (missing <= std::max<int64_t>(AV_TIME_BASE, expected / 20)) continue;
+        const int64_t allowed = std::max<int64_t>(AV_TIME_BASE, expected / 20);
+        if (expected - read <= allowed) continue;
+        // The file's length is its longest stream's: the picture of a film whose sound was
+        // taken alone may well go on after the sound.
+        if (unread && UnreadStreamsReach(file, expected - allowed)) continue;
         const int64_t from = file.SeekPos + FOutputStart;
         return Format("Only %.1f s of the source's %.1f s could be read: the output is incomplete",
                       Seconds(std::max<int64_t>(read - from, 0)), Seconds(expected - from));
     }
     return {};
+}
+
+// Whether a stream the run did not read has a packet that ends at or past us (from the
+// file's start): looked for from a seek to there, after the run, a bounded number of
+// packets. A file that cannot seek there has none.
+bool TCustomFFmpeg::UnreadStreamsReach(TInputFile& file, int64_t us) {
+    AVFormatContext* ic = file.Ctx.get();
+    std::vector<bool> look(ic->nb_streams, false);
+    for (int i = 0; i < file.NbStreams && i < int(ic->nb_streams); ++i) {
+        const TInputStream& ist = *FInputStreams[file.IstIndex + i];
+        look[size_t(i)] = !ist.CountedTimestamps && IsPictureOrSound(ist.St);
+        ic->streams[i]->discard = look[size_t(i)] ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    }
+    const int64_t start = ic->start_time != AV_NOPTS_VALUE ? ic->start_time : 0;
+    if (avformat().avformat_seek_file(ic, -1, INT64_MIN, start + us, start + us, 0) < 0) return false;
+    PacketPtr pkt(avcodec().av_packet_alloc());
+    for (int n = 0; n < 4096 && avformat().av_read_frame(ic, pkt.get()) >= 0; ++n) {
+        bool reached = false;
+        const int index = pkt->stream_index;
+        const int64_t t = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+        if (index >= 0 && index < int(look.size()) && look[size_t(index)] && t != AV_NOPTS_VALUE) {
+            const AVRational tb = ic->streams[index]->time_base;
+            int64_t end = avutil().av_rescale_q(t, tb, AV_TIME_BASE_Q) - start;
+            if (pkt->duration > 0) end += avutil().av_rescale_q(pkt->duration, tb, AV_TIME_BASE_Q);
+            reached = end >= us;
+        }
+        avcodec().av_packet_unref(pkt.get());
+        if (reached) return true;
+    }
+    return false;
 }
 
 void TCustomFFmpeg::LogDamageSummary() {

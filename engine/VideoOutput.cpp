@@ -12,6 +12,7 @@
 #include "engine/EngineText.h"
 #include "engine/FFUtils.h"
 #include "engine/FFmpegException.h"
+#include "engine/SourceDamage.h"
 #include "engine/SourcePicture.h"
 
 namespace {
@@ -331,10 +332,13 @@ void TVideoOutput::Output(AVFrame* frame, int64_t ptsUs, TRunServices& run) {
     if (ptsUs != AV_NOPTS_VALUE && ptsUs >= RecordingTimeUs) return;
     double syncIpts =
         ptsUs == AV_NOPTS_VALUE ? double(SyncOpts) : double(ptsUs) / AV_TIME_BASE / av_q2d(Enc->time_base) - FJumpShift;
-    // A leap of the time stamps longer than the source could be is damage: it is neither
-    // filled with copies of one picture nor left as a gap; the pictures go on from here.
-    if (JumpLimit > 0 && std::fabs(syncIpts - double(SyncOpts)) > JumpLimit) {
-        const double leap = syncIpts - double(SyncOpts);
+    // A leap of the time stamps longer than the source could be, or one forward past what
+    // the packets read so far hold, is damage: it is neither filled with copies of one
+    // picture nor left as a gap; the pictures go on from here.
+    const double ahead = syncIpts - double(SyncOpts);
+    if ((JumpLimit > 0 && std::fabs(ahead) > JumpLimit) ||
+        (ahead > 1.1 && syncIpts * av_q2d(Enc->time_base) > ContentLimitSeconds(run.ReadContentUs))) {
+        const double leap = ahead;
         run.Log(llWarning, Format("Output stream #%d.%d: the pictures' time stamps leap %.1f s: taken as damage, "
                                   "the pictures go on without a gap",
                                   FileIndex, Index, leap * av_q2d(Enc->time_base)));

@@ -1,6 +1,6 @@
-// Damaged sources through reelshift-cli --format 0: each kind of damage is made at test time
-// from a generated clip, and each run must end within seconds, write a bounded file or none,
-// and tell the right outcome by its exit status and message.
+// Damaged sources through reelshift-cli --format 0 (the MP3 of format 200 for sound alone): each
+// kind of damage is made at test time from a generated clip, and each run must end within
+// seconds, write a bounded file or none, and tell the right outcome by its exit status and message.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -91,6 +91,29 @@ void HourJumpInFlv(const std::string& path) {
     Save(path, b);
 }
 
+// MPEG-TS: every sound packet stamped two hours late. Its length is measured from the time
+// stamps, so the file says it lasts two hours and the sound begins at their end.
+void SoundTwoHoursLateInTs(const std::string& path) {
+    Bytes b = Load(path);
+    const uint64_t late = uint64_t(2 * 3600) * 90000;
+    int stamped = 0;
+    for (size_t i = 0; i + 188 <= b.size(); i += 188) {
+        if (uint8_t(b[i]) != 0x47 || !(b[i + 1] & 0x40)) continue;  // not the start of a PES packet
+        size_t p = i + 4;
+        if (b[i + 3] & 0x20) p += 1 + uint8_t(b[i + 4]);
+        if (p + 14 > i + 188 || Be(b, p, 3) != 1 || (uint8_t(b[p + 3]) & 0xE0) != 0xC0 || !(b[p + 7] & 0x80)) continue;
+        uint64_t pts = uint64_t(uint8_t(b[p + 9]) >> 1 & 7) << 30 | uint64_t(Be(b, p + 10, 2) >> 1) << 15 |
+                       Be(b, p + 12, 2) >> 1;
+        pts = (pts + late) & ((uint64_t(1) << 33) - 1);
+        b[p + 9] = char((uint8_t(b[p + 9]) & 0xF1) | (pts >> 30 & 7) << 1);
+        const uint32_t mid = uint32_t(pts >> 15 & 0x7FFF) << 1 | 1, low = uint32_t(pts & 0x7FFF) << 1 | 1;
+        b[p + 10] = char(mid >> 8), b[p + 11] = char(mid & 0xFF), b[p + 12] = char(low >> 8), b[p + 13] = char(low & 0xFF);
+        ++stamped;
+    }
+    ASSERT_GT(stamped, 10);
+    Save(path, b);
+}
+
 // MP4: every track box renamed to free space: a valid file with no stream.
 void Mp4WithoutStreams(const std::string& path) {
     Bytes b = Load(path);
@@ -163,6 +186,7 @@ struct DamageCase {
     double MaxSeconds = 0;       // a written file lasts at most this long
     bool CutWhileConverting = false;
     bool ProgramAlone = false;   // the program copied to a folder without its data files
+    bool SoundOnly = false;      // converted to MP3 rather than to the AVI of format 0
 };
 
 std::string Clip(const TempDir& dir, const std::string& name, double seconds, std::vector<std::string> args) {
@@ -211,6 +235,25 @@ std::vector<DamageCase> Cases() {
              return p;
          },
          3, "s could be read: the output is incomplete", Written::File, 3.0},
+        {"AviCutBeforeTheRun",
+         [](const TempDir& d) {
+             // Its index at the end is lost, so the demuxer measures what is left; the headers
+             // still count the pictures it was written with.
+             auto p = Clip(d, "cut.avi", 4, kAvi);
+             CutTo(p, 0.4);
+             return p;
+         },
+         3, "s could be read: the output is incomplete", Written::File, 3.0},
+        {"SoundStampedTwoHoursLate",
+         [](const TempDir& d) {
+             auto p = Clip(d, "late.ts", 2, {"-c:v", "mpeg2video", "-c:a", "mp2"});
+             SoundTwoHoursLateInTs(p);
+             return p;
+         },
+         0, "", Written::File, 4.0},
+        {"SoundAloneEndingLongBeforeThePicture",
+         [](const TempDir& d) { return Clip(d, "quiet.mkv", 6, {"-c:v", "mpeg4", "-af", "atrim=end=2", "-c:a", "libvorbis"}); },
+         0, "", Written::File, 3.0, false, false, true},
         {"SourceCutWhileItConverts",
          [](const TempDir& d) { return Clip(d, "growing.avi", 20, {"-s", "640x480", "-c:v", "mpeg4", "-q:v", "2", "-c:a", "libmp3lame"}); },
          3, "s could be read: the output is incomplete", Written::File, 19.0, true},
@@ -241,7 +284,7 @@ TEST_P(DamagedSource, EndsWithinSecondsWithABoundedFileOrNoneAndTheRightOutcome)
     }
     const std::string out = dir.file("out");
     fs::create_directory(out);
-    std::vector<std::string> argv = {program, "--format", "0", "--edition", "mp4avi", "--settings",
+    std::vector<std::string> argv = {program, "--format", c.SoundOnly ? "200" : "0", "--edition", "mp4avi", "--settings",
                                      dir.file("settings.ini"), "--output-dir", out, source};
     std::function<bool()> cut;
     if (c.CutWhileConverting)
@@ -264,9 +307,15 @@ TEST_P(DamagedSource, EndsWithinSecondsWithABoundedFileOrNoneAndTheRightOutcome)
     }
     ASSERT_EQ(written.size(), 1u);
     const std::string file = written.front().string();
-    // Read back: a picture stream of the format's shape, and no longer than the source allows.
-    EXPECT_EQ(ProbeValue(file, "stream=codec_type", "v:0"), "video");
-    EXPECT_EQ(ProbeValue(file, "stream=width", "v:0") + "x" + ProbeValue(file, "stream=height", "v:0"), "640x480");
+    // Read back: a picture stream of the format's shape (or sound alone), and no longer than
+    // the source allows.
+    if (c.SoundOnly) {
+        EXPECT_EQ(ProbeValue(file, "stream=codec_type", "a:0"), "audio");
+        EXPECT_EQ(ProbeValue(file, "stream=codec_type", "v"), "");
+    } else {
+        EXPECT_EQ(ProbeValue(file, "stream=codec_type", "v:0"), "video");
+        EXPECT_EQ(ProbeValue(file, "stream=width", "v:0") + "x" + ProbeValue(file, "stream=height", "v:0"), "640x480");
+    }
     const double seconds = std::stod("0" + ProbeValue(file, "format=duration"));
     EXPECT_GT(seconds, 0.2);
     EXPECT_LE(seconds, c.MaxSeconds);
