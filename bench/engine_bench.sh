@@ -4,7 +4,7 @@
 # (REELSHIFT_PIPELINE=0) as a third column. Prints per job the medians of wall time, CPU use
 # ((user+sys)/wall) and peak memory, and the ratios engine / ffmpeg. Opt-in; not part of the
 # test suite.
-#   bench/engine_bench.sh [BUILD_DIR] [ROUNDS]
+#   [BENCH_JOBS=today|old] [TODAY_CODES="300 301 ..."] bench/engine_bench.sh [BUILD_DIR] [ROUNDS]
 set -euo pipefail
 BUILD=${1:-build}
 ROUNDS=${2:-5}
@@ -101,13 +101,17 @@ format_job() {
 }
 # The size plan for 10 MB over the 10-second source at 25 fps with 128 kbit/s of sound.
 FIT_VIDEO_RATE=$(awk 'BEGIN { s = 10; bits = (1e7 - (4096 + s * (30 * 12 + 470))) * 8 * 0.96; v = int(bits / s) - 128000;
-    print v > 20000000 ? 20000000 : v }')
+    print (v > 20000000 ? 20000000 : v) }')
 ffmpeg_f308() {
     local pass="$WORK/ffpass"
     ffmpeg -nostdin -v error -y -i "$TODAY" -an -c:v libx264 -preset medium -profile:v high -pix_fmt yuv420p \
         -mbtree 0 -b:v "$FIT_VIDEO_RATE" -pass 1 -passlogfile "$pass" -f null - &&
         ffmpeg -nostdin -v error -y -i "$TODAY" -c:v libx264 -preset medium -profile:v high -pix_fmt yuv420p \
             -mbtree 0 -b:v "$FIT_VIDEO_RATE" -pass 2 -passlogfile "$pass" -c:a aac -b:a 128000 -ar 48000 -ac 2 "$1"
+}
+# TODAY_CODES="301 304" runs only those of today's formats (a run split into shorter ones).
+today_job() {
+    case " ${TODAY_CODES:-all} " in *" all "* | *" ${1#f} "*) job "$@" ;; esac
 }
 today_jobs() {
     ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=640x360:rate=25 \
@@ -121,18 +125,18 @@ today_jobs() {
     export JOB_SRC=$TODAY SINGLE=0
     # shellcheck disable=SC2086
     {
-        job f300 mp4 -c:v libx265 -preset fast -crf 26 -pix_fmt yuv420p -tag:v hvc1 $a48
-        job f301 mkv -c:v libx265 -preset fast -crf 26 -pix_fmt yuv420p10le $o128
-        job f302 mp4 -c:v libsvtav1 -preset 8 -crf 32 -pix_fmt yuv420p10le $a48
-        job f303 webm -c:v libsvtav1 -preset 8 -crf 32 -pix_fmt yuv420p10le $o128
-        job f304 webm -c:v libvpx-vp9 -crf 32 -b:v 0 -deadline good -cpu-used 4 -row-mt 1 -pix_fmt yuv420p $o128
-        job f305 mkv -c:v libx264 -preset medium -profile:v high -crf 21 -pix_fmt yuv420p $a48
-        job f306 mov -c:v prores_ks -profile:v standard -pix_fmt yuv422p10le -vendor apl0 -c:a pcm_s16le -ar 48000
-        job f307 mov -c:v dnxhd -profile:v dnxhr_hqx -pix_fmt yuv422p10le -c:a pcm_s16le -ar 48000
-        job f308 mp4
-        job f311 opus -vn -c:a libopus -b:a 96000 -ar 48000 -ac 2
-        job f312 flac -vn -c:a flac
-        job f313 m4a -vn -c:a alac -f ipod
+        today_job f300 mp4 -c:v libx265 -preset fast -crf 26 -pix_fmt yuv420p -tag:v hvc1 $a48
+        today_job f301 mkv -c:v libx265 -preset fast -crf 26 -pix_fmt yuv420p10le $o128
+        today_job f302 mp4 -c:v libsvtav1 -preset 8 -crf 32 -pix_fmt yuv420p10le $a48
+        today_job f303 webm -c:v libsvtav1 -preset 8 -crf 32 -pix_fmt yuv420p10le $o128
+        today_job f304 webm -c:v libvpx-vp9 -crf 32 -b:v 0 -deadline good -cpu-used 4 -row-mt 1 -pix_fmt yuv420p $o128
+        today_job f305 mkv -c:v libx264 -preset medium -profile:v high -crf 21 -pix_fmt yuv420p $a48
+        today_job f306 mov -c:v prores_ks -profile:v standard -pix_fmt yuv422p10le -vendor apl0 -c:a pcm_s16le -ar 48000
+        today_job f307 mov -c:v dnxhd -profile:v dnxhr_hqx -pix_fmt yuv422p10le -c:a pcm_s16le -ar 48000
+        today_job f308 mp4
+        today_job f311 opus -vn -c:a libopus -b:a 96000 -ar 48000 -ac 2
+        today_job f312 flac -vn -c:a flac
+        today_job f313 m4a -vn -c:a alac -f ipod
     }
     unset JOB_SRC SINGLE
 }
@@ -153,7 +157,7 @@ export -f engine_x264_aac_mp4 engine_mpeg4_mp3_avi
 export CLI SRC WORK
 
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)  rounds: $ROUNDS  cores: $(nproc)"
-# BENCH_JOBS=today runs only today's formats; "old" only the first two.
+# BENCH_JOBS=today runs only today's formats (TODAY_CODES: which of them); "old" only the first two.
 if [ "${BENCH_JOBS:-all}" != old ]; then today_jobs; fi
 [ "${BENCH_JOBS:-all}" = today ] && { echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"; exit 0; }
 job x264_aac_mp4 mp4 -c:v libx264 -preset medium -b:v 2000000 -c:a aac -b:a 128000

@@ -435,13 +435,13 @@ void ExpectFitsTenMegabytes(const std::string& source, double seconds, const std
     const std::string file = out + "/" + fs::path(source).stem().string() + "_(new).mp4";
     ASSERT_TRUE(fs::exists(file));
     const double size = double(fs::file_size(file));
+    testing::Test::RecordProperty(fs::path(source).stem().string() + "_bytes", std::to_string(fs::file_size(file)));
     EXPECT_GE(size, 0.90e7) << "bytes";
     EXPECT_LE(size, 1.00e7) << "bytes";
     EXPECT_EQ(ProbeValue(file, "stream=codec_name", "v:0"), "h264");
     EXPECT_EQ(ProbeValue(file, "stream=codec_name", "a:0"), "aac");
     EXPECT_NEAR(std::stod(ProbeValue(file, "format=duration")), seconds, 0.25);
     EXPECT_TRUE(fs::is_empty(tmp)) << "the pass log is left behind";
-
 }
 
 }  // namespace
