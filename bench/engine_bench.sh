@@ -92,11 +92,11 @@ job() {
 # Today's formats, each with the defaults of its definition, against ffmpeg with the same
 # settings, on a shorter source of their own (HEVC, AV1 and VP9 encoders are slow). The
 # engine names its output itself: it is moved into place.
-TODAY="$WORK/today.mp4"
+TODAY="$WORK/today.mp4" TODAY_SOUND="$WORK/today-sound.m4a"
 format_job() {
     local code=$1 out=$2 dir="$WORK/format$1"
     rm -rf "$dir" && mkdir -p "$dir"
-    "$CLI" --format "$code" --edition mp4avi --settings "$WORK/empty.ini" --output-dir "$dir" "$TODAY" > /dev/null 2>&1 &&
+    "$CLI" --format "$code" --edition mp4avi --settings "$WORK/empty.ini" --output-dir "$dir" "${FORMAT_SRC:-$TODAY}" > /dev/null 2>&1 &&
         mv "$dir"/* "$out"
 }
 # The size plan for 10 MB over the 10-second source at 25 fps with 128 kbit/s of sound.
@@ -117,10 +117,15 @@ today_jobs() {
     ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=640x360:rate=25 \
         -f lavfi -i sine=frequency=440:sample_rate=48000 -t 10 \
         -c:v libx264 -preset veryfast -crf 18 -c:a aac -ac 2 "$TODAY"
+    # The sound formats take a second or less on the short clip, most of it starting up: two
+    # minutes of stereo sound (a tone over noise, as music is to a lossless coder) instead.
+    ffmpeg -nostdin -v error -y -f lavfi -i "sine=frequency=440:sample_rate=48000,aformat=channel_layouts=stereo" \
+        -f lavfi -i "anoisesrc=color=pink:amplitude=0.1:sample_rate=48000" -filter_complex "[0][1]amix=inputs=2" \
+        -t 120 -ac 2 -c:a aac -b:a 192k "$TODAY_SOUND"
     local code
     for code in 300 301 302 303 304 305 306 307 308 311 312 313; do eval "engine_f$code() { format_job $code \"\$1\"; }"; done
     export -f format_job ffmpeg_f308 $(for code in 300 301 302 303 304 305 306 307 308 311 312 313; do echo engine_f$code; done)
-    export TODAY FIT_VIDEO_RATE
+    export TODAY TODAY_SOUND FIT_VIDEO_RATE
     local a48="-c:a aac -b:a 128000 -ar 48000 -ac 2" o128="-c:a libopus -b:a 128000 -ar 48000 -ac 2"
     export JOB_SRC=$TODAY SINGLE=0
     # shellcheck disable=SC2086
@@ -134,9 +139,12 @@ today_jobs() {
         today_job f306 mov -c:v prores_ks -profile:v standard -pix_fmt yuv422p10le -vendor apl0 -c:a pcm_s16le -ar 48000
         today_job f307 mov -c:v dnxhd -profile:v dnxhr_hqx -pix_fmt yuv422p10le -c:a pcm_s16le -ar 48000
         today_job f308 mp4
+        # From a float source the engine gives FLAC and ALAC 16-bit samples (the first they list).
+        export JOB_SRC=$TODAY_SOUND FORMAT_SRC=$TODAY_SOUND
         today_job f311 opus -vn -c:a libopus -b:a 96000 -ar 48000 -ac 2
-        today_job f312 flac -vn -c:a flac
-        today_job f313 m4a -vn -c:a alac -f ipod
+        today_job f312 flac -vn -c:a flac -sample_fmt s16
+        today_job f313 m4a -vn -c:a alac -sample_fmt s16p -f ipod
+        unset FORMAT_SRC
     }
     unset JOB_SRC SINGLE
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "engine/EngineSettings.h"
 #include "engine/EngineText.h"
@@ -59,7 +60,12 @@ void TAudioOutput::ConfigureStage(const TStreamSetup& setup, TRunServices& run) 
     if (codec->sample_fmts) {
         bool listed = false;
         for (const AVSampleFormat* p = codec->sample_fmts; *p != AV_SAMPLE_FMT_NONE; ++p) listed |= *p == fmt;
-        if (!listed) fmt = codec->sample_fmts[0];
+        // Opus codes in float: a float source is handed over as float, not cut to 16 bits first.
+        if (!listed && std::strcmp(codec->name, "libopus") == 0 &&
+            avutil().av_get_packed_sample_fmt(fmt) == AV_SAMPLE_FMT_FLT)
+            fmt = AV_SAMPLE_FMT_FLT;
+        else if (!listed)
+            fmt = codec->sample_fmts[0];
     }
     enc->sample_fmt = fmt;
     int rate = s.AudioSampleRate > 0 ? s.AudioSampleRate : 44100;
