@@ -139,11 +139,12 @@ today_jobs() {
         today_job f306 mov -c:v prores_ks -profile:v standard -pix_fmt yuv422p10le -vendor apl0 -c:a pcm_s16le -ar 48000
         today_job f307 mov -c:v dnxhd -profile:v dnxhr_hqx -pix_fmt yuv422p10le -c:a pcm_s16le -ar 48000
         today_job f308 mp4
-        # From a float source the engine gives FLAC and ALAC 16-bit samples (the first they list).
+        # From a float source the engine gives each encoder the first sample format it lists:
+        # FLAC 16-bit, ALAC 24-bit (s32p).
         export JOB_SRC=$TODAY_SOUND FORMAT_SRC=$TODAY_SOUND
         today_job f311 opus -vn -c:a libopus -b:a 96000 -ar 48000 -ac 2
         today_job f312 flac -vn -c:a flac -sample_fmt s16
-        today_job f313 m4a -vn -c:a alac -sample_fmt s16p -f ipod
+        today_job f313 m4a -vn -c:a alac -sample_fmt s32p -f ipod
         unset FORMAT_SRC
     }
     unset JOB_SRC SINGLE
