@@ -2,9 +2,11 @@
 // information, each on the selected row's job.
 #include "app/JobList.h"
 #include "app/WinMain.h"
+#include "edits/JobEdits.h"
 #include "edits/WinCrop.h"
 #include "edits/WinTrim.h"
 #include "edits/WinWaterMark.h"
+#include "platform/IniFile.h"
 #include "player/ui/PreviewControls.h"
 
 void TfrmMain::mnuCropClick() {
@@ -12,6 +14,7 @@ void TfrmMain::mnuCropClick() {
     if (!job || FRunning) return;
     StopPreview();  // one playback at a time: the dialog plays the job itself
     TfrmCrop dialog(this);
+    dialog.SetPictureSwitches(StoredPictureSwitches(IniFile(FSettingsFile)));
     if (dialog.Execute(*job)) JobEdited();
     activateWindow();
 }
@@ -21,6 +24,7 @@ void TfrmMain::mnuTrimClick() {
     if (!job || FRunning) return;
     StopPreview();
     if (!frmTrim) frmTrim = new TfrmTrim(this);
+    frmTrim->SetPictureSwitches(StoredPictureSwitches(IniFile(FSettingsFile)));
     QString trimmedLength;
     if (frmTrim->Execute(*job, &trimmedLength)) {
         if (TJobRow* row = lvFiles->Row(lvFiles->SelectedIndex()); row && !trimmedLength.isNull())
@@ -35,6 +39,7 @@ void TfrmMain::mnuEffectClick() {
     if (!job || FRunning) return;
     StopPreview();
     TfrmWaterMark dialog(this);
+    dialog.SetPictureSwitches(StoredPictureSwitches(IniFile(FSettingsFile)));
     if (dialog.Execute(*job)) JobEdited();
     activateWindow();
 }

@@ -46,6 +46,9 @@ public:
     // Shows the dialog modally on job; true when "Ok" wrote it. A source that cannot be
     // played is refused with a message and the job is left as it was.
     bool Execute(TlvFilesRecord& job);
+    // The picture's automatic steps the preview takes, as the job's conversion will
+    // (the Preferences' switches); before Execute.
+    void SetPictureSwitches(const TSourcePictureSwitches& s) { FPlayer.SetPictureSwitches(s); }
 
     // The steps of Execute for callers that run the dialog themselves.
     bool Start(TlvFilesRecord& job, QString& error);

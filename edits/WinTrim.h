@@ -28,6 +28,9 @@ public:
     // left as it was). A source that cannot be played is refused with a message and the job
     // is left as it was.
     bool Execute(TlvFilesRecord& job, QString* trimmedLength = nullptr);
+    // The picture's automatic steps the preview takes, as the job's conversion will
+    // (the Preferences' switches); before Execute.
+    void SetPictureSwitches(const TSourcePictureSwitches& s) { FPlayer.SetPictureSwitches(s); }
 
     // The steps of Execute, for callers that run the dialog themselves: Start opens the
     // preview (false with the reason, the job untouched); after "Ok" Written() tells whether

@@ -132,6 +132,7 @@ bool TFFPlayer::Open(const std::string& fileName, VideoSink* window, bool startP
     options.FrameWidth = FFrameWidth;
     options.FrameHeight = FFrameHeight;
     options.StartPaused = startPaused;
+    options.PictureSwitches = FPictureSwitches;
     std::shared_ptr<TPlayback> playback;
     try {
         playback = std::make_shared<TPlayback>(static_cast<TPlaybackHost&>(*this), options,
@@ -205,6 +206,7 @@ void TFFPlayer::Started(TPlayback& playback, const std::string& fileName, VideoS
         // The picture as it is shown: upright.
         int w = p->CodedWidth(), h = p->CodedHeight();
         if (p->Input() && FProbe.FirstVideoStreamIndex() >= 0 &&
+            FPictureSwitches.Rotate &&
             StreamOrientation(*p->Input()->streams[FProbe.FirstVideoStreamIndex()]).SwapsSides())
             std::swap(w, h);
         auto fire = [&] { OnFileOpen(this, duration, w, h, screenWidth, screenHeight); };

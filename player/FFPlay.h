@@ -65,6 +65,10 @@ public:
     void SetFrameHeight(int value) { FFrameHeight = value; }
     bool Hook() const { return FHook.load(); }
     void SetHook(bool value) { FHook = value; }
+    // Whether the pictures are turned upright, deinterlaced and tone-mapped (each on by
+    // default), as a conversion of the file would; for the next Open.
+    void SetPictureSwitches(const TSourcePictureSwitches& value) { FPictureSwitches = value; }
+    const TSourcePictureSwitches& PictureSwitches() const { return FPictureSwitches; }
     int GetScreenWidth() const { return FScreenWidth.load(); }
     void SetScreenWidth(int value) { FScreenWidth = value; }
     int GetScreenHeight() const { return FScreenHeight.load(); }
@@ -156,6 +160,7 @@ private:
     std::atomic<bool> FHook{false};
     std::atomic<int> FScreenWidth{0}, FScreenHeight{0};
     bool FTriggerEventInMainThread = true;
+    TSourcePictureSwitches FPictureSwitches;
     TVideoDriver FVideoDriver = vdDefault;
 
     std::string FLastError;

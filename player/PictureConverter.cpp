@@ -2,8 +2,8 @@
 
 #include "engine/FFUtils.h"
 
-void TPictureConverter::SetSource(const AVStream& stream) {
-    FPlan = PlanSourcePicture(stream, TSourcePictureSwitches{}, false, false);
+void TPictureConverter::SetSource(const AVStream& stream, const TSourcePictureSwitches& switches) {
+    FPlan = PlanSourcePicture(stream, switches, false, false);
     FDeinterlacing = false;
 }
 
@@ -62,6 +62,7 @@ bool TPictureConverter::BuildGraph(const AVFrame& frame, AVRational timeBase) {
 
 bool TPictureConverter::Push(AVFrame& decoded, AVRational timeBase, bool* unbuildable) {
     if (unbuildable) *unbuildable = false;
+    if (FFinished) Reset();
     // Deinterlacing starts with the first picture flagged interlaced and then stays.
     const bool deinterlace = FPlan.DeinterlaceAllowed && (FDeinterlacing || decoded.interlaced_frame);
     if (deinterlace != FDeinterlacing) {
@@ -87,11 +88,22 @@ bool TPictureConverter::Push(AVFrame& decoded, AVRational timeBase, bool* unbuil
 }
 
 bool TPictureConverter::Pull(AVFrame& bgr) {
-    if (!FGraph || avfilter().av_buffersink_get_frame(FOut, &bgr) < 0) return false;
+    if (!FGraph) return false;
+    if (avfilter().av_buffersink_get_frame(FOut, &bgr) < 0) {
+        if (FFinished) Reset();  // ended: a graph that took its end takes no more pictures
+        return false;
+    }
     // A deinterlacer counts in half the time base: times go back to the stream's.
     const AVRational tb = avfilter().av_buffersink_get_time_base(FOut);
     if (FOwnChain && bgr.pts != AV_NOPTS_VALUE && av_cmp_q(tb, FTimeBase) != 0)
         bgr.pts = avutil().av_rescale_q(bgr.pts, tb, FTimeBase);
+    return true;
+}
+
+bool TPictureConverter::Finish() {
+    if (!FGraph || !FDeinterlacing) return false;
+    if (avfilter().av_buffersrc_add_frame(FIn, nullptr) < 0) return false;
+    FFinished = true;
     return true;
 }
 
@@ -102,4 +114,5 @@ void TPictureConverter::Reset() {
     FFormat = -1;
     FDeinterlacing = false;
     FOwnChain = false;
+    FFinished = false;
 }

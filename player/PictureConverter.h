@@ -12,8 +12,9 @@
 class TPictureConverter {
 public:
     // The stream whose pictures come: they are shown upright, deinterlaced and, for an HDR
-    // source, tone-mapped (the screen is SDR). Before the first Push.
-    void SetSource(const AVStream& stream);
+    // source, tone-mapped (the screen is SDR), each as far as the switches allow. Before the
+    // first Push.
+    void SetSource(const AVStream& stream, const TSourcePictureSwitches& switches);
     // The panel's size: a tone-mapped picture is brought down to it before the costly steps.
     void SetPanel(int width, int height) { FPanelWidth = width, FPanelHeight = height; }
     // Hands a decoded frame to the graph, building it first when needed. False when the
@@ -22,6 +23,9 @@ public:
     bool Push(AVFrame& decoded, AVRational timeBase, bool* unbuildable);
     // The next finished picture (AV_PIX_FMT_BGR24); false when none waits.
     bool Pull(AVFrame& bgr);
+    // The stream has ended: what the graph still holds (a deinterlacer keeps one picture)
+    // is let out for Pull; true when there may be some. The next Push starts a new graph.
+    bool Finish();
     void Reset();
 
 private:
@@ -35,5 +39,6 @@ private:
     AVRational FTimeBase{1, AV_TIME_BASE};
     bool FDeinterlacing = false;
     bool FOwnChain = false;  // the graph holds steps of the source's own
+    bool FFinished = false;  // the graph has been told the stream ended
     int FPanelWidth = 0, FPanelHeight = 0;
 };

@@ -14,6 +14,7 @@
 #include "engine/AVHandles.h"
 #include "engine/FFmpegLogger.h"
 #include "engine/FrameBitmap.h"
+#include "engine/SourcePicture.h"
 #include "player/ManualEvent.h"
 #include "player/PlaybackClock.h"
 #include "player/SeekControl.h"
@@ -52,6 +53,7 @@ struct TPlaybackContext {
     const void* Sender;           // names the playback in log lines
     std::string FileName;
     bool StartPaused = false;
+    TSourcePictureSwitches PictureSwitches;  // which of the source's own steps the pictures get
 
     AVFormatContext* Input = nullptr;
     std::int64_t StartTime = 0;   // microseconds

@@ -46,6 +46,7 @@ TPlayback::TPlayback(TPlaybackHost& host, TPlaybackOptions options, VideoSink* s
     if (FOptions.DisableDisplay) FOptions.DisableVideo = true;
     FCtx.FileName = FOptions.FileName;
     FCtx.StartPaused = FOptions.StartPaused;
+    FCtx.PictureSwitches = FOptions.PictureSwitches;
     FCtx.Paused = FOptions.StartPaused;
 }
 

@@ -38,6 +38,7 @@ struct TPlaybackOptions {
     bool DisableDisplay = false;
     int FrameWidth = 0, FrameHeight = 0;
     bool StartPaused = false;
+    TSourcePictureSwitches PictureSwitches;
 };
 
 class TPlayback {

@@ -18,7 +18,7 @@ void CopyIntoBitmap(const AVFrame& bgr, TFrameBitmap& bitmap) {
 
 void TVideoDecoder::Start(int stream, CodecContextPtr codec) {
     FCodec = std::move(codec);
-    FConverter.SetSource(*FCtx.Input->streams[stream]);
+    FConverter.SetSource(*FCtx.Input->streams[stream], FCtx.PictureSwitches);
     FStream = stream;
     FCtx.HasVideo = true;
     FPackets.Start();
@@ -56,6 +56,8 @@ void TVideoDecoder::Thread() {
         if (got < 0) break;
         if (got == 2) {
             avcodec().avcodec_flush_buffers(FCodec.get());
+            // A deinterlacer would give the picture before the seek with the first after it.
+            FConverter.Reset();
             FSerial = serial;
             FPictures.Flush();
             continue;
@@ -71,6 +73,8 @@ void TVideoDecoder::Thread() {
             }
             if (!Picture(*frame, timeBase)) break;
         }
+        // At the end the last picture a deinterlacer holds is shown too.
+        if (drain && FSerial == FCtx.Seek.Serial() && FConverter.Finish() && !PullPictures(timeBase, -1)) break;
         if (FPackets.Aborted()) break;
     }
 }
@@ -92,10 +96,15 @@ bool TVideoDecoder::Picture(AVFrame& frame, double timeBase) {
         if (unbuildable) FCtx.Log(llError, "Cannot initialize the toRGB conversion context");
         return true;
     }
+    return PullPictures(timeBase, pos, ts, pts);
+}
+
+bool TVideoDecoder::PullPictures(double timeBase, std::int64_t pos, std::int64_t ts, double pts) {
     FramePtr bgr(avutil().av_frame_alloc());
     while (FConverter.Pull(*bgr)) {
         // A deinterlacer gives each picture a frame later: it keeps its own time.
-        const bool queued = Queue(*bgr, bgr->pts != AV_NOPTS_VALUE && bgr->pts != ts ? bgr->pts * timeBase : pts, pos);
+        const bool own = bgr->pts != AV_NOPTS_VALUE && bgr->pts != ts;
+        const bool queued = Queue(*bgr, own ? bgr->pts * timeBase : pts, pos);
         avutil().av_frame_unref(bgr.get());
         if (!queued) return false;
     }

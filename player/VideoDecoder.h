@@ -32,6 +32,9 @@ private:
     bool WaitWhilePaused();  // false when the stream closes
     // Converts, hooks and queues one decoded frame; false when the stream closes.
     bool Picture(AVFrame& frame, double timeBase);
+    // Queues what the converter gives; a picture without a time of its own other than ts
+    // takes pts. False when the stream closes.
+    bool PullPictures(double timeBase, std::int64_t pos, std::int64_t ts = AV_NOPTS_VALUE, double pts = 0);
     bool Queue(const AVFrame& bgr, double pts, std::int64_t pos);
 
     TPlaybackContext& FCtx;

@@ -170,6 +170,14 @@ void TPreviewControls::imgbtnPlayClick() {
 }
 
 void TPreviewControls::OpenSource(const std::string& source) {
+    // The preview shows the picture a conversion would make: the Preferences' picture
+    // switches, read at each opening.
+    const IniFile ini(FSettingsFile);
+    TSourcePictureSwitches switches;
+    switches.Rotate = ini.ReadInteger(settings_key::Section, settings_key::AutoRotate, 1) != 0;
+    switches.Deinterlace = ini.ReadInteger(settings_key::Section, settings_key::AutoDeinterlace, 1) != 0;
+    switches.ToneMap = ini.ReadInteger(settings_key::Section, settings_key::AutoToneMap, 1) != 0;
+    FPlayer.SetPictureSwitches(switches);
     if (!FPlayer.Open(source, pan1, false)) {
         AppendLog(QString::fromStdString(FPlayer.LastError()));
         return;
