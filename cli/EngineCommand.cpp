@@ -1,7 +1,10 @@
 // reelshift-cli --engine: one engine task from the terminal.
 //   --engine [--input-option KEY=VALUE]... INPUT [INPUT...] [--join] -o OUTPUT [KEY=VALUE]...
-// Input options apply to the input that follows them; the output options are applied in
-// order before the output is opened.
+//            [-o OUTPUT [KEY=VALUE]...]...
+// Input options apply to the input that follows them; an output's options are applied in
+// order before that output is opened. Several outputs are made in one run from the same
+// decoded sources.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -33,10 +36,13 @@ int EngineCommand(const TCommandLine& line) {
         std::vector<Option> options;
         std::string name;
     };
+    struct Output {
+        std::string name;
+        std::vector<Option> options;
+    };
     std::vector<Input> inputs;
     std::vector<Option> pending;
-    std::vector<Option> outputOptions;
-    std::string output;
+    std::vector<Output> outputs;
     bool join = false;
     // Order matters here: an input option belongs to the input after it, and what follows
     // the output is the output's options.
@@ -46,20 +52,21 @@ int EngineCommand(const TCommandLine& line) {
         } else if (a.Option == "--join") {
             join = true;
         } else if (a.Option == "-o") {
-            output = a.Value;
+            outputs.push_back({a.Value, {}});
         } else if (!a.Option.empty()) {
             continue;  // --engine itself
-        } else if (output.empty()) {
+        } else if (outputs.empty()) {
             inputs.push_back({std::move(pending), a.Value});
             pending.clear();
         } else {
-            outputOptions.push_back(SplitOption(a.Value));
+            outputs.back().options.push_back(SplitOption(a.Value));
         }
     }
-    if (inputs.empty() || output.empty()) {
+    const bool unnamed = std::any_of(outputs.begin(), outputs.end(), [](const Output& o) { return o.name.empty(); });
+    if (inputs.empty() || outputs.empty() || unnamed) {
         std::fprintf(stderr,
                      "usage: reelshift-cli --engine [--input-option KEY=VALUE]... INPUT [INPUT...] [--join] "
-                     "-o OUTPUT [KEY=VALUE]...\n");
+                     "-o OUTPUT [KEY=VALUE]... [-o OUTPUT [KEY=VALUE]...]...\n");
         return 2;
     }
     if (!FFLoader().LoadLibrarySet(EngineLibraries)) return Fail(FFLoader().LastError());
@@ -79,8 +86,10 @@ int EngineCommand(const TCommandLine& line) {
             for (const auto& [k, v] : in.options) task.ParseOption(k, v);
             if (!task.OpenInput(in.name)) return Fail(task.ErrorText());
         }
-        for (const auto& [k, v] : outputOptions) task.ParseOption(k, v);
-        if (task.OpenOutput(output, join) < 0) return Fail(task.ErrorText());
+        for (const Output& out : outputs) {
+            for (const auto& [k, v] : out.options) task.ParseOption(k, v);
+            if (task.OpenOutput(out.name, join) < 0) return Fail(task.ErrorText());
+        }
         bool finished = task.Transcode();
         std::printf("\n%s\n", task.LastReportLine().c_str());
         std::printf("dup=%lld drop=%lld\n", (long long)task.DupCount(), (long long)task.DropCount());

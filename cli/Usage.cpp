@@ -8,6 +8,7 @@ void PrintUsage(std::FILE* to) {
         "       reelshift-cli --list-formats [--edition mp4avi|video]\n"
         "       reelshift-cli --info FILE...\n"
         "       reelshift-cli --engine [--input-option KEY=VALUE]... INPUT... [--join] -o OUTPUT [KEY=VALUE]...\n"
+        "                     [-o OUTPUT [KEY=VALUE]...]...\n"
         "       reelshift-cli --play-check FILE [--seconds N]\n"
         "       reelshift-cli --list-options    every option, one a line, '=' after those with a value\n"
         "       reelshift-cli --version | -V\n"

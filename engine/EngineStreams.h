@@ -41,6 +41,17 @@ class TOutputStream;
 struct TEngineSettings;
 class TGenericOptions;
 
+// The pictures of a decoded video stream as some of its encoded outputs need them. Outputs
+// that agree (fields kept or not, HDR carried or not) share one, so a picture is deinterlaced
+// or tone-mapped once however many outputs take it.
+struct TSourcePictureKind {
+    TSourcePicture Picture;
+    FramePtr Looked;  // a picture as the step gave it
+    std::vector<TOutputStream*> Outputs;
+    int64_t NextPts = AV_NOPTS_VALUE;  // expected time of the next picture, microseconds
+    int Pictures = 0;                  // given to the outputs so far
+};
+
 struct TInputStream {
     int FileIndex = 0;
     int StreamIndex = 0;
@@ -66,9 +77,16 @@ struct TInputStream {
     int64_t ContentUs = 0;                // the time its packets cover, no one step counting long
     int64_t DamagedPackets = 0;
     std::vector<TOutputStream*> Outputs;
-    // Decoded pictures made upright, deinterlaced and tone-mapped as the outputs need.
-    TSourcePicture Picture;
-    FramePtr Looked;  // a picture as that step gave it
+    // Decoded pictures made upright, deinterlaced and tone-mapped as the outputs need: one
+    // kind for all outputs of an ordinary job, the first holds the first encoded output.
+    std::vector<std::unique_ptr<TSourcePictureKind>> PictureKinds;
+    // The plan of the pictures an output gets (the first kind's for one of no kind).
+    TSourcePicturePlan PicturePlanOf(const TOutputStream& ost) const {
+        for (const auto& kind : PictureKinds)
+            for (const TOutputStream* o : kind->Outputs)
+                if (o == &ost) return kind->Picture.Plan();
+        return PictureKinds.empty() ? TSourcePicturePlan{} : PictureKinds.front()->Picture.Plan();
+    }
 };
 
 struct TOutputFile {

@@ -152,6 +152,7 @@ private:
     void PrepareOutputStream(TOutputStream& ost);
     void OpenDecoder(TInputStream& ist);
     void PlanSourcePictures();
+    void PlanPictureKinds(TInputStream& ist);
     void OpenEncoders();
     void SetupPassLog(TOutputStream& ost);
     void InitBitstreamFilters();
@@ -182,8 +183,8 @@ private:
     bool DecodeFrames(TInputStream& ist, AVPacket* pkt);
     void DecodeError(const TInputStream& ist);
     void DecodeVideo(TInputStream& ist, AVFrame* frame);
-    void PullSourcePictures(TInputStream& ist);
-    void DecodeVideoPicture(TInputStream& ist, AVFrame* frame);
+    void PullSourcePictures(TInputStream& ist, TSourcePictureKind& kind);
+    void DecodeVideoPicture(TInputStream& ist, TSourcePictureKind& kind, AVFrame* frame);
     void DecodeAudio(TInputStream& ist, AVFrame* frame);
     void CopyPacket(TInputStream& ist, TOutputStream& ost, const AVPacket& pkt);
     void FinishJoinedInput(int fileIndex);

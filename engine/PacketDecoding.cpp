@@ -94,23 +94,41 @@ bool TCustomFFmpeg::DecodeFrames(TInputStream& ist, AVPacket* pkt) {
         if (StopRequested()) break;
     }
     // The last pictures a deinterlacer holds.
-    if (!pkt && type == AVMEDIA_TYPE_VIDEO && ist.Picture.Push(nullptr)) PullSourcePictures(ist);
+    if (!pkt && type == AVMEDIA_TYPE_VIDEO)
+        for (auto& kind : ist.PictureKinds)
+            if (kind->Picture.Push(nullptr)) PullSourcePictures(ist, *kind);
     return frames > 0;
 }
 
 void TCustomFFmpeg::DecodeVideo(TInputStream& ist, AVFrame* frame) {
-    if (!ist.Picture.Push(frame)) {
-        DecodeVideoPicture(ist, frame);
+    if (ist.PictureKinds.empty()) PlanPictureKinds(ist);
+    if (ist.PictureKinds.size() == 1) {
+        TSourcePictureKind& kind = *ist.PictureKinds.front();
+        if (kind.Picture.Push(frame))
+            PullSourcePictures(ist, kind);
+        else
+            DecodeVideoPicture(ist, kind, frame);
         return;
     }
-    PullSourcePictures(ist);
+    // Outputs that need different pictures: each kind that passes the frame as it is gets a
+    // reference of its own, so that a hook drawing on it copies the picture first and the
+    // other kinds still see the decoder's.
+    for (auto& kind : ist.PictureKinds) {
+        if (kind->Picture.Push(frame)) {
+            PullSourcePictures(ist, *kind);
+            continue;
+        }
+        FramePtr own(avutil().av_frame_clone(frame));
+        if (!own) throw FFmpegException("Out of memory");
+        DecodeVideoPicture(ist, *kind, own.get());
+    }
 }
 
-void TCustomFFmpeg::PullSourcePictures(TInputStream& ist) {
-    AVFrame* looked = ist.Looked.get();
-    while (ist.Picture.Pull(looked)) {
+void TCustomFFmpeg::PullSourcePictures(TInputStream& ist, TSourcePictureKind& kind) {
+    AVFrame* looked = kind.Looked.get();
+    while (kind.Picture.Pull(looked)) {
         try {
-            DecodeVideoPicture(ist, looked);
+            DecodeVideoPicture(ist, kind, looked);
         } catch (...) {
             avutil().av_frame_unref(looked);
             throw;
@@ -119,13 +137,13 @@ void TCustomFFmpeg::PullSourcePictures(TInputStream& ist) {
     }
 }
 
-// One picture as the source means it to be seen: the hooks, then the outputs.
-void TCustomFFmpeg::DecodeVideoPicture(TInputStream& ist, AVFrame* frame) {
+// One picture as the source means it to be seen: the hooks, then the outputs of its kind.
+void TCustomFFmpeg::DecodeVideoPicture(TInputStream& ist, TSourcePictureKind& kind, AVFrame* frame) {
     const AVRational tb = ist.St->time_base;
     const bool counted = ist.CountedTimestamps;  // only the pictures' count tells the time
     int64_t ptsUs = frame->best_effort_timestamp != AV_NOPTS_VALUE && !counted
                         ? avutil().av_rescale_q(frame->best_effort_timestamp, tb, AV_TIME_BASE_Q)
-                        : (ist.NextPts != AV_NOPTS_VALUE ? ist.NextPts : 0);
+                        : (kind.NextPts != AV_NOPTS_VALUE ? kind.NextPts : 0);
     AVRational rate = counted                       ? FallbackPictureRate
                       : ist.St->avg_frame_rate.num > 0 ? ist.St->avg_frame_rate
                                                        : ist.St->r_frame_rate;
@@ -134,14 +152,15 @@ void TCustomFFmpeg::DecodeVideoPicture(TInputStream& ist, AVFrame* frame) {
                        : rate.num > 0 ? avutil().av_rescale(AV_TIME_BASE, rate.den, rate.num)
                                       : 40000;
     duration += duration * frame->repeat_pict / 2;
-    ist.NextPts = ptsUs + duration;
+    kind.NextPts = ptsUs + duration;
     // Frames before the start position come from seeking to the previous key frame, or
     // lie before the output's start.
     ptsUs -= FOutputStart;
     if ((FInputs[ist.FileIndex]->SeekPos > 0 || FOutputStart > 0) && ptsUs < 0) return;
-    ++FFrameNumber;
+    // The first kind counts the run's pictures; the others count their own alike.
+    const int number = &kind == ist.PictureKinds.front().get() ? ++FFrameNumber : ++kind.Pictures;
     if (FHook.On() && OnCustomHook)
-        FHook.Run(frame, ptsUs, FFrameNumber, OnCustomHook, [this](const std::string& e) { Log(llError, e); });
+        FHook.Run(frame, ptsUs, number, OnCustomHook, [this](const std::string& e) { Log(llError, e); });
     if (!FSettings.VideoHooks.empty() && avutil().av_frame_make_writable(frame) >= 0) {
         TVideoHookPicture pict{};
         for (int i = 0; i < 4; ++i) {
@@ -150,8 +169,7 @@ void TCustomFFmpeg::DecodeVideoPicture(TInputStream& ist, AVFrame* frame) {
         }
         for (const auto& hook : FSettings.VideoHooks) hook->Run(&pict, frame->format, frame->width, frame->height, ptsUs);
     }
-    for (TOutputStream* ost : ist.Outputs)
-        if (!ost->StreamCopy) WriteFrame(*ost, frame, ptsUs);
+    for (TOutputStream* ost : kind.Outputs) WriteFrame(*ost, frame, ptsUs);
 }
 
 void TCustomFFmpeg::DecodeAudio(TInputStream& ist, AVFrame* frame) {

@@ -262,26 +262,37 @@ void TCustomFFmpeg::PrepareOutputStream(TOutputStream& ost) {
     }
 }
 
-// Each decoded video stream is made to look like the source before anything else; its first
-// encoded output decides what that output needs (fields kept, HDR carried).
+// Each decoded video stream is made to look like the source before anything else.
 void TCustomFFmpeg::PlanSourcePictures() {
+    for (auto& ist : FInputStreams)
+        if (ist->DecodingNeeded && ist->St->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) PlanPictureKinds(*ist);
+}
+
+// Each encoded output says what it needs (fields kept, HDR carried); outputs that need the
+// same share one kind of picture.
+void TCustomFFmpeg::PlanPictureKinds(TInputStream& ist) {
     const TSourcePictureSwitches switches{FSettings.AutoRotate, FSettings.AutoDeinterlace, FSettings.AutoToneMap};
-    for (auto& ist : FInputStreams) {
-        if (!ist->DecodingNeeded || ist->St->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) continue;
-        const TOutputStream* first = nullptr;
-        for (const TOutputStream* ost : ist->Outputs)
-            if (!ost->StreamCopy && ost->Type() == AVMEDIA_TYPE_VIDEO && ost->Enc) {
-                first = ost;
-                break;
-            }
+    auto planFor = [&](const TOutputStream* ost) {
         bool carriesHdr = false, keepsFields = false;
-        if (first) {
-            carriesHdr = OutputCarriesHdr(first->Enc->codec_id, first->Enc->pix_fmt);
-            keepsFields = OutputKeepsFields(first->Enc->codec_id, FOutputs[first->FileIndex]->Ctx->oformat->name);
+        if (ost && ost->Enc) {
+            carriesHdr = OutputCarriesHdr(ost->Enc->codec_id, ost->Enc->pix_fmt);
+            keepsFields = OutputKeepsFields(ost->Enc->codec_id, FOutputs[ost->FileIndex]->Ctx->oformat->name);
         }
-        ist->Picture.Setup(PlanSourcePicture(*ist->St, switches, carriesHdr, keepsFields), ist->St->time_base);
-        if (!ist->Looked) ist->Looked.reset(avutil().av_frame_alloc());
-    }
+        return PlanSourcePicture(*ist.St, switches, carriesHdr, keepsFields);
+    };
+    auto kindOf = [&](const TSourcePicturePlan& plan) -> TSourcePictureKind& {
+        for (auto& kind : ist.PictureKinds)
+            if (kind->Picture.Plan() == plan) return *kind;
+        auto& kind = *ist.PictureKinds.emplace_back(std::make_unique<TSourcePictureKind>());
+        kind.Picture.Setup(plan, ist.St->time_base);
+        kind.Looked.reset(avutil().av_frame_alloc());
+        if (!kind.Looked) throw FFmpegException("Out of memory");
+        return kind;
+    };
+    ist.PictureKinds.clear();
+    for (TOutputStream* ost : ist.Outputs)
+        if (!ost->StreamCopy && ost->Type() == AVMEDIA_TYPE_VIDEO) kindOf(planFor(ost)).Outputs.push_back(ost);
+    if (ist.PictureKinds.empty()) kindOf(planFor(nullptr));
 }
 
 void TCustomFFmpeg::OpenEncoders() {
@@ -381,6 +392,11 @@ void TCustomFFmpeg::FinishJoinedInput(int fileIndex) {
             source->DecodingNeeded = true;
             OpenDecoder(*source);
         }
+    }
+    // The next input's pictures are made to look like that source.
+    for (int i = 0; i < nextFile.NbStreams; ++i) {
+        TInputStream& ist = *FInputStreams[nextFile.IstIndex + i];
+        if (ist.DecodingNeeded && ist.St->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) PlanPictureKinds(ist);
     }
     FJoinCurrent = next;
 }

@@ -51,6 +51,7 @@ struct TSourcePicturePlan {
     bool DeinterlaceAllowed = false;  // deinterlace when the pictures are flagged interlaced
     bool ToneMap = false;             // the source is HDR and the output takes SDR
     int ColorTransfer = 0;            // the source's, for the tone-map
+    bool operator==(const TSourcePicturePlan&) const = default;
 };
 
 TSourcePicturePlan PlanSourcePicture(const AVStream& stream, const TSourcePictureSwitches& switches,

@@ -205,9 +205,9 @@ void TVideoOutput::Open(TInputStream& source, TRunServices& run) {
     const AVCodecParameters* par = source.St->codecpar;
     if (Enc->pix_fmt == AV_PIX_FMT_NONE) throw FFmpegException("Video pixel format is unknown, stream cannot be encoded");
     // The pictures come as the source step makes them: upright, perhaps tone-mapped.
-    const TPictureShape shape = SourcePictureShape(source.Picture.Plan(),
-                                                   {par->width, par->height, par->format, par->sample_aspect_ratio});
-    const TSourcePicturePlan& plan = source.Picture.Plan();
+    const TSourcePicturePlan plan = source.PicturePlanOf(*this);
+    const TPictureShape shape =
+        SourcePictureShape(plan, {par->width, par->height, par->format, par->sample_aspect_ratio});
     if (plan.ToneMap) {
         Enc->color_primaries = AVCOL_PRI_BT709;
         Enc->color_trc = AVCOL_TRC_BT709;

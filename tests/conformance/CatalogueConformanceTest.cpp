@@ -563,6 +563,8 @@ struct LookOutcome {
     std::vector<std::string> Problems;
 };
 
+void CheckLookOf(const std::string& file, LookOutcome& o);
+
 void CheckLook(const std::string& workDir, LookOutcome& o) {
     const Promise& p = o.P;
     const LookSource& source = *o.S;
@@ -575,6 +577,13 @@ void CheckLook(const std::string& workDir, LookOutcome& o) {
         problems.push_back("conversion failed: " + r.err);
         return;
     }
+    CheckLookOf(file, o);
+}
+
+void CheckLookOf(const std::string& file, LookOutcome& o) {
+    const Promise& p = o.P;
+    const LookSource& source = *o.S;
+    auto& problems = o.Problems;
     const Picture pic = DecodePicture(file, source.Kind == Look::Interlaced ? 4 : 0);
     if (pic.Rgb.empty()) {
         problems.push_back("no picture decoded");
@@ -635,6 +644,10 @@ void CheckLook(const std::string& workDir, LookOutcome& o) {
                 if (full < 2 || half > full)
                     problems.push_back("combed: the moving bar has " + std::to_string(full) + " pixels at full and " +
                                        std::to_string(half) + " at half brightness");
+                // Unscaled, woven fields stand side by side on neighbouring rows.
+                int apart = 0;
+                for (int x = 0, y = pic.Height / 2; x < pic.Width; ++x) apart += std::abs(pic.Luma(x, y) - pic.Luma(x, y + 1)) > 100;
+                if (apart > 8) problems.push_back("combed: neighbouring rows differ in " + std::to_string(apart) + " columns");
             }
             break;
         }
@@ -714,10 +727,9 @@ std::vector<LookOutcome> LookOutcomes(const std::vector<LookSource>& sources, bo
             const std::string device = definitions.ReadString(section, "Device", "");
             const bool newPair = pairs.insert(pair).second, newDevice = devices.insert(device).second;
             if (oneOfEach && !newPair && !newDevice) continue;
-            std::string format = definitions.ReadString(section, "Format", "");
-            std::transform(format.begin(), format.end(), format.begin(), ::tolower);
-            const bool keepsFields = p.VideoCodec == "mpeg2video" && (format.find("dvd") != std::string::npos ||
-                                                                       format.find("svcd") != std::string::npos);
+            // MPEG-2 video follows the DVD rules: in a programme stream it is a disc's stream,
+            // whatever the format is called.
+            const bool keepsFields = p.VideoCodec == "mpeg2video" && p.Container == "mpeg";
             for (const LookSource& s : sources) outcomes.push_back({p, keepsFields, &s, {}});
         }
     }
@@ -883,6 +895,45 @@ TEST(CatalogueConformance, PhoneAndCameraClipsLookLikeTheirSourceInOneFormatOfEa
     const std::vector<LookSource> sources = MakeLookSources(work);
     std::vector<LookOutcome> outcomes = LookOutcomes(sources, true);
     RunLooks(outcomes, work.path().string());
+
+    // One run, two outputs of the same decoded source that need different pictures, in both
+    // orders: each gets its own (HDR carried by ten-bit HEVC, tone-mapped for eight-bit H.264;
+    // fields kept on a DVD, deinterlaced for MPEG-4).
+    struct Pair {
+        const char* Stem;
+        std::vector<std::string> A, B;  // engine options of each output, A keeps what B changes
+        Promise PA, PB;
+    };
+    Promise hevc{}, h264{}, dvd{}, mpeg4{};
+    hevc.VideoCodec = "hevc", h264.VideoCodec = "h264", dvd.VideoCodec = "mpeg2video", mpeg4.VideoCodec = "mpeg4";
+    const std::vector<Pair> pairs = {
+        {"pq", {"vcodec=libx265", "pix_fmt=yuv420p10le", "x265-params=log-level=error"}, {"vcodec=libx264"}, hevc, h264},
+        {"interlaced", {"target=pal-dvd"}, {"f=avi", "vcodec=mpeg4", "vb=4000000"}, dvd, mpeg4}};
+    for (const Pair& pair : pairs) {
+        const auto source = std::find_if(sources.begin(), sources.end(), [&](const LookSource& s) { return s.Stem == pair.Stem; });
+        ASSERT_NE(source, sources.end());
+        for (bool keepingFirst : {true, false}) {
+            SCOPED_TRACE(std::string(pair.Stem) + (keepingFirst ? ", keeping output first" : ", changing output first"));
+            const std::string kept = work.file(std::string(pair.Stem) + (pair.Stem == std::string("pq") ? "-kept.mkv" : "-kept.mpg"));
+            const std::string changed = work.file(std::string(pair.Stem) + (pair.Stem == std::string("pq") ? "-changed.mp4" : "-changed.avi"));
+            std::vector<std::string> argv = {BinDir() + "/reelshift-cli", "--engine", source->File};
+            auto add = [&](const std::string& file, const std::vector<std::string>& options) {
+                argv.insert(argv.end(), {"-o", file});
+                argv.insert(argv.end(), options.begin(), options.end());
+            };
+            if (keepingFirst) add(kept, pair.A), add(changed, pair.B);
+            else add(changed, pair.B), add(kept, pair.A);
+            fs::remove(kept), fs::remove(changed);
+            auto r = testsupport::Run(argv);
+            ASSERT_EQ(r.exitCode, 0) << r.err;
+            LookOutcome a{pair.PA, pair.Stem == std::string("interlaced"), &*source, {}},
+                b{pair.PB, false, &*source, {}};
+            for (auto [o, file] : {std::pair{&a, kept}, {&b, changed}}) {
+                CheckLookOf(file, *o);
+                for (const auto& problem : o->Problems) ADD_FAILURE() << file << ": " << problem;
+            }
+        }
+    }
 }
 
 // The same through every video format of both editions (long: run with
