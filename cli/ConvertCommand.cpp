@@ -292,7 +292,7 @@ public:
         char tmpl[] = "/tmp/reelshift-cli-XXXXXX";
         if (!::mkdtemp(tmpl)) throw std::runtime_error("cannot make a temporary folder");
         FFolder = tmpl;
-        FIni = std::make_unique<IniFile>(FFolder + "/settings.ini");
+        FIni = std::make_unique<IniFile>(FFolder + "/settings.ini", IniFile::TWrites::Scratch);
         std::error_code ec;
         FIni->WriteString(settings_key::Section, settings_key::OutputFolder, fs::absolute(outputDir, ec).string());
     }

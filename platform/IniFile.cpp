@@ -93,7 +93,7 @@ void RemoveStaleTemporaries(const std::string& dir, const std::string& prefix) {
     }
 }
 
-void WriteAtomically(const std::string& path, const std::vector<std::string>& lines) {
+void WriteAtomically(const std::string& path, const std::vector<std::string>& lines, bool durable) {
     std::string dir = ".";
     std::string base = path;
     if (auto slash = path.rfind('/'); slash != std::string::npos) {
@@ -113,13 +113,14 @@ void WriteAtomically(const std::string& path, const std::vector<std::string>& li
     // Keep the old file's permissions; mkstemp makes the new one private.
     struct stat st {};
     ::fchmod(fd, ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644);
-    bool ok = WriteAll(fd, text) && ::fsync(fd) == 0;
+    bool ok = WriteAll(fd, text) && (!durable || ::fsync(fd) == 0);
     ok = (::close(fd) == 0) && ok;
     if (!ok || ::rename(name.data(), path.c_str()) != 0) {
         int err = errno;
         ::unlink(name.data());
         throw std::runtime_error("Cannot write " + path + ": " + std::strerror(err));
     }
+    if (!durable) return;
     if (int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY); dfd >= 0) {
         ::fsync(dfd);
         ::close(dfd);
@@ -232,7 +233,7 @@ void IniFile::WriteString(const std::string& section, const std::string& key, co
             lines.insert(lines.begin() + long(at), entry);
         }
     }
-    WriteAtomically(FPath, lines);
+    WriteAtomically(FPath, lines, FWrites == TWrites::Durable);
 }
 
 void IniFile::WriteInteger(const std::string& section, const std::string& key, int value) {
@@ -250,7 +251,7 @@ void IniFile::DeleteKey(const std::string& section, const std::string& key) {
     for (size_t i = range->begin; i < range->end; ++i)
         if (auto kv = KeyValue(lines[i]); kv && SameText(kv->first, key)) {
             lines.erase(lines.begin() + long(i));
-            WriteAtomically(FPath, lines);
+            WriteAtomically(FPath, lines, FWrites == TWrites::Durable);
             return;
         }
 }
@@ -260,5 +261,5 @@ void IniFile::EraseSection(const std::string& section) {
     auto range = FindSection(lines, section);
     if (!range) return;
     lines.erase(lines.begin() + long(range->header), lines.begin() + long(range->end));
-    WriteAtomically(FPath, lines);
+    WriteAtomically(FPath, lines, FWrites == TWrites::Durable);
 }

@@ -10,7 +10,10 @@
 
 class IniFile {
 public:
-    explicit IniFile(std::string path) : FPath(std::move(path)) {}
+    // Durable: every change is on the disk before the write returns (the user's settings).
+    // Scratch: a file that lives for one run and goes with it needs no waiting for the disk.
+    enum class TWrites { Durable, Scratch };
+    explicit IniFile(std::string path, TWrites writes = TWrites::Durable) : FPath(std::move(path)), FWrites(writes) {}
     const std::string& Path() const { return FPath; }
 
     std::optional<std::string> Read(const std::string& section, const std::string& key) const;
@@ -32,6 +35,7 @@ public:
 
 private:
     std::string FPath;
+    TWrites FWrites;
 };
 
 // The whole-number rule shared by the INI reader and the parameter checks: optional sign,

@@ -297,8 +297,20 @@ TEST_F(Convert, AKilledBatchResumedWithSkipExistingConvertsOnlyWhatIsMissing) {
     ::waitpid(pid, &status, 0);
     ASSERT_TRUE(killed) << text;
     EXPECT_TRUE(WIFSIGNALED(status));
-    EXPECT_EQ(Names(out), (std::vector<std::string>{".b_(new).avi.reelshift-part", "a_(new).avi"}));
-    EXPECT_NEAR(Seconds(out + "/a_(new).avi"), 6.0, 0.3);
+    // On a busy machine the kill can land after the second file was finished: what counts is
+    // that every final name holds a whole file, and the second run makes the rest.
+    size_t finished = 0;
+    for (const auto& name : Names(out)) {
+        if (name[0] == '.') {
+            EXPECT_TRUE(name.ends_with(".reelshift-part")) << name;
+            continue;
+        }
+        EXPECT_EQ(name, std::string(1, char('a' + finished)) + "_(new).avi");
+        EXPECT_NEAR(Seconds(out + "/" + name), 6.0, 0.3) << name;
+        ++finished;
+    }
+    ASSERT_GE(finished, 1u);
+    ASSERT_LT(finished, 3u) << "killed after the last file";
 
     std::vector<std::string> again = {"--format", "0", "--skip-existing", "--json"};
     again.insert(again.end(), files.begin(), files.end());
@@ -306,10 +318,9 @@ TEST_F(Convert, AKilledBatchResumedWithSkipExistingConvertsOnlyWhatIsMissing) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     auto ends = EndsByFile(r.out);
     ASSERT_EQ(ends.size(), 3u) << r.out;
-    EXPECT_TRUE(ends.find(files[0])->second.value("skipped").toBool());
-    for (size_t i : {1u, 2u}) {
-        EXPECT_TRUE(ends.find(files[i])->second.value("finished").toBool()) << files[i];
-        EXPECT_FALSE(ends.find(files[i])->second.value("skipped").toBool()) << files[i];
+    for (size_t i = 0; i < files.size(); ++i) {
+        EXPECT_EQ(ends.find(files[i])->second.value("skipped").toBool(), i < finished) << files[i];
+        if (i >= finished) EXPECT_TRUE(ends.find(files[i])->second.value("finished").toBool()) << files[i];
     }
     EXPECT_EQ(Names(out), (std::vector<std::string>{"a_(new).avi", "b_(new).avi", "c_(new).avi"}));
     for (const auto& name : Names(out)) EXPECT_NEAR(Seconds(out + "/" + name), 6.0, 0.3) << name;
