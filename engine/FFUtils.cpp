@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "engine/AVHandles.h"
 #include "engine/LibAVApi.h"
 
 std::string FormatV(const char* fmt, va_list ap) {
@@ -185,5 +186,21 @@ AVRational DoubleToRational(double x, int max) {
     const std::int64_t num = std::int64_t(std::floor(x * double(den) + 0.5));
     AVRational r{0, 1};
     avutil().av_reduce(&r.num, &r.den, num, den, max);
+    return r;
+}
+
+int LinkFilterChain(AVFilterGraph& graph, AVFilterContext* source, AVFilterContext* sink, const std::string& chain) {
+    FilterInOutPtr outputs(avfilter().avfilter_inout_alloc());
+    FilterInOutPtr inputs(avfilter().avfilter_inout_alloc());
+    if (!outputs || !inputs) return AVERROR(ENOMEM);
+    outputs->name = avutil().av_strdup("in");
+    outputs->filter_ctx = source;
+    inputs->name = avutil().av_strdup("out");
+    inputs->filter_ctx = sink;
+    AVFilterInOut* in = inputs.release();
+    AVFilterInOut* out = outputs.release();
+    const int r = avfilter().avfilter_graph_parse_ptr(&graph, chain.c_str(), &in, &out, nullptr);
+    avfilter().avfilter_inout_free(&in);
+    avfilter().avfilter_inout_free(&out);
     return r;
 }

@@ -6,6 +6,8 @@
 
 struct AVCodecParameters;
 struct AVDictionary;
+struct AVFilterContext;
+struct AVFilterGraph;
 struct AVRational;
 
 // printf-style formatting into a std::string (no length limit).
@@ -19,6 +21,10 @@ std::string TimeToText(std::int64_t microseconds);
 std::string ErrorMessage(int errorCode);
 // name + ": " + the message of the code, the text shown for a file the libraries refused.
 std::string ErrorText(const std::string& name, int errorCode);
+
+// Parses a filter chain text into graph between an existing source and sink (the text's
+// "in" and "out"). AVERROR(ENOMEM) when the ends cannot be made, else what the parser returns.
+int LinkFilterChain(AVFilterGraph& graph, AVFilterContext* source, AVFilterContext* sink, const std::string& chain);
 
 // "Video", "Audio", "Data", "Subtitle", "Attachment", otherwise "Unknown".
 std::string CodecTypeName(int codecType);

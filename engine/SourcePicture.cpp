@@ -177,18 +177,7 @@ void TSourcePicture::Build(const AVFrame& frame, bool deinterlace) {
         r = avfilter().avfilter_graph_create_filter(&FSink, avfilter().avfilter_get_by_name("buffersink"), "out",
                                                      nullptr, nullptr, FGraph.get());
     if (r < 0) throw FFmpegException("Error opening filters: " + ErrorMessage(r));
-    FilterInOutPtr outputs(avfilter().avfilter_inout_alloc());
-    FilterInOutPtr inputs(avfilter().avfilter_inout_alloc());
-    if (!outputs || !inputs) throw FFmpegException("Error opening filters!");
-    outputs->name = avutil().av_strdup("in");
-    outputs->filter_ctx = FSource;
-    inputs->name = avutil().av_strdup("out");
-    inputs->filter_ctx = FSink;
-    AVFilterInOut* in = inputs.release();
-    AVFilterInOut* out = outputs.release();
-    r = avfilter().avfilter_graph_parse_ptr(FGraph.get(), chain.c_str(), &in, &out, nullptr);
-    avfilter().avfilter_inout_free(&in);
-    avfilter().avfilter_inout_free(&out);
+    r = LinkFilterChain(*FGraph, FSource, FSink, chain);
     if (r >= 0) r = avfilter().avfilter_graph_config(FGraph.get(), nullptr);
     if (r < 0) throw FFmpegException("Error opening filters: " + ErrorMessage(r));
 }

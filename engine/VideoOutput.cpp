@@ -176,22 +176,7 @@ void TVideoOutput::BuildGraph(int width, int height, int format, AVRational sar)
     const char* fmtName = avutil().av_get_pix_fmt_name(Enc->pix_fmt);
     add(Format("format=pix_fmts=%s", fmtName ? fmtName : "yuv420p"));
 
-    FilterInOutPtr outputs(avfilter().avfilter_inout_alloc());
-    FilterInOutPtr inputs(avfilter().avfilter_inout_alloc());
-    if (!outputs || !inputs) throw FFmpegException("Error opening filters!");
-    outputs->name = avutil().av_strdup("in");
-    outputs->filter_ctx = FSource;
-    outputs->pad_idx = 0;
-    outputs->next = nullptr;
-    inputs->name = avutil().av_strdup("out");
-    inputs->filter_ctx = FSink;
-    inputs->pad_idx = 0;
-    inputs->next = nullptr;
-    AVFilterInOut* in = inputs.release();
-    AVFilterInOut* out = outputs.release();
-    r = avfilter().avfilter_graph_parse_ptr(FGraph.get(), chain.c_str(), &in, &out, nullptr);
-    avfilter().avfilter_inout_free(&in);
-    avfilter().avfilter_inout_free(&out);
+    r = LinkFilterChain(*FGraph, FSource, FSink, chain);
     if (r < 0) throw FFmpegException("Error opening filters: " + EngineErrorMessage(r));
     r = avfilter().avfilter_graph_config(FGraph.get(), nullptr);
     if (r < 0) throw FFmpegException("Error opening filters: " + EngineErrorMessage(r));

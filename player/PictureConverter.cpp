@@ -38,19 +38,7 @@ bool TPictureConverter::BuildGraph(const AVFrame& frame, AVRational timeBase) {
     if (!FOwnChain) {
         if (avfilter().avfilter_link(FIn, 0, FOut, 0) < 0) return false;
     } else {
-        FilterInOutPtr outputs(avfilter().avfilter_inout_alloc());
-        FilterInOutPtr inputs(avfilter().avfilter_inout_alloc());
-        if (!outputs || !inputs) return false;
-        outputs->name = avutil().av_strdup("in");
-        outputs->filter_ctx = FIn;
-        inputs->name = avutil().av_strdup("out");
-        inputs->filter_ctx = FOut;
-        AVFilterInOut* in = inputs.release();
-        AVFilterInOut* out = outputs.release();
-        const int r = avfilter().avfilter_graph_parse_ptr(FGraph.get(), chain.c_str(), &in, &out, nullptr);
-        avfilter().avfilter_inout_free(&in);
-        avfilter().avfilter_inout_free(&out);
-        if (r < 0) return false;
+        if (LinkFilterChain(*FGraph, FIn, FOut, chain) < 0) return false;
     }
     if (avfilter().avfilter_graph_config(FGraph.get(), nullptr) < 0) return false;
     FTimeBase = timeBase;

@@ -70,6 +70,30 @@ protected:
 };
 TempDir* Convert::Media = nullptr;
 
+// Starts argv[0] with its standard output into a pipe; *output is the reading end. -1 when
+// it cannot be started.
+pid_t SpawnWithOutputPipe(std::vector<std::string> argv, int* output) {
+    int fds[2];
+    if (::pipe(fds) != 0) return -1;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
+    posix_spawn_file_actions_addclose(&fa, fds[0]);
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    const bool started = posix_spawn(&pid, args[0], &fa, nullptr, args.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&fa);
+    ::close(fds[1]);
+    if (!started) {
+        ::close(fds[0]);
+        return -1;
+    }
+    *output = fds[0];
+    return pid;
+}
+
 }  // namespace
 
 TEST_F(Convert, FirstFormatWritesANewAviWithPictureAndSoundAndThenANumberedOne) {
@@ -159,19 +183,9 @@ TEST_F(Convert, CtrlCStopsEveryTaskAndLeavesNoEmptyFile) {
     const std::string out = Dir.file("out");
     std::vector<std::string> argv = {CliPath(), "--format", "0", "--settings", Dir.file("settings.ini"),
                                      "--output-dir", out, "--json", longClip, longClip, longClip};
-    int pipeFds[2];
-    ASSERT_EQ(::pipe(pipeFds), 0);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, pipeFds[1], 1);
-    posix_spawn_file_actions_addclose(&fa, pipeFds[0]);
-    std::vector<char*> args;
-    for (auto& a : argv) args.push_back(a.data());
-    args.push_back(nullptr);
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, args[0], &fa, nullptr, args.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&fa);
-    ::close(pipeFds[1]);
+    int output = -1;
+    const pid_t pid = SpawnWithOutputPipe(argv, &output);
+    ASSERT_GT(pid, 0);
 
     // Interrupt as soon as a task reports progress. That task may still come to its end in
     // the moment before the interrupt is seen (on a fast machine its first report can be
@@ -180,14 +194,14 @@ TEST_F(Convert, CtrlCStopsEveryTaskAndLeavesNoEmptyFile) {
     char buf[512];
     ssize_t n;
     bool sent = false;
-    while ((n = ::read(pipeFds[0], buf, sizeof buf)) > 0) {
+    while ((n = ::read(output, buf, sizeof buf)) > 0) {
         text.append(buf, size_t(n));
         if (!sent && text.find("\"progress\"") != std::string::npos) {
             ::kill(pid, SIGINT);
             sent = true;
         }
     }
-    ::close(pipeFds[0]);
+    ::close(output);
     int status = 0;
     ::waitpid(pid, &status, 0);
     ASSERT_TRUE(sent) << text;
@@ -263,25 +277,15 @@ TEST_F(Convert, AKilledBatchResumedWithSkipExistingConvertsOnlyWhatIsMissing) {
     std::vector<std::string> argv = {CliPath(), "--format", "0", "--skip-existing", "--json", "--settings",
                                      Dir.file("settings.ini"), "--output-dir", out};
     argv.insert(argv.end(), files.begin(), files.end());
-    int pipeFds[2];
-    ASSERT_EQ(::pipe(pipeFds), 0);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, pipeFds[1], 1);
-    posix_spawn_file_actions_addclose(&fa, pipeFds[0]);
-    std::vector<char*> args;
-    for (auto& a : argv) args.push_back(a.data());
-    args.push_back(nullptr);
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, args[0], &fa, nullptr, args.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&fa);
-    ::close(pipeFds[1]);
+    int output = -1;
+    const pid_t pid = SpawnWithOutputPipe(argv, &output);
+    ASSERT_GT(pid, 0);
     // Killed as the second file reports progress: the first is done, the second half-written.
     std::string text;
     char buf[512];
     ssize_t n;
     bool killed = false;
-    while (!killed && (n = ::read(pipeFds[0], buf, sizeof buf)) > 0) {
+    while (!killed && (n = ::read(output, buf, sizeof buf)) > 0) {
         text.append(buf, size_t(n));
         for (const auto& line : Lines(text)) {
             QJsonObject o = ParseLine(line);
@@ -292,7 +296,7 @@ TEST_F(Convert, AKilledBatchResumedWithSkipExistingConvertsOnlyWhatIsMissing) {
             }
         }
     }
-    ::close(pipeFds[0]);
+    ::close(output);
     int status = 0;
     ::waitpid(pid, &status, 0);
     ASSERT_TRUE(killed) << text;
