@@ -68,8 +68,8 @@ void TfrmMain::SaveJobList() {
 void TfrmMain::OfferJobRecovery() {
     // Each running window keeps a list of its own: never offer another window's live one.
     if (!FJobState.Claim()) {
-        mmoLog->appendPlainText(QString::fromStdString("The job list cannot be kept: nine other windows keep theirs in " +
-                                                       FJobState.Path()));
+        // Either the folder cannot be written or nine other windows hold every file there.
+        mmoLog->appendPlainText(QString::fromStdString("The job list cannot be kept in " + FJobState.Path()));
         return;
     }
     // A run cut short by a crash left its unfinished files under their temporary names.
