@@ -18,15 +18,25 @@ TX264Threads PlanX264Threads(int cores) {
     return {cores + 2, 2};
 }
 
+// Below four cores x265 encodes one frame at a time, its rows spread over the pool: on a
+// small picture (a 360p frame is six rows) the rows wait on each other and the cores are
+// idle a fifth of the time. A second frame in flight fills them: on 2 cores a 640x360
+// encode at CRF 26 took 12 % less wall time, PSNR against the source 42.576 dB against
+// 42.572, the file 0.3 % larger (engine/README.md).
+int PlanX265FrameThreads(int cores) { return cores == 2 || cores == 3 ? 2 : 0; }
+
 namespace {
 
-// The user's own x264 settings that name a thread count win over the plan.
-bool NamesThreads(const AVDictionary* options) {
-    for (const char* key : {"x264-params", "x264opts"}) {
-        const AVDictionaryEntry* e = avutil().av_dict_get(options, key, nullptr, 0);
-        if (e && std::strstr(e->value, "threads")) return true;
-    }
-    return false;
+// The user's own encoder settings that name a thread count (or x265's pools) win over the plan.
+bool NamesThreads(const AVDictionary* options, const char* key) {
+    const AVDictionaryEntry* e = avutil().av_dict_get(options, key, nullptr, 0);
+    return e && (std::strstr(e->value, "threads") || std::strstr(e->value, "pools"));
+}
+
+void AddParams(AVDictionary** options, const char* key, const std::string& params) {
+    const AVDictionaryEntry* given = avutil().av_dict_get(*options, key, nullptr, 0);
+    const std::string value = given && given->value[0] ? std::string(given->value) + ":" + params : params;
+    avutil().av_dict_set(options, key, value.c_str(), 0);
 }
 
 }  // namespace
@@ -34,14 +44,25 @@ bool NamesThreads(const AVDictionary* options) {
 void TCustomFFmpeg::PlanEncoderThreads(TOutputStream& ost) {
     if (!ost.Enc || FSettings.ThreadCount) return;
     ost.Enc->thread_count = CodecThreads();
-    if (!ost.EncCodec || std::strcmp(ost.EncCodec->name, "libx264") != 0) return;
-    if (ost.Enc->thread_type == FF_THREAD_SLICE || NamesThreads(ost.PrivateOptions.Get())) return;
-    const int cores = CoreShare > 0 ? CoreShare : int(std::thread::hardware_concurrency());
+    if (!ost.EncCodec) return;
+    const int machine = int(std::thread::hardware_concurrency());
+    const int cores = CoreShare > 0 ? CoreShare : machine;
+    if (std::strcmp(ost.EncCodec->name, "libx265") == 0) {
+        if (NamesThreads(ost.PrivateOptions.Get(), "x265-params")) return;
+        std::string params;
+        // x265 sizes its pool by the machine, not by the codec's thread count.
+        if (CoreShare > 0 && CoreShare < machine) params = "pools=" + std::to_string(CoreShare);
+        if (const int frames = PlanX265FrameThreads(cores))
+            params += std::string(params.empty() ? "" : ":") + "frame-threads=" + std::to_string(frames);
+        if (!params.empty()) AddParams(ost.PrivateOptions.Address(), "x265-params", params);
+        return;
+    }
+    if (std::strcmp(ost.EncCodec->name, "libx264") != 0) return;
+    if (ost.Enc->thread_type == FF_THREAD_SLICE || NamesThreads(ost.PrivateOptions.Get(), "x264-params") ||
+        NamesThreads(ost.PrivateOptions.Get(), "x264opts"))
+        return;
     const TX264Threads plan = PlanX264Threads(cores);
     if (!plan.Frames) return;
     ost.Enc->thread_count = plan.Frames;
-    const AVDictionaryEntry* given = avutil().av_dict_get(ost.PrivateOptions.Get(), "x264-params", nullptr, 0);
-    std::string params = given ? std::string(given->value) + ":" : std::string();
-    params += "lookahead-threads=" + std::to_string(plan.Lookahead);
-    avutil().av_dict_set(ost.PrivateOptions.Address(), "x264-params", params.c_str(), 0);
+    AddParams(ost.PrivateOptions.Address(), "x264-params", "lookahead-threads=" + std::to_string(plan.Lookahead));
 }

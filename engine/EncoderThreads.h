@@ -7,3 +7,6 @@ struct TX264Threads {
     int Lookahead = 0;  // threads of the lookahead's analysis
 };
 TX264Threads PlanX264Threads(int cores);
+
+// x265's frame threads for a task that may keep `cores` busy; 0 leaves them to x265.
+int PlanX265FrameThreads(int cores);

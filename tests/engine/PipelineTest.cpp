@@ -14,6 +14,8 @@
 #include <optional>
 #include <stdexcept>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "engine/BoundedQueue.h"
 #include "engine/EncoderThreads.h"
@@ -49,7 +51,7 @@ const std::string& LongClip() {
 
 Outcome ConvertWith(bool pipeline, const std::string& output, const Options& options,
                     const std::string& input = BasicClip(), std::function<void(TCustomFFmpeg&)> more = nullptr) {
-    Job job{{input}, {}, output, options};
+    Job job{{input}, {}, output, options, false, nullptr};
     job.setup = [pipeline, more](TCustomFFmpeg& task) {
         task.Settings().Pipeline = pipeline;
         if (more) more(task);
@@ -214,9 +216,9 @@ TEST(Pipeline, AStageThreadLogsWithoutWaitingForTheBusyMainThread) {
     EXPECT_TRUE(changed);
 }
 
-// x264 writes the settings it encoded with into the stream; "threads=" and
-// "lookahead_threads=" tell the threads it was given.
-static std::string X264Setting(const std::string& file, const std::string& name) {
+// x264 and x265 write the settings they encoded with into the stream: x264's "threads=" and
+// "lookahead_threads=", x265's "frame-threads=" tell the threads each was given.
+static std::string EncoderSetting(const std::string& file, const std::string& name) {
     const std::string bytes = Bytes(file);
     const size_t at = bytes.find(" " + name + "=");
     if (at == std::string::npos) return "";
@@ -224,36 +226,35 @@ static std::string X264Setting(const std::string& file, const std::string& name)
     return bytes.substr(from, bytes.find(' ', from) - from);
 }
 
-// A task with a few cores gives x264 more frame and lookahead threads than x264 would take;
-// one core keeps it on one thread; the user's own thread settings and other x264 settings stay.
-TEST(Pipeline, X264ThreadsFollowTheTaskCoresAndLeaveTheUsersSettings) {
+// A task with a few cores gives x264 more frame and lookahead threads than x264 would take,
+// and x265 a second frame in flight; one core keeps each to one frame at a time; the user's
+// own thread settings and other encoder settings stay.
+TEST(Pipeline, EncoderThreadsFollowTheTaskCoresAndLeaveTheUsersSettings) {
     struct Case {
         const char* name;
+        const char* codec;
         int cores;
-        const char* params;  // x264-params given by the user, or null
-        const char* threads;
-        const char* lookahead;
+        const char* params;  // the encoder's params given by the user, or null
+        std::vector<std::pair<const char*, const char*>> settings;  // written by the encoder
     } cases[] = {
-        {"two.mp4", 2, nullptr, "4", "2"},
-        {"one.mp4", 1, nullptr, "1", "1"},
-        {"merged.mp4", 2, "keyint=50", "4", "2"},
-        {"users.mp4", 2, "lookahead-threads=1", nullptr, "1"},
+        {"two.mp4", "libx264", 2, nullptr, {{"threads", "4"}, {"lookahead_threads", "2"}}},
+        {"one.mp4", "libx264", 1, nullptr, {{"threads", "1"}, {"lookahead_threads", "1"}}},
+        {"merged.mp4", "libx264", 2, "keyint=50", {{"threads", "4"}, {"lookahead_threads", "2"}, {"keyint", "50"}}},
+        {"users.mp4", "libx264", 2, "lookahead-threads=1", {{"lookahead_threads", "1"}}},
+        {"two265.mp4", "libx265", 2, nullptr, {{"frame-threads", "2"}}},
+        {"one265.mp4", "libx265", 1, nullptr, {{"frame-threads", "1"}}},
+        {"merged265.mp4", "libx265", 2, "keyint=50", {{"frame-threads", "2"}, {"keyint", "50"}}},
+        {"users265.mp4", "libx265", 2, "frame-threads=1", {{"frame-threads", "1"}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Options options{{"vcodec", "libx264"}, {"an", "1"}};
-        if (c.params) options.push_back({"x264-params", c.params});
+        Options options{{"vcodec", c.codec}, {"an", "1"}};
+        if (c.params) options.push_back({std::string(c.codec) == "libx265" ? "x265-params" : "x264-params", c.params});
         const std::string output = Scratch().file(std::string("threads_") + c.name);
         Outcome out = ConvertWith(true, output, options, BasicClip(),
                                   [&](TCustomFFmpeg& task) { task.CoreShare = c.cores; });
         ASSERT_TRUE(out.ok) << out.error;
-        if (c.threads) {
-            EXPECT_EQ(X264Setting(output, "threads"), c.threads);
-        }
-        EXPECT_EQ(X264Setting(output, "lookahead_threads"), c.lookahead);
-        if (c.params && std::string(c.params) == "keyint=50") {
-            EXPECT_EQ(X264Setting(output, "keyint"), "50");
-        }
+        for (const auto& [name, value] : c.settings) EXPECT_EQ(EncoderSetting(output, name), value) << name;
         EXPECT_EQ(CountFrames(output), 25);
     }
     // The whole machine: the plan for its cores, or x264's own choice beyond them.
@@ -262,7 +263,7 @@ TEST(Pipeline, X264ThreadsFollowTheTaskCoresAndLeaveTheUsersSettings) {
     Outcome out = ConvertWith(true, output, {{"vcodec", "libx264"}, {"an", "1"}});
     ASSERT_TRUE(out.ok) << out.error;
     if (plan.Frames) {
-        EXPECT_EQ(X264Setting(output, "threads"), std::to_string(plan.Frames));
+        EXPECT_EQ(EncoderSetting(output, "threads"), std::to_string(plan.Frames));
     }
 }
 
@@ -291,6 +292,30 @@ TEST(BoundedQueueTest, AFullQueueHoldsItsProducerUntilThereIsRoom) {
     for (int i = 0; i < 5; ++i) EXPECT_EQ(q.Pop(), i);  // in order, none lost
     producer.join();
     EXPECT_EQ(pushed.load(), 5);
+}
+
+// A waiting consumer is woken for half a queue, but a lone item (a producer that has paused)
+// still reaches it; and a producer that waited for room goes on once half is free.
+TEST(BoundedQueueTest, WaitingSidesGoOnForALoneItemAndForHalfAQueue) {
+    BoundedQueue<int> q(8);
+    std::optional<int> got;
+    std::thread consumer([&] { got = q.Pop(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ASSERT_TRUE(q.Push(1));
+    consumer.join();  // a lost wake-up hangs here
+    EXPECT_EQ(got, 1);
+
+    for (int i = 0; i < 8; ++i) ASSERT_TRUE(q.Push(i));
+    std::atomic<bool> pushed{false};
+    std::thread producer([&] { pushed = q.Push(8); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // it waits for room
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(q.Pop(), i);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(pushed.load());  // five queued: not yet half free
+    EXPECT_EQ(q.Pop(), 3);
+    producer.join();
+    EXPECT_TRUE(pushed.load());
+    for (int i = 4; i <= 8; ++i) EXPECT_EQ(q.Pop(), i);
 }
 
 TEST(BoundedQueueTest, CancelDropsTheItemsAndWakesBothSides) {
