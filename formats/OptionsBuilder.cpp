@@ -447,17 +447,21 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
             TBars bars = LetterboxBars(seenW, keptH, displayW, frameH);
             const int pictureW = toPixels(displayW - bars.Left - bars.Right), pictureH = frameH - bars.Top - bars.Bottom;
             bars.Left = (frameW - pictureW) / 4 * 2;
-            const std::string pad =
-                "pad=" + std::to_string(frameW) + ":" + std::to_string(frameH) + ":" + std::to_string(bars.Left) + ":" + std::to_string(bars.Top);
+            // A picture that fills the frame needs no bars; a pad of nothing would still copy
+            // every frame.
+            const bool fills = pictureW == frameW && pictureH == frameH;
+            const std::string pad = fills ? std::string()
+                                          : ",pad=" + std::to_string(frameW) + ":" + std::to_string(frameH) + ":" +
+                                                std::to_string(bars.Left) + ":" + std::to_string(bars.Top);
             out.AspectRatio = shapeOf(pictureW, pictureH);
             if (cropped) {
                 // No frame size: the filters crop and scale the source themselves, and the
                 // aspect describes the frame they make (bars included).
                 out.AspectRatio = frameShape;
-                filter = cropFilter + ",scale=" + std::to_string(pictureW) + ":" + std::to_string(pictureH) + "," + pad;
+                filter = cropFilter + ",scale=" + std::to_string(pictureW) + ":" + std::to_string(pictureH) + pad;
             } else {
                 out.FrameSize = Size(pictureW, pictureH);
-                filter = pad;
+                filter = pad.empty() ? pad : pad.substr(1);
             }
         } else if (zoom == "pan") {
             // Cut the cropped picture to 4:3, evenly on both sides of the long dimension.
@@ -493,15 +497,16 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
             TSize content = CenteredContent(seenW, keptH, displayW, frameH);
             content.Width = toPixels(content.Width);
             const int left = (frameW - content.Width) / 4 * 2, top = (frameH - content.Height) / 4 * 2;
-            char pad[96];
-            std::snprintf(pad, sizeof pad, "pad=%d:%d:%d:%d:black", frameW, frameH, left, top);
+            char pad[96] = "";
+            if (content.Width != frameW || content.Height != frameH)
+                std::snprintf(pad, sizeof pad, ",pad=%d:%d:%d:%d:black", frameW, frameH, left, top);
             out.AspectRatio = shapeOf(content.Width, content.Height);
             if (cropped) {
                 out.AspectRatio = frameShape;
-                filter = cropFilter + ",scale=" + std::to_string(content.Width) + ":" + std::to_string(content.Height) + "," + pad;
+                filter = cropFilter + ",scale=" + std::to_string(content.Width) + ":" + std::to_string(content.Height) + pad;
             } else {
                 out.FrameSize = Size(content.Width, content.Height);
-                filter = pad;
+                filter = pad[0] ? pad + 1 : pad;
             }
         }
 

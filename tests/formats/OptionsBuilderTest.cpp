@@ -132,9 +132,9 @@ TEST_F(Builder, AudioBitRatesMayHaveDecimalsAndZeroMeansNone) {
 
 TEST_F(Builder, LetterboxPadsTheSourceShapeIntoTheFrame) {
     StoreVideo("640x360");
-    Build();  // same size: no bars
+    Build();  // same size: no bars, and no pad that would only copy the frame
     EXPECT_EQ(out.FrameSize, "640x360");
-    EXPECT_EQ(out.VideoFilters, "pad=640:360:0:0");
+    EXPECT_EQ(out.VideoFilters, "");
 
     source = {1, 320, 240, 0};  // smaller and narrower: 480x360 centred, bars of 80 left and right
     Build();
@@ -155,7 +155,7 @@ TEST_F(Builder, LetterboxOfACroppedJobKeepsTheShapeOfWhatRemains) {
     Build();
     EXPECT_EQ(out.FrameSize, "");
     EXPECT_EQ(out.AspectRatio, "320:240");
-    EXPECT_EQ(out.VideoFilters, "crop=480:360:80:0,scale=320:240,pad=320:240:0:0");
+    EXPECT_EQ(out.VideoFilters, "crop=480:360:80:0,scale=320:240");
 
     job = {};
     job.CropMarginTop = 40;  // 640x320 → 2:1, content 320x160 with bars of 40
@@ -200,7 +200,7 @@ TEST_F(Builder, CenterShowsSmallSourcesAtTheirOwnSizeAndShrinksLargeOnes) {
         {640, 360, "320x180", "pad=320:240:0:30:black"},    // larger: shrunk to the width
         {400, 100, "320x80", "pad=320:240:0:80:black"},     // too wide only
         {480, 1280, "90x240", "pad=320:240:114:0:black"},   // too tall: shrunk to the height
-        {320, 240, "320x240", "pad=320:240:0:0:black"},
+        {320, 240, "320x240", ""},                           // fills the frame: nothing to pad
     };
     for (const auto& c : cases) {
         source = {1, c.sw, c.sh, 0};
@@ -212,7 +212,7 @@ TEST_F(Builder, CenterShowsSmallSourcesAtTheirOwnSizeAndShrinksLargeOnes) {
     source = {1, 640, 360, 0};
     Build();
     EXPECT_EQ(out.FrameSize, "");
-    EXPECT_EQ(out.VideoFilters, "crop=480:360:80:0,scale=320:240,pad=320:240:0:0:black");
+    EXPECT_EQ(out.VideoFilters, "crop=480:360:80:0,scale=320:240");
 }
 
 TEST_F(Builder, FullScreenStretchesAndHandsTheCropToTheEngine) {
