@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "engine/EngineStreams.h"
+#include "engine/FFUtils.h"
 #include "engine/FFmpeg.h"
 
 // On a few cores x264's own choice (1.5 frame threads a core, one lookahead thread) leaves
@@ -33,12 +34,6 @@ bool NamesThreads(const AVDictionary* options, const char* key) {
     return e && (std::strstr(e->value, "threads") || std::strstr(e->value, "pools"));
 }
 
-void AddParams(AVDictionary** options, const char* key, const std::string& params) {
-    const AVDictionaryEntry* given = avutil().av_dict_get(*options, key, nullptr, 0);
-    const std::string value = given && given->value[0] ? std::string(given->value) + ":" + params : params;
-    avutil().av_dict_set(options, key, value.c_str(), 0);
-}
-
 }  // namespace
 
 void TCustomFFmpeg::PlanEncoderThreads(TOutputStream& ost) {
@@ -54,7 +49,7 @@ void TCustomFFmpeg::PlanEncoderThreads(TOutputStream& ost) {
         if (CoreShare > 0 && CoreShare < machine) params = "pools=" + std::to_string(CoreShare);
         if (const int frames = PlanX265FrameThreads(cores))
             params += std::string(params.empty() ? "" : ":") + "frame-threads=" + std::to_string(frames);
-        if (!params.empty()) AddParams(ost.PrivateOptions.Address(), "x265-params", params);
+        AppendCodecParams(ost.PrivateOptions.Address(), "x265-params", params);
         return;
     }
     if (std::strcmp(ost.EncCodec->name, "libx264") != 0) return;
@@ -64,5 +59,5 @@ void TCustomFFmpeg::PlanEncoderThreads(TOutputStream& ost) {
     const TX264Threads plan = PlanX264Threads(cores);
     if (!plan.Frames) return;
     ost.Enc->thread_count = plan.Frames;
-    AddParams(ost.PrivateOptions.Address(), "x264-params", "lookahead-threads=" + std::to_string(plan.Lookahead));
+    AppendCodecParams(ost.PrivateOptions.Address(), "x264-params", "lookahead-threads=" + std::to_string(plan.Lookahead));
 }

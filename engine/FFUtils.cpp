@@ -114,6 +114,13 @@ std::string MetadataValue(const AVDictionary* dict, const char* key, const std::
     return e && e->value ? std::string(e->value) : def;
 }
 
+void AppendCodecParams(AVDictionary** dict, const char* key, const std::string& params) {
+    if (params.empty()) return;
+    const AVDictionaryEntry* given = avutil().av_dict_get(*dict, key, nullptr, 0);
+    const std::string value = given && given->value[0] ? std::string(given->value) + ":" + params : params;
+    avutil().av_dict_set(dict, key, value.c_str(), 0);
+}
+
 std::int64_t ReadWholeFile(const std::string& path, std::string& data) {
     data.clear();
     std::FILE* f = std::fopen(path.c_str(), "rb");

@@ -39,6 +39,10 @@ std::string FileSizeText(std::int64_t size);
 // The value of a tag, or def when the dictionary has no such key.
 std::string MetadataValue(const AVDictionary* dict, const char* key, const std::string& def = "");
 
+// Adds params to an encoder's "key=a:b" parameter list (x264-params, x265-params, ...):
+// after what is given already, so a person's own settings keep their place.
+void AppendCodecParams(AVDictionary** dict, const char* key, const std::string& params);
+
 // Reads a whole file into data. Returns its size, -1 when it cannot be opened or read,
 // -12 when the memory cannot be had.
 std::int64_t ReadWholeFile(const std::string& path, std::string& data);

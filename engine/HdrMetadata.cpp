@@ -97,12 +97,7 @@ void ApplyHdrToEncoder(const THdrInfo& hdr, AVCodecContext& enc, const AVCodec& 
     enc.colorspace = hdr.Space;
     if (hdr.Range != AVCOL_RANGE_UNSPECIFIED) enc.color_range = hdr.Range;
     // The parameters a person or a definition gave come first; the light metadata joins them.
-    auto join = [&](const char* key, const std::string& params) {
-        if (params.empty()) return;
-        const AVDictionaryEntry* old = avutil().av_dict_get(*privateOptions, key, nullptr, 0);
-        const std::string value = old && old->value[0] ? std::string(old->value) + ":" + params : params;
-        avutil().av_dict_set(privateOptions, key, value.c_str(), 0);
-    };
+    auto join = [&](const char* key, const std::string& params) { AppendCodecParams(privateOptions, key, params); };
     const std::string name = codec.name;
     if (name == "libx265") {
         std::string params;

@@ -45,6 +45,10 @@ int Even(int v) { return v / 2 * 2; }
 
 std::string Size(int w, int h) { return std::to_string(w) + "x" + std::to_string(h); }
 std::string Ratio(int w, int h) { return std::to_string(w) + ":" + std::to_string(h); }
+// Two filter chains one after the other; either may be empty.
+std::string Joined(const std::string& first, const std::string& second) {
+    return first.empty() ? second : second.empty() ? first : first + "," + second;
+}
 
 // The audio settings shared by both kinds of output. Channel counts below 1 are passed on
 // only for outputs with video.
@@ -451,17 +455,17 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
             // every frame.
             const bool fills = pictureW == frameW && pictureH == frameH;
             const std::string pad = fills ? std::string()
-                                          : ",pad=" + std::to_string(frameW) + ":" + std::to_string(frameH) + ":" +
+                                          : "pad=" + std::to_string(frameW) + ":" + std::to_string(frameH) + ":" +
                                                 std::to_string(bars.Left) + ":" + std::to_string(bars.Top);
             out.AspectRatio = shapeOf(pictureW, pictureH);
             if (cropped) {
                 // No frame size: the filters crop and scale the source themselves, and the
                 // aspect describes the frame they make (bars included).
                 out.AspectRatio = frameShape;
-                filter = cropFilter + ",scale=" + std::to_string(pictureW) + ":" + std::to_string(pictureH) + pad;
+                filter = Joined(cropFilter + ",scale=" + std::to_string(pictureW) + ":" + std::to_string(pictureH), pad);
             } else {
                 out.FrameSize = Size(pictureW, pictureH);
-                filter = pad.empty() ? pad : pad.substr(1);
+                filter = pad;
             }
         } else if (zoom == "pan") {
             // Cut the cropped picture to 4:3, evenly on both sides of the long dimension.
@@ -499,18 +503,18 @@ void BuildOutputOptions(int formatCode, const IniFile& formatFile, const IniFile
             const int left = (frameW - content.Width) / 4 * 2, top = (frameH - content.Height) / 4 * 2;
             char pad[96] = "";
             if (content.Width != frameW || content.Height != frameH)
-                std::snprintf(pad, sizeof pad, ",pad=%d:%d:%d:%d:black", frameW, frameH, left, top);
+                std::snprintf(pad, sizeof pad, "pad=%d:%d:%d:%d:black", frameW, frameH, left, top);
             out.AspectRatio = shapeOf(content.Width, content.Height);
             if (cropped) {
                 out.AspectRatio = frameShape;
-                filter = cropFilter + ",scale=" + std::to_string(content.Width) + ":" + std::to_string(content.Height) + pad;
+                filter = Joined(cropFilter + ",scale=" + std::to_string(content.Width) + ":" + std::to_string(content.Height), pad);
             } else {
                 out.FrameSize = Size(content.Width, content.Height);
-                filter = pad[0] ? pad + 1 : pad;
+                filter = pad;
             }
         }
 
-        if (!filter.empty()) out.VideoFilters = out.VideoFilters.empty() ? filter : out.VideoFilters + "," + filter;
+        out.VideoFilters = Joined(out.VideoFilters, filter);
     }
 
     std::string audioEncoder = params.Read(ValueKey(TParameter::AudioEncoder), "");
