@@ -106,11 +106,8 @@ public:
     void Attach(TFFmpegVCL& vcl) {
         vcl.OnProgress = [this](TCustomFFmpegVCL*, PProgressInfo p) { Progress(*p); };
         vcl.OnTerminate = [this](TCustomFFmpegVCL*, const TTerminateInfo& t) {
-            {
-                std::lock_guard lock(FLock);
-                FEnded.push_back(t);
-            }
-            TheMainThread().WakeWaiters();
+            std::lock_guard lock(FLock);
+            FEnded.push_back(t);
         };
     }
 
@@ -118,12 +115,7 @@ public:
     // Returns false when interrupted.
     bool Follow(TFFmpegVCL& vcl) {
         bool interrupted = false;
-        // Sleeps until a call or an end arrives rather than looking every few milliseconds:
-        // the look cost each run up to 5 ms after its end and 200 wake-ups a second beside
-        // the encoders. Starts, the progress line and Ctrl+C are looked at 20 times a second.
-        auto* queue = dynamic_cast<CallQueueMainThread*>(&TheMainThread());
         for (;;) {
-            const unsigned long wakes = queue ? queue->Wakes() : 0;
             TheMainThread().ServePending();
             if (gInterrupted && !interrupted) {
                 interrupted = true;
@@ -132,10 +124,7 @@ public:
             NoteStarts(vcl);
             if (DrainEnds()) break;
             Redraw(false);
-            if (queue)
-                queue->WaitForCalls(wakes, std::chrono::milliseconds(50));
-            else
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         Redraw(true);
         return !interrupted;
