@@ -76,6 +76,9 @@ struct TInputStream {
     int64_t PrevReadUs = AV_NOPTS_VALUE;  // time of the packet read before
     int64_t ContentUs = 0;                // the time its packets cover, no one step counting long
     int64_t DamagedPackets = 0;
+    // Its pictures may hold samples beyond their bit depth: a raw source, or a decoder that
+    // met damage (what it made then lives on in the pictures that refer to it).
+    bool SamplesMayExceedDepth = false;
     std::vector<TOutputStream*> Outputs;
     // Decoded pictures made upright, deinterlaced and tone-mapped as the outputs need: one
     // kind for all outputs of an ordinary job, the first holds the first encoded output.

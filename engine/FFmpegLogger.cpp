@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cctype>
 #include <cstdarg>
 #include <memory>
@@ -116,6 +117,9 @@ void TFFLogger::LibraryLog(const void* context, int libraryLevel, const std::str
         if (cls && cls->item_name)
             prefix = Format("[%s @ %p]", cls->item_name(const_cast<void*>(context)), context);
     }
+    // A library that gives up (a failed assertion) aborts right after this line: posted, it
+    // would never be seen.
+    if (libraryLevel <= AV_LOG_FATAL) std::fprintf(stderr, "%s%s", prefix.c_str(), text.c_str());
     const TThreadID me = CurrentThreadID();
     std::vector<std::string> lines;
     {

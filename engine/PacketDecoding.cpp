@@ -65,6 +65,7 @@ bool TCustomFFmpeg::DecodeFrames(TInputStream& ist, AVPacket* pkt) {
     int r = avcodec().avcodec_send_packet(ist.Dec.get(), pkt);
     if (r < 0 && r != AVERROR(EAGAIN) && r != AVERROR_EOF) {
         DecodeError(ist);
+        ist.SamplesMayExceedDepth = true;
         return false;
     }
     int frames = 0;
@@ -73,6 +74,7 @@ bool TCustomFFmpeg::DecodeFrames(TInputStream& ist, AVPacket* pkt) {
         if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
         if (r < 0) {
             DecodeError(ist);
+            ist.SamplesMayExceedDepth = true;
             break;
         }
         ++frames;
@@ -101,6 +103,8 @@ bool TCustomFFmpeg::DecodeFrames(TInputStream& ist, AVPacket* pkt) {
 }
 
 void TCustomFFmpeg::DecodeVideo(TInputStream& ist, AVFrame* frame) {
+    if (frame->decode_error_flags) ist.SamplesMayExceedDepth = true;
+    if (ist.SamplesMayExceedDepth && !LimitSamplesToDepth(*frame)) throw FFmpegException("Out of memory");
     if (ist.PictureKinds.empty()) PlanPictureKinds(ist);
     if (ist.PictureKinds.size() == 1) {
         TSourcePictureKind& kind = *ist.PictureKinds.front();

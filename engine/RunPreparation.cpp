@@ -54,6 +54,7 @@ void TCustomFFmpeg::OpenDecoder(TInputStream& ist) {
     FGeneric.ApplyToCodecContext(par->codec_type, dec, AV_OPT_FLAG_DECODING_PARAM | typeFlag);
     dec->pkt_timebase = ist.St->time_base;
     dec->thread_count = CodecThreads();
+    ist.SamplesMayExceedDepth = codec->id == AV_CODEC_ID_RAWVIDEO;
     int r;
     r = avcodec().avcodec_open2(dec, codec, nullptr);
     if (r < 0)

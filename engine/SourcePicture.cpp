@@ -50,6 +50,55 @@ bool IsInterlacedFieldOrder(int fieldOrder) {
            fieldOrder == AV_FIELD_BT;
 }
 
+namespace {
+// The largest sample of a little-endian format whose components each fill a 16-bit word
+// of their own plane with 9 to 15 bits; 0 for every other format.
+int HighDepthPlanarMax(int format) {
+    const AVPixFmtDescriptor* d = avutil().av_pix_fmt_desc_get(AVPixelFormat(format));
+    constexpr uint64_t other = AV_PIX_FMT_FLAG_BE | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM |
+                               AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_FLOAT | AV_PIX_FMT_FLAG_BAYER;
+    if (!d || d->nb_components == 0 || (d->flags & other)) return 0;
+    if (d->nb_components > 1 && !(d->flags & AV_PIX_FMT_FLAG_PLANAR)) return 0;
+    const int depth = d->comp[0].depth;
+    for (int c = 0; c < d->nb_components; ++c) {
+        const AVComponentDescriptor& k = d->comp[c];
+        if (k.step != 2 || k.shift != 0 || k.offset != 0 || k.depth != depth) return 0;
+    }
+    return depth > 8 && depth < 16 ? (1 << depth) - 1 : 0;
+}
+
+// Calls f(row, samples) for every row of every plane of the frame.
+template <class F>
+void ForEachRow(const AVFrame& frame, F f) {
+    const AVPixFmtDescriptor* d = avutil().av_pix_fmt_desc_get(AVPixelFormat(frame.format));
+    const bool subsampled = !(d->flags & AV_PIX_FMT_FLAG_RGB);
+    for (int c = 0; c < d->nb_components; ++c) {
+        const bool chroma = subsampled && (c == 1 || c == 2);
+        const int w = chroma ? -((-frame.width) >> d->log2_chroma_w) : frame.width;
+        const int h = chroma ? -((-frame.height) >> d->log2_chroma_h) : frame.height;
+        uint8_t* plane = frame.data[d->comp[c].plane];
+        for (int y = 0; y < h; ++y) f(reinterpret_cast<uint16_t*>(plane + ptrdiff_t(y) * frame.linesize[d->comp[c].plane]), w);
+    }
+}
+}  // namespace
+
+bool LimitSamplesToDepth(AVFrame& frame) {
+    const int max = HighDepthPlanarMax(frame.format);
+    if (max == 0 || !frame.data[0]) return true;
+    bool beyond = false;
+    ForEachRow(frame, [&](const uint16_t* row, int n) {
+        uint16_t most = 0;
+        for (int x = 0; x < n; ++x) most = std::max(most, row[x]);
+        beyond = beyond || most > max;
+    });
+    if (!beyond) return true;
+    if (avutil().av_frame_make_writable(&frame) < 0) return false;
+    ForEachRow(frame, [&](uint16_t* row, int n) {
+        for (int x = 0; x < n; ++x) row[x] = std::min<uint16_t>(row[x], uint16_t(max));
+    });
+    return true;
+}
+
 bool OutputCarriesHdr(AVCodecID codec, AVPixelFormat format) {
     if (codec != AV_CODEC_ID_HEVC && codec != AV_CODEC_ID_AV1 && codec != AV_CODEC_ID_VP9) return false;
     const AVPixFmtDescriptor* d = avutil().av_pix_fmt_desc_get(format);

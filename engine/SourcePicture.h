@@ -30,6 +30,13 @@ bool IsHdrTransfer(int colorTransfer);
 // A field order that says the frames hold two fields (top or bottom first).
 bool IsInterlacedFieldOrder(int fieldOrder);
 
+// A damaged or raw source can hold samples beyond its bit depth (a 10-bit picture with
+// values up to 65535). Encoders take them as in range; DNxHR even aborts the program on
+// them. Such samples of a 9- to 15-bit planar picture are brought down to the largest
+// value, on a copy when the frame is shared. Other formats and in-range pictures are left
+// as they are. False when that copy cannot be made.
+bool LimitSamplesToDepth(AVFrame& frame);
+
 // Whether an output of this encoder and pixel format can carry an HDR picture as it is:
 // HEVC, AV1 or VP9 in YUV with at least 10 bits a component. Such an output keeps the
 // source's tags and light metadata; every other output is given SDR.

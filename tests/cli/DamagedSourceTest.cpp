@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <stdexcept>
 #include <thread>
 
 #include "tests/support/TestSupport.h"
@@ -187,11 +188,28 @@ struct DamageCase {
     bool CutWhileConverting = false;
     bool ProgramAlone = false;   // the program copied to a folder without its data files
     bool SoundOnly = false;      // converted to MP3 rather than to the AVI of format 0
+    const char* Format = "0";    // the format of a picture output, and the size it makes
+    const char* Size = "640x480";
 };
 
 std::string Clip(const TempDir& dir, const std::string& name, double seconds, std::vector<std::string> args) {
     const std::string path = dir.file(name);
     MakeClip(path, seconds, args);
+    return path;
+}
+
+// Raw 10-bit 4:2:2 pictures of noise over all 16 bits of each sample, as a damaged or
+// badly made raw file holds them.
+std::string NoiseBeyondTenBits(const TempDir& dir) {
+    const int width = 256, height = 144, pictures = 10;
+    std::string raw(size_t(width) * height * 2 * 2 * pictures, '\0');
+    uint32_t seed = 22;
+    for (char& c : raw) c = char((seed = seed * 1664525u + 1013904223u) >> 24);
+    WriteFile(dir.file("noise.yuv"), raw);
+    const std::string path = dir.file("noise.nut");
+    auto r = Run({"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "rawvideo", "-pix_fmt", "yuv422p10le", "-s",
+                  "256x144", "-r", "10", "-i", dir.file("noise.yuv"), "-c:v", "rawvideo", path});
+    if (r.exitCode != 0) throw std::runtime_error(r.err);
     return path;
 }
 
@@ -263,6 +281,9 @@ std::vector<DamageCase> Cases() {
         {"PictureSixteenWideAndThreeThousandHigh",
          [](const TempDir& d) { return Clip(d, "tall.avi", 1, {"-s", "16x3000", "-c:v", "mpeg4", "-c:a", "libmp3lame"}); },
          0, "", Written::File, 3.0},
+        // DNxHR took such samples as in range: its bits overran the frame and the program aborted.
+        {"TenBitSamplesBeyondTheirDepthIntoDnxhr", NoiseBeyondTenBits, 0, "", Written::File, 1.5, false, false, false,
+         "307", "256x144"},
         {"FormatDefinitionFilesMissing",
          [](const TempDir& d) { return Clip(d, "plain.avi", 1, kAvi); },
          1, "zantomp4aviformat.ini", Written::Nothing, 0, false, true},
@@ -284,7 +305,7 @@ TEST_P(DamagedSource, EndsWithinSecondsWithABoundedFileOrNoneAndTheRightOutcome)
     }
     const std::string out = dir.file("out");
     fs::create_directory(out);
-    std::vector<std::string> argv = {program, "--format", c.SoundOnly ? "200" : "0", "--edition", "mp4avi", "--settings",
+    std::vector<std::string> argv = {program, "--format", c.SoundOnly ? "200" : c.Format, "--edition", "mp4avi", "--settings",
                                      dir.file("settings.ini"), "--output-dir", out, source};
     std::function<bool()> cut;
     if (c.CutWhileConverting)
@@ -314,7 +335,7 @@ TEST_P(DamagedSource, EndsWithinSecondsWithABoundedFileOrNoneAndTheRightOutcome)
         EXPECT_EQ(ProbeValue(file, "stream=codec_type", "v"), "");
     } else {
         EXPECT_EQ(ProbeValue(file, "stream=codec_type", "v:0"), "video");
-        EXPECT_EQ(ProbeValue(file, "stream=width", "v:0") + "x" + ProbeValue(file, "stream=height", "v:0"), "640x480");
+        EXPECT_EQ(ProbeValue(file, "stream=width", "v:0") + "x" + ProbeValue(file, "stream=height", "v:0"), c.Size);
     }
     const double seconds = std::stod("0" + ProbeValue(file, "format=duration"));
     EXPECT_GT(seconds, 0.2);
