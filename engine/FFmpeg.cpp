@@ -42,13 +42,18 @@ TCustomFFmpeg::~TCustomFFmpeg() {
 
 void TCustomFFmpeg::Reset() {
     if (!FFLoader().LibrarySetLoaded(EngineLibraries)) return;
+    ResetStarted();
+    FControl.ClearStop();
+}
+
+void TCustomFFmpeg::ResetStarted() {
+    if (!FFLoader().LibrarySetLoaded(EngineLibraries)) return;
     CloseAll();
     FSettings = TEngineSettings();
     FGeneric.Reset();
     FParser = std::make_unique<TOptionParser>(FSettings, FGeneric, *this);
     FTotalDuration = -1;
     FJoin = false;
-    FControl.ClearStop();
 }
 
 void TCustomFFmpeg::ParseOption(const std::string& name, const std::string& value) {

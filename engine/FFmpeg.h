@@ -48,8 +48,11 @@ public:
     TCustomFFmpeg(const TCustomFFmpeg&) = delete;
     TCustomFFmpeg& operator=(const TCustomFFmpeg&) = delete;
 
-    // Fresh settings and option store; does nothing until the engine libraries are loaded.
+    // Fresh settings and option store, no stop asked for; does nothing until the engine
+    // libraries are loaded.
     void Reset();
+    // The same for a run that has started: a stop asked for since its start still holds.
+    void ResetStarted();
 
     TEngineSettings& Settings() { return FSettings; }
     TGenericOptions& GenericOptions() { return FGeneric; }

@@ -457,9 +457,11 @@ int TCustomFFmpegVCL::AddTask(const std::string& fileName, const TInputOptions* 
         if (FOpenOnStart) {
             task->Release();  // what the engine object made for itself waits for the start too
             task->OpenSteps.push_back([verbose](TFFmpeg& t) {
-                // The run's own choices survive the fresh settings.
+                // The run's own choices survive the fresh settings, and so does a stop
+                // asked for between the start and here (the next task of a run stopped as
+                // the one before it ended).
                 const bool pipeline = t.Settings().Pipeline;
-                t.Reset();
+                t.ResetStarted();
                 t.Settings().Verbose = verbose;
                 t.Settings().Pipeline = t.Settings().Pipeline && pipeline;
             });

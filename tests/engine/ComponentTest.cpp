@@ -759,4 +759,19 @@ TEST_F(Component, TasksOpenedAtTheirTurnHoldNothingWaitingAndLeaveOnlyFinishedFi
     EXPECT_EQ(FilesIn(Out.path().string()), (std::vector<std::string>{".d.avi.reelshift-part", "a.avi"}));
     other.reset();
     EXPECT_EQ(FilesIn(Out.path().string()), std::vector<std::string>{"a.avi"});
+
+    // A stop in the moment after the start, before the task's worker has opened its files,
+    // holds: opening gives the task fresh settings, not a fresh run.
+    log.records.clear();
+    vcl.SetOutputPolicy(TOutputPolicy::Keep);
+    AddJob(vcl, Out.file("f.avi"), Options());
+    vcl.StartTask(1);
+    vcl.StopTask(true);
+    ASSERT_TRUE(log.WaitAllEnded());
+    records = log.Copy();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_FALSE(records[0].Finished);
+    EXPECT_FALSE(records[0].Exception) << records[0].ExceptionMsg;
+    vcl.ClearTasks();
+    EXPECT_EQ(FilesIn(Out.path().string()), std::vector<std::string>{"a.avi"});
 }
