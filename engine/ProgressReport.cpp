@@ -55,9 +55,12 @@ void TCustomFFmpeg::Report(bool last, int fileIndex) {
             line += Format("q=%2.1f ", q < 0 ? -1.0 : q);
         }
     }
-    int64_t ti = int64_t(1e10) * AV_TIME_BASE;
+    // How far the output has come: the stream furthest behind among those written to; none
+    // yet (a run stopped at its start) is nowhere, not at the end.
+    int64_t ti = INT64_MAX;
     for (auto& ost : FOutputStreams)
         if (ost->EndTimeUs > 0 && ost->EndTimeUs < ti) ti = ost->EndTimeUs;
+    if (ti == INT64_MAX) ti = 0;
     const double seconds = std::max(double(ti) / AV_TIME_BASE, 0.01);
     const double bitrate = double(size) * 8 / seconds / 1000.0;
     line += Format("size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s", double(size) / 1024, seconds, bitrate);
