@@ -106,8 +106,11 @@ public:
     void Attach(TFFmpegVCL& vcl) {
         vcl.OnProgress = [this](TCustomFFmpegVCL*, PProgressInfo p) { Progress(*p); };
         vcl.OnTerminate = [this](TCustomFFmpegVCL*, const TTerminateInfo& t) {
-            std::lock_guard lock(FLock);
-            FEnded.push_back(t);
+            {
+                std::lock_guard lock(FLock);
+                FEnded.push_back(t);
+            }
+            TheMainThread().WakeWaiters();
         };
     }
 
@@ -115,7 +118,11 @@ public:
     // Returns false when interrupted.
     bool Follow(TFFmpegVCL& vcl) {
         bool interrupted = false;
+        // A call or a job's end wakes the loop at once: a look every 5 ms cost each run up
+        // to 5 ms after its end. Ctrl+C can only set a flag, still looked at every 5 ms.
+        auto* queue = dynamic_cast<CallQueueMainThread*>(&TheMainThread());
         for (;;) {
+            const unsigned long wakes = queue ? queue->Wakes() : 0;
             TheMainThread().ServePending();
             if (gInterrupted && !interrupted) {
                 interrupted = true;
@@ -124,7 +131,10 @@ public:
             NoteStarts(vcl);
             if (DrainEnds()) break;
             Redraw(false);
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            if (queue)
+                queue->WaitForCalls(wakes, std::chrono::milliseconds(5));
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         Redraw(true);
         return !interrupted;

@@ -65,6 +65,16 @@ void CallQueueMainThread::ServeUntil(const std::function<bool()>& done) {
     ServePending();
 }
 
+unsigned long CallQueueMainThread::Wakes() {
+    std::lock_guard lock(FMutex);
+    return FWakes;
+}
+
+void CallQueueMainThread::WaitForCalls(unsigned long wakes, std::chrono::milliseconds most) {
+    std::unique_lock lock(FMutex);
+    FChanged.wait_for(lock, most, [&] { return FWakes != wakes || !FQueue.empty(); });
+}
+
 void CallQueueMainThread::WakeWaiters() {
     std::lock_guard lock(FMutex);
     ++FWakes;

@@ -1,6 +1,7 @@
 #pragma once
 // Hands work to the program's main thread. The desktop program implements it on Qt's event
 // loop; tests and the terminal front end use QueuedMainThread.
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -43,6 +44,11 @@ public:
     bool IsMainThread() const override { return std::this_thread::get_id() == FMainId; }
     void ServeUntil(const std::function<bool()>& done) override;
     void WakeWaiters() override;
+    // For a main thread that looks at other things too: Wakes() before looking, then
+    // WaitForCalls(that count, most) sleeps until a call is queued or WakeWaiters was called
+    // since, at most `most`.
+    unsigned long Wakes();
+    void WaitForCalls(unsigned long wakes, std::chrono::milliseconds most);
 
 protected:
     virtual void Wake() {}

@@ -43,6 +43,15 @@ TEST(MainThreadWait, AWakeBeforeTheWaitIsNotLost) {
         main.ServeUntil([&] { return done.load(); });
         other.join();
     }
+    // The same for a timed wait whose count was read before the main thread looked.
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 200; ++i) {
+        const unsigned long wakes = main.Wakes();
+        std::thread other([&] { main.WakeWaiters(); });
+        other.join();
+        main.WaitForCalls(wakes, std::chrono::seconds(10));
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 TEST(MainThreadWait, PostedCallsWakeTheWait) {
