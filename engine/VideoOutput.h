@@ -53,6 +53,9 @@ public:
     // Whether the filters do more than hand the decoded picture on: crop, scale, the user's
     // chain or another pixel format (a picture of a size not known when opened counts).
     bool FiltersChangeThePicture() const;
+    // Whether the encoder runs frames on threads of its own (libavcodec's frame threads):
+    // its calls then only hand pictures over.
+    bool EncoderHasFrameThreads() const { return Enc && (Enc->active_thread_type & FF_THREAD_FRAME); }
 
 protected:
     void ConfigureStage(const TStreamSetup& setup, TRunServices& run) override;
