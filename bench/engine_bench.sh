@@ -56,9 +56,14 @@ summary() {
     eu=$(median "$e" use) fu=$(median "$f" use) su=$(median "$s" use)
     em=$(median "$e" 2) fm=$(median "$f" 2) sm=$(median "$s" 2)
     es=$(tail -n 1 "$e" | cut -d' ' -f3) fs=$(tail -n 1 "$f" | cut -d' ' -f3)
+    # The machine's speed drifts within a run (the same command 0.75 s, later 0.59 s): the
+    # ratio of the two runs of each round, side by side in time, drifts much less.
+    local paired
+    paired=$(paste -d' ' "$e" "$f" | awk '{ print $1 / $5 }' | sort -g |
+        awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }')
     awk -v l="$l" -v ew="$ew" -v fw="$fw" -v sw="$sw" -v eu="$eu" -v fu="$fu" -v su="$su" \
-        -v em="$em" -v fm="$fm" -v sm="$sm" -v es="$es" -v fs="$fs" 'BEGIN {
-        printf "%-14s wall engine %.2fs ffmpeg %.2fs single %.2fs | ratio %.3f (single %.3f)\n", l, ew, fw, sw, ew / fw, sw / fw
+        -v em="$em" -v fm="$fm" -v sm="$sm" -v es="$es" -v fs="$fs" -v pr="$paired" 'BEGIN {
+        printf "%-14s wall engine %.3fs ffmpeg %.3fs single %.3fs | ratio %.3f (single %.3f), per round %.3f\n", l, ew, fw, sw, ew / fw, sw / fw, pr
         printf "%-14s cpu use engine %.2f ffmpeg %.2f single %.2f | peak RSS engine %d kB ffmpeg %d kB single %d kB, ratio %.2f | size engine %d ffmpeg %d (%+.1f%%)\n",
             "", eu, fu, su, em, fm, sm, em / fm, es, fs, (es - fs) * 100.0 / fs }'
 }
