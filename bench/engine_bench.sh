@@ -59,8 +59,8 @@ summary() {
     # The machine's speed drifts within a run (the same command 0.75 s, later 0.59 s): the
     # ratio of the two runs of each round, side by side in time, drifts much less.
     local paired
-    paired=$(paste -d' ' "$e" "$f" | awk '{ print $1 / $5 }' | sort -g |
-        awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }')
+    paste -d' ' "$e" "$f" | awk '{ print $1 / $5 }' > "$WORK/paired"
+    paired=$(median "$WORK/paired" 1)
     awk -v l="$l" -v ew="$ew" -v fw="$fw" -v sw="$sw" -v eu="$eu" -v fu="$fu" -v su="$su" \
         -v em="$em" -v fm="$fm" -v sm="$sm" -v es="$es" -v fs="$fs" -v pr="$paired" 'BEGIN {
         printf "%-14s wall engine %.3fs ffmpeg %.3fs single %.3fs | ratio %.3f (single %.3f), per round %.3f\n", l, ew, fw, sw, ew / fw, sw / fw, pr

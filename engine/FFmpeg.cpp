@@ -41,7 +41,6 @@ TCustomFFmpeg::~TCustomFFmpeg() {
 }
 
 void TCustomFFmpeg::Reset() {
-    if (!FFLoader().LibrarySetLoaded(EngineLibraries)) return;
     ResetStarted();
     FControl.ClearStop();
 }

@@ -68,13 +68,14 @@ struct LibraryInfo {
 // set's 46 000 symbols then took 40 ms of each start instead of 27. The sanitizers refuse
 // that order (their runtime must come first), so their builds keep the usual one.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr int kOwnDependenciesFirst = 0;
+#define REELSHIFT_SANITIZED 1
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr int kOwnDependenciesFirst = 0;
-#else
-constexpr int kOwnDependenciesFirst = RTLD_DEEPBIND;
+#define REELSHIFT_SANITIZED 1
 #endif
+#endif
+#ifdef REELSHIFT_SANITIZED
+constexpr int kOwnDependenciesFirst = 0;
 #else
 constexpr int kOwnDependenciesFirst = RTLD_DEEPBIND;
 #endif
